@@ -1,0 +1,197 @@
+#pragma once
+// The run record: everything one command knows, from its decoded arguments to
+// its results. The run driver owns it for the length of one call; every
+// likelihood, gradient, start-value and report function receives it.
+//
+// Per-model options and arrays are indexed by model 0..2 (model 1; model 2 of
+// a joint run; components 2 and 3 of a multi-trajectory run). Per-subject
+// arrays have one slot per host observation (`nObs`). Arrays of
+// (group, subject, period) are flat and addressed through the accessors below.
+
+#include <array>
+#include <cfloat>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "plugin/host.h"
+
+namespace kurv {
+
+inline constexpr int kMaxModels = 3;
+inline constexpr int kPluginArgCount = 39;
+// Largest polynomial order of a trajectory (intercept up to quintic).
+inline constexpr int kMaxPolyOrder = 5;
+
+// Distribution codes of a trajectory model.
+inline constexpr int kPoisson = 0;  // no density: refused at argument checking
+inline constexpr int kCnorm = 1;
+inline constexpr int kLogit = 2;
+inline constexpr int kZip = 3;
+
+// The value a likelihood stores when it cannot be computed.
+inline constexpr double kFailedLikelihood = DBL_MAX;
+
+using Matrix = std::vector<std::vector<double>>;  // [column or period][subject]
+
+struct ModelContext {
+  Host* host = nullptr;
+
+  // ---- Options decoded from the 39 arguments -----------------------------
+  std::array<bool, kPluginArgCount + 1> argPresent{};  // presence flag per position (1-based)
+  std::array<std::string, kMaxModels> modelName;       // positions 1, 18, 28
+  std::array<int, kMaxModels> nPeriods{};
+  std::array<int, kMaxModels> nRisk{};
+  bool hasWeights = false;
+  std::array<int, kMaxModels> nExposure{};
+  std::array<int, kMaxModels> nTcov{};
+  int nPlotTcov = 0;
+  std::array<int, kMaxModels> nGroups{};
+  std::array<std::vector<double>, kMaxModels> polyOrder;  // one order per group
+  std::array<double, kMaxModels> censorMin{};
+  std::array<double, kMaxModels> censorMax{};
+  std::array<int, kMaxModels> nInflOrder{};
+  std::array<std::vector<double>, kMaxModels> inflOrder;
+  int nReOrder = 0;
+  std::vector<double> reOrder;
+  bool hasRandomEffects = false;
+  int nDropoutOrder = 0;
+  std::vector<double> dropoutOrder;
+  int nDcov = 0;
+  bool hasDropoutExempt = false;
+  std::string omodelName;
+  bool hasOutcome = false;
+  std::array<int, kMaxModels> refGroup{};
+  std::array<bool, kMaxModels> hasRefGroup{};
+  int multNGroups = 0;
+  bool isMultModel = false;
+  int nStartValues = 0;
+  bool hasStartValues = false;
+  int showTrace = 0;
+  int debugTrace = 0;
+  int noStdErrors = 0;
+  int unusedOption39 = 0;
+
+  // ---- Derived by preparation ---------------------------------------------
+  int nModels = 1;
+  int currentModel = 0;
+  std::array<int, kMaxModels> modelKind{};
+  int omodelKind = 0;
+  int nOutcomeParams = 0;
+  int nOutcomeCovariates = 0;  // no argument supplies it
+  std::array<int, kMaxModels> tcovPerPeriod{};
+  int dcovPerPeriod = 0;
+  std::array<int, kMaxModels> singleInflOrder{};
+  std::array<int, kMaxModels> nModelParams{};
+  std::array<int, kMaxModels> paramStart{};
+  std::array<int, kMaxModels> paramEnd{};
+  int nParams = 0;
+  int nObs = 0;
+  int multRefGroup = 0;
+  int multNRisk = 0;
+
+  // Parameter block starts (0-based indexes into `params`).
+  int dropoutStart = 0;
+  std::array<int, kMaxModels> zipStart{};
+  int thetaStart = 0;       // model 1 membership constants
+  int outcomeStart = 0;     // outcome-analysis parameters
+  int jointThetaStart = 0;  // model 2 conditional membership constants
+  int multThetaStart = 0;   // shared membership constants of a multi-trajectory run
+  int reStart = 0;          // random-effects block
+  // Index of each model's CNORM log-scale parameter, -1 when it has none.
+  std::array<int, kMaxModels> scaleIndex{-1, -1, -1};
+
+  // Name lists (each at most 12 characters).
+  std::array<std::vector<std::string>, 2> riskNames;
+  std::vector<std::string> tcovNames;
+  std::vector<std::string> dcovNames;
+
+  // ---- Data read by the intake ---------------------------------------------
+  std::array<Matrix, kMaxModels> outcomeY;   // [m][period][subject]
+  std::array<Matrix, kMaxModels> timeT;      // [m][period][subject]
+  std::array<Matrix, kMaxModels> risk;       // [m][risk variable][subject]
+  std::array<Matrix, kMaxModels> exposure;   // [m][period][subject]
+  std::array<Matrix, kMaxModels> tcov;       // [m][c*T+j][subject]
+  Matrix dcov;                               // [c*T+j][subject]
+  std::vector<double> weight;
+  std::vector<double> outcomeValue;
+  std::vector<int> dropoutExempt;
+  std::vector<int> excluded;
+  std::vector<int> included;
+  std::vector<int> firstPeriod;
+  std::vector<int> lastPeriod;
+  std::array<std::vector<double>, kMaxModels> meanTime;  // [m][period]
+  std::array<std::vector<double>, kMaxModels> periodN;   // [m][period]
+
+  int nSubjects = 0;
+  int nMeasurements = 0;
+  int nExcluded = 0;
+  int nNotExcluded = 0;
+  int completeLength = 0;
+  int outVarBase = 0;
+  int nDataVars = 0;
+  std::array<double, kMaxModels> ySd{};
+  std::array<double, kMaxModels> yMin{};
+  std::array<double, kMaxModels> yMax{};
+  double outcomeSd = 0.0;
+  double outcomeMin = 0.0;
+  double outcomeMax = 0.0;
+
+  // Outcome-analysis censoring and zero inflation (no argument sets them).
+  double outcomeCensorMin = 0.0;
+  double outcomeCensorMax = 0.0;
+  bool hasOutcomeCensorMin = false;
+  bool hasOutcomeCensorMax = false;
+  bool outcomeHasZeroInflation = false;
+
+  // ---- Parameters and evaluation arrays -------------------------------------
+  std::vector<double> params;
+  std::vector<double> periodSigma;                        // [period]
+  std::array<std::vector<double>, kMaxModels> membershipProb;  // [m][group]
+  std::vector<double> multMembershipProb;
+  std::vector<double> periodDensity;       // [(g*nObs+i)*T+j], model 1
+  std::vector<double> dropoutFactorStore;  // same shape
+  std::vector<double> dropoutTerm;         // [g*nObs+i]
+  std::vector<double> groupTerm;           // [g*nObs+i]
+  std::vector<double> outcomeTerm;         // [i]
+  std::vector<double> subjectLik;          // [i]
+
+  // Gradient work.
+  std::vector<double> derivativeWork;  // n
+  std::vector<double> derivativeWork2; // n, second work vector of the delta method
+  std::vector<double> subjectScore;    // n
+  std::vector<double> scoreOuterSum;   // n*n row-major
+  int cursorSubject = 0;
+  int cursorPeriod = 0;
+  int cursorGroup = 0;
+
+  // Plot covariate values.
+  std::vector<double> plotTcov;
+
+  // ---- Results -------------------------------------------------------------
+  bool useDifferenceMode = false;
+  std::vector<double> startDisplay;
+  std::vector<double> estimates;
+  std::vector<double> covariance;  // n*n row-major
+  std::vector<double> stdErrors;
+  int covFailCode = 0;
+  std::string outVarsText;
+  std::vector<double> groupPct;
+  std::vector<double> groupPctSe;
+  std::vector<std::vector<double>> condPct;
+  std::vector<double> model2Pct;
+  std::vector<double> outcomeGroupMean;
+  std::vector<double> outcomeGroupLower;
+  std::vector<double> outcomeGroupUpper;
+  double finalNegLogLik = 0.0;
+  int minimizerCode = 0;
+
+  // ---- Accessors of the flat (group, subject, period) arrays of model 1 ------
+  std::size_t gi(int g, int i) const { return static_cast<std::size_t>(g) * nObs + i; }
+  std::size_t gij(int g, int i, int j) const {
+    return (static_cast<std::size_t>(g) * nObs + i) * nPeriods[0] + j;
+  }
+  bool isJointModel() const { return !isMultModel && nModels > 1 && nGroups[1] > 0; }
+};
+
+}  // namespace kurv
