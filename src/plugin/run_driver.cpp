@@ -2,7 +2,8 @@
 
 namespace kurv {
 
-int runCommand(Host& host, int argc, const char* const* argv) {
+int runCommand(Host& host, int argc, const char* const* argv, RunSummary* summary) {
+  (void)summary;
   (void)argc;
   (void)argv;
   host.error("fitting is not available yet\n");
