@@ -1,0 +1,157 @@
+#include "cli/cli_app.h"
+
+#include <CLI/CLI.hpp>
+
+#include "cli/fit_command.h"
+#include "cli/simulate.h"
+#include "cli/user_error.h"
+
+namespace kurv::cli {
+namespace {
+
+constexpr const char* kFitExamples = R"(Examples:
+  Three groups of a censored normal outcome measured six times:
+    kurv fit data.csv --var y1-y6 --indep t1-t6 --model cnorm --order 1 1 2 \
+        --min 0 --max 60 --id id --out results
+  Logistic outcome, two groups, a membership risk factor, rows with train != 0:
+    kurv fit data.dta --var b1-b5 --indep age1-age5 --model logit --order 2 2 \
+        --risk female --if train
+  Joint model of two outcomes:
+    kurv fit data.csv --var y1-y6 --indep t1-t6 --model cnorm --order 1 2 --min 0 --max 60 \
+        --var2 c1-c6 --indep2 t1-t6 --model2 zip --order2 1 1
+  Multi-trajectory model of two outcomes sharing three groups:
+    kurv fit data.csv --multgroups 3 --var y1-y6 --indep t1-t6 --model cnorm --order 1 1 1 \
+        --min 0 --max 60 --var2 b1-b6 --indep2 t1-t6 --model2 logit --order2 1 1 1
+
+Column lists are names separated by spaces ("y1 y2 y3", one or several
+words) or ranges of consecutive columns ("y1-y6"). Missing cells in CSV
+files are empty, "." or "NA".
+
+Output: the results table on standard output; messages on standard error.
+With --out DIR: fit.json, posteriors.csv, plot1.csv (plot2.csv ...) and
+trajectories.svg.
+
+Exit status: 0 success; 1 bad data or options; 2 unparsable command line;
+3 the engine refused the run; 4 the fit stopped without results.)";
+
+constexpr const char* kSimulateExamples = R"(Examples:
+  Three groups, censored normal, six yearly measurements:
+    kurv simulate --model cnorm --groups 30:5,0.5 45:10,4 25:30,6,-0.8 \
+        --times 1 2 3 4 5 6 --sigma 4 --min 0 --max 60 --n 400 --seed 7 --out data.csv
+  Two groups of counts with zero inflation, as a Stata file:
+    kurv simulate --model zip --groups 60:-1,0.2 40:1.5 --times 1 2 3 4 5 \
+        --inflation 0.2 --n 300 --seed 3 --out counts.dta
+
+Columns written: id, y1..yT (outcomes), t1..tT (times) and group (the true
+group). The same options and seed always give the same data.)";
+
+void addModelOptions(CLI::App* fit, ModelOptions& m, int index) {
+  const std::string s = index == 0 ? "" : std::to_string(index + 1);
+  const std::string group = index == 0 ? "Model 1"
+                          : index == 1 ? "Model 2 (joint or multi-trajectory)"
+                                       : "Model 3 (multi-trajectory)";
+  const std::string which = index == 0 ? "" : " of model " + std::to_string(index + 1);
+  auto add = [&](const std::string& name, auto& target, const std::string& text) {
+    return fit->add_option("--" + name + s, target, text)->group(group);
+  };
+  add("var", m.var, "outcome columns" + which + ", one per period, e.g. --var" + s + " y1-y6");
+  add("indep", m.indep, "time columns" + which + ", one per outcome column, e.g. --indep" + s + " t1-t6");
+  add("model", m.model, "outcome distribution" + which + ": cnorm, logit, zip or poisson, e.g. --model" + s + " cnorm");
+  add("order", m.order, "polynomial order of each group's trajectory (-1 to 5; one per group), e.g. --order" + s + " 1 2 2");
+  add("min", m.min, "lower censoring bound (cnorm), e.g. --min" + s + " 0");
+  add("max", m.max, "upper censoring bound (cnorm), e.g. --max" + s + " 60");
+  add("iorder", m.iorder, "zero-inflation orders (zip): one shared or one per group, e.g. --iorder" + s + " 0");
+  if (index < 2) {
+    add("risk", m.risk, "risk factors of group membership, e.g. --risk" + s + " female age0");
+    add("tcov", m.tcov, "time-varying covariates, one column per period for each covariate, e.g. --tcov" + s + " x1-x6");
+    add("exposure", m.exposure, "exposure columns (zip, poisson), one per period, e.g. --exposure" + s + " e1-e6");
+    add("refgroup", m.refgroup, "reference group of the membership model, e.g. --refgroup" + s + " 2");
+  }
+}
+
+CLI::App* addFit(CLI::App& app, FitOptions& o) {
+  CLI::App* fit = app.add_subcommand("fit", "Fit a group-based trajectory model to a .csv or .dta file");
+  fit->footer(kFitExamples);
+  fit->add_option("DATA", o.data, "data file, .csv (header row) or Stata .dta; one row per subject, e.g. data.csv")
+      ->required();
+  for (int m = 0; m < 3; ++m) addModelOptions(fit, o.models[m], m);
+  const std::string group = "Model 1 extras";
+  fit->add_option("--plottcov", o.plottcov, "covariate values for the plot series, one per --tcov column, e.g. --plottcov 0 0 0 1 1 1")->group(group);
+  fit->add_option("--weight", o.weight, "weight column, e.g. --weight w")->group(group);
+  fit->add_option("--dropout", o.dropout, "dropout-model orders: one shared or one per group, e.g. --dropout 0")->group(group);
+  fit->add_option("--dcov", o.dcov, "dropout covariates, one column per period for each covariate, e.g. --dcov d1-d6")->group(group);
+  fit->add_option("--exempt", o.exempt, "column whose non-zero value exempts a subject from dropout, e.g. --exempt died")->group(group);
+  fit->add_option("--omodel", o.omodel, "distribution of the outcome analysis: normal, cnorm, logit, zip or poisson, e.g. --omodel logit")->group(group);
+  fit->add_option("--ovar", o.ovar, "outcome column of the outcome analysis, e.g. --ovar arrested")->group(group);
+  fit->add_option("--rorder", o.rorder, "random-effects orders (cnorm): one shared or one per group, e.g. --rorder 0")->group(group);
+  const std::string run = "Run";
+  fit->add_option("--multgroups", o.multgroups, "fit a multi-trajectory model with this many shared groups, e.g. --multgroups 3")->group(run);
+  fit->add_option("--start", o.start, "start values, in the form the results print them, e.g. --start 10 1 20 0.5 5 50 50")->group(run);
+  fit->add_option("--if", o.ifColumn, "use only rows whose value in this column is non-zero and not missing, e.g. --if train")->group(run);
+  fit->add_flag("--trace", o.trace, "show the start values and the iteration log")->group(run);
+  fit->add_flag("--debug", o.debug, "trace every likelihood evaluation")->group(run);
+  fit->add_flag("--novar", o.novar, "skip the covariance and standard errors of the estimates")->group(run);
+  const std::string output = "Output";
+  fit->add_option("--out", o.out, "folder for fit.json, posteriors.csv, plot1.csv and trajectories.svg, e.g. --out results")->group(output);
+  fit->add_option("--id", o.id, "identifier column for posteriors.csv (else the row number), e.g. --id id")->group(output);
+  return fit;
+}
+
+CLI::App* addSimulate(CLI::App& app, SimulateOptions& o) {
+  CLI::App* sim = app.add_subcommand("simulate", "Simulate data from a group-based trajectory model");
+  sim->footer(kSimulateExamples);
+  sim->add_option("--model", o.model, "outcome distribution: cnorm, logit, zip or poisson, e.g. --model cnorm")->required();
+  sim->add_option("--groups", o.groups, "one SHARE:b0,b1,... per group: its share and trajectory coefficients, e.g. --groups 40:10,2 60:20,-1.5")->required();
+  sim->add_option("--times", o.times, "measurement times, e.g. --times 1 2 3 4 5 6")->required();
+  sim->add_option("--n", o.n, "number of subjects, e.g. --n 500")->required();
+  sim->add_option("--seed", o.seed, "seed of the random numbers, e.g. --seed 7")->required();
+  sim->add_option("--out", o.out, "output file, .csv or .dta, e.g. --out data.csv")->required();
+  sim->add_option("--sigma", o.sigma, "standard deviation of cnorm measurements (default 1), e.g. --sigma 4");
+  sim->add_option("--min", o.min, "lower censoring bound (cnorm), e.g. --min 0");
+  sim->add_option("--max", o.max, "upper censoring bound (cnorm), e.g. --max 60");
+  sim->add_option("--missing", o.missing, "probability that a measurement is missing (default 0), e.g. --missing 0.1");
+  sim->add_option("--inflation", o.inflation, "zero-inflation probability (zip; default 0), e.g. --inflation 0.2");
+  sim->add_option("--decimals", o.decimals, "decimals kept of cnorm measurements (default 3), e.g. --decimals 2");
+  return sim;
+}
+
+}  // namespace
+
+int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+  CLI::App app("kurv: group-based trajectory models (finite mixtures of polynomial trajectories)\n"
+               "for CNORM, LOGIT, ZIP and Poisson outcomes, fitted by maximum likelihood.",
+               "kurv");
+  app.require_subcommand(1);
+  app.footer("Run 'kurv fit --help' or 'kurv simulate --help' for every option with examples.\n"
+             "Example: kurv fit data.csv --var y1-y6 --indep t1-t6 --model cnorm --order 1 2 "
+             "--min 0 --max 60 --out results");
+  FitOptions fitOptions;
+  SimulateOptions simulateOptions;
+  CLI::App* fit = addFit(app, fitOptions);
+  CLI::App* sim = addSimulate(app, simulateOptions);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e, out, err);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e, out, err);
+  } catch (const CLI::ParseError& e) {
+    err << "kurv: " << e.what() << "\n";
+    return kExitUsage;
+  }
+  if (fit->parsed()) return runFit(fitOptions, out, err);
+  if (sim->parsed()) {
+    try {
+      const SimulationSpec spec = parseSimulation(simulateOptions);
+      writeDataFile(simulate(spec), simulateOptions.out);
+      err << "kurv: wrote " << spec.subjects << " subjects to " << simulateOptions.out << "\n";
+      return kExitOk;
+    } catch (const UserError& e) {
+      err << "kurv: " << e.what() << "\n";
+      return kExitUserError;
+    }
+  }
+  return kExitUsage;
+}
+
+}  // namespace kurv::cli

@@ -1,0 +1,50 @@
+#include "cli/fit_command.h"
+
+#include "cli/atomic_files.h"
+#include "cli/cli_host.h"
+#include "cli/data_file.h"
+#include "cli/engine_call.h"
+#include "cli/fit_outputs.h"
+#include "cli/user_error.h"
+#include "plugin/run_driver.h"
+
+namespace kurv::cli {
+
+int runFit(const FitOptions& options, std::ostream& results, std::ostream& messages,
+           RunSummary* summaryOut) {
+  try {
+    const DataTable table = readDataFile(options.data);
+    const EngineCall call = buildEngineCall(options, table);
+    CliHost host(table, call, results, messages);
+    std::vector<const char*> argv;
+    for (const auto& arg : call.args) argv.push_back(arg.c_str());
+    RunSummary summary;
+    const int code = runCommand(host, kArgCount, argv.data(), &summary);
+    if (summaryOut) *summaryOut = summary;
+    if (code != 0) {
+      // The engine's own message is already on the message stream; make
+      // sure it ends its line.
+      if (!host.errorText().empty() && host.errorText().back() != '\n') messages << "\n";
+      if (host.errorText().empty()) messages << "kurv: the engine stopped the run (code " << code << ")\n";
+      return kExitEngineError;
+    }
+    if (!summary.fitted) {
+      messages << "\nkurv: the fit stopped without results (minimizer code " << summary.minimizerCode
+               << "); nothing was written\n";
+      return kExitNoResults;
+    }
+    if (host.failedStores() > 0)
+      messages << "kurv: warning: " << host.failedStores()
+               << " results fell outside the host matrices and variables and were dropped\n";
+    if (!options.out.empty()) {
+      const FitRecord record{options, table, call, summary, host};
+      writeFilesAtomically(options.out, fitOutputFiles(record));
+    }
+    return kExitOk;
+  } catch (const UserError& e) {
+    messages << "kurv: " << e.what() << "\n";
+    return kExitUserError;
+  }
+}
+
+}  // namespace kurv::cli

@@ -1,0 +1,218 @@
+#include "cli/simulate.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+
+#include "cli/atomic_files.h"
+#include "cli/column_list.h"
+#include "cli/dta_file.h"
+#include "cli/engine_call.h"
+#include "cli/number_text.h"
+#include "cli/user_error.h"
+
+namespace kurv::cli {
+namespace {
+
+// Random numbers built only from the 64-bit Mersenne Twister's raw output,
+// whose sequence the C++ standard fixes, so that a seed gives the same data
+// with every standard library (the library's distributions are not fixed).
+class Random {
+ public:
+  explicit Random(std::uint64_t seed) : engine_(seed) {}
+
+  // Uniform on [0, 1): the top 53 bits scaled by 2^-53.
+  double uniform() { return static_cast<double>(engine_() >> 11) * 0x1.0p-53; }
+
+  // Standard normal by the Box-Muller transform; 1 - u keeps log away from 0.
+  double normal() {
+    const double u1 = 1.0 - uniform();
+    const double u2 = uniform();
+    return std::sqrt(-2.0 * std::log(u1)) * std::cos(2.0 * M_PI * u2);
+  }
+
+  // Poisson(lambda) by Knuth's product of uniforms, which needs about lambda
+  // uniforms and exp(-lambda) well above underflow; a larger mean is split
+  // into parts of at most 30, since a sum of independent Poisson variables
+  // is Poisson with the summed mean.
+  long poisson(double lambda) {
+    long total = 0;
+    while (lambda > 0.0) {
+      const double part = std::min(lambda, 30.0);
+      lambda -= part;
+      const double limit = std::exp(-part);
+      double product = uniform();
+      while (product > limit) {
+        ++total;
+        product *= uniform();
+      }
+    }
+    return total;
+  }
+
+ private:
+  std::mt19937_64 engine_;
+};
+
+double polynomial(const std::vector<double>& b, double t) {
+  double value = 0.0, power = 1.0;
+  for (double coefficient : b) {
+    value += coefficient * power;
+    power *= t;
+  }
+  return value;
+}
+
+SimulationGroup parseGroup(const std::string& text) {
+  const auto colon = text.find(':');
+  if (colon == std::string::npos)
+    throw UserError("--groups: '" + text + "' is not SHARE:b0,b1,... (for example 40:10,2.5)");
+  SimulationGroup group;
+  group.share = parseNumber(text.substr(0, colon), "--groups");
+  if (!(group.share > 0.0)) throw UserError("--groups: the share in '" + text + "' is not above 0");
+  std::string rest = text.substr(colon + 1);
+  std::replace(rest.begin(), rest.end(), ',', ' ');
+  for (const auto& word : splitWords({rest})) group.coefficients.push_back(parseNumber(word, "--groups"));
+  if (group.coefficients.empty() || group.coefficients.size() > 6)
+    throw UserError("--groups: '" + text + "' needs 1 to 6 coefficients (intercept to quintic)");
+  return group;
+}
+
+}  // namespace
+
+SimulationSpec parseSimulation(const SimulateOptions& o) {
+  SimulationSpec spec;
+  spec.model = o.model;
+  if (spec.model != "cnorm" && spec.model != "logit" && spec.model != "zip" && spec.model != "poisson")
+    throw UserError("--model: '" + o.model + "' is not cnorm, logit, zip or poisson");
+  for (const auto& word : splitWords(o.groups)) spec.groups.push_back(parseGroup(word));
+  if (spec.groups.empty()) throw UserError("kurv simulate needs --groups");
+  double total = 0.0;
+  for (const auto& g : spec.groups) total += g.share;
+  for (auto& g : spec.groups) g.share /= total;
+  for (const auto& word : splitWords(o.times)) spec.times.push_back(parseNumber(word, "--times"));
+  if (spec.times.empty()) throw UserError("kurv simulate needs --times");
+  const double n = parseNumber(o.n, "--n");
+  if (n < 1 || n != std::floor(n) || n > 1e8) throw UserError("--n: '" + o.n + "' is not a whole number of subjects");
+  spec.subjects = static_cast<long>(n);
+  const double seed = parseNumber(o.seed, "--seed");
+  if (seed < 0 || seed != std::floor(seed) || seed > 9.0e15)
+    throw UserError("--seed: '" + o.seed + "' is not a whole number from 0");
+  spec.seed = static_cast<std::uint64_t>(seed);
+  spec.sigma = parseNumber(o.sigma, "--sigma");
+  if (!(spec.sigma > 0.0)) throw UserError("--sigma must be above 0");
+  if (!o.min.empty()) spec.hasMin = true, spec.min = parseNumber(o.min, "--min");
+  if (!o.max.empty()) spec.hasMax = true, spec.max = parseNumber(o.max, "--max");
+  if (spec.hasMin && spec.hasMax && !(spec.min < spec.max)) throw UserError("--min is not below --max");
+  if ((spec.hasMin || spec.hasMax) && spec.model != "cnorm")
+    throw UserError("--min and --max are censoring bounds of --model cnorm");
+  spec.missing = parseNumber(o.missing, "--missing");
+  if (spec.missing < 0.0 || spec.missing >= 1.0) throw UserError("--missing must be from 0 to below 1");
+  spec.inflation = parseNumber(o.inflation, "--inflation");
+  if (spec.inflation < 0.0 || spec.inflation >= 1.0) throw UserError("--inflation must be from 0 to below 1");
+  if (spec.inflation > 0.0 && spec.model != "zip") throw UserError("--inflation needs --model zip");
+  const double decimals = parseNumber(o.decimals, "--decimals");
+  if (decimals < 0 || decimals > 12 || decimals != std::floor(decimals))
+    throw UserError("--decimals must be a whole number from 0 to 12");
+  spec.decimals = static_cast<int>(decimals);
+  return spec;
+}
+
+DataTable simulate(const SimulationSpec& spec) {
+  DataTable table;
+  table.source = "simulation";
+  const std::size_t periods = spec.times.size();
+  table.addColumn("id");
+  for (const char* stem : {"y", "t"})
+    for (std::size_t j = 0; j < periods; ++j) table.addColumn(std::string(stem).append(std::to_string(j + 1)));
+  const std::size_t groupColumn = table.addColumn("group");
+  Random random(spec.seed);
+  const double scale = std::pow(10.0, spec.decimals);
+  for (long i = 0; i < spec.subjects; ++i) {
+    // The group: the first whose cumulative share exceeds a uniform draw.
+    const double u = random.uniform();
+    std::size_t g = 0;
+    double cumulative = spec.groups[0].share;
+    while (g + 1 < spec.groups.size() && u >= cumulative) cumulative += spec.groups[++g].share;
+    table.values[0].push_back(static_cast<double>(i + 1));
+    for (std::size_t j = 0; j < periods; ++j) {
+      const double t = spec.times[j];
+      const double mu = polynomial(spec.groups[g].coefficients, t);
+      double y = 0.0;
+      if (spec.model == "cnorm") {
+        y = std::round((mu + spec.sigma * random.normal()) * scale) / scale;
+        if (spec.hasMin) y = std::max(y, spec.min);
+        if (spec.hasMax) y = std::min(y, spec.max);
+      } else if (spec.model == "logit") {
+        y = random.uniform() < 1.0 / (1.0 + std::exp(-mu)) ? 1.0 : 0.0;
+      } else {
+        const bool structuralZero = spec.inflation > 0.0 && random.uniform() < spec.inflation;
+        const long count = random.poisson(std::exp(mu));
+        y = structuralZero ? 0.0 : static_cast<double>(count);
+      }
+      // The draw for missingness is made for every measurement so that the
+      // rate does not change the values of the others.
+      if (random.uniform() < spec.missing) y = kMissing;
+      table.values[1 + j].push_back(y);
+      table.values[1 + periods + j].push_back(t);
+    }
+    table.values[groupColumn].push_back(static_cast<double>(g + 1));
+  }
+  for (std::size_t c = 0; c < table.columnCount(); ++c)
+    for (double v : table.values[c]) table.text[c].push_back(cellText(v));
+  return table;
+}
+
+std::string toCsv(const DataTable& table) {
+  std::string out;
+  for (std::size_t c = 0; c < table.columnCount(); ++c) {
+    if (c) out += ',';
+    out += csvField(table.names[c]);
+  }
+  out += "\n";
+  for (std::size_t r = 0; r < table.rowCount(); ++r) {
+    for (std::size_t c = 0; c < table.columnCount(); ++c) {
+      if (c) out += ',';
+      out += table.isString[c] ? csvField(table.text[c][r]) : cellText(table.values[c][r]);
+    }
+    out += "\n";
+  }
+  return out;
+}
+
+void writeDataFile(const DataTable& table, const std::string& path) {
+  namespace fs = std::filesystem;
+  std::string extension = fs::path(path).extension().string();
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const fs::path target(path);
+  const std::string folder = target.has_parent_path() ? target.parent_path().string() : ".";
+  if (extension == ".csv") {
+    writeFilesAtomically(folder, {{target.filename().string(), toCsv(table)}});
+  } else if (extension == ".dta") {
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    std::string hidden = ".";
+    hidden += target.filename().string();
+    hidden += ".partial";
+    const std::string temporary = (fs::path(folder) / hidden).string();
+    try {
+      writeDtaFile(table, temporary);
+    } catch (...) {
+      std::remove(temporary.c_str());
+      throw;
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+      std::remove(temporary.c_str());
+      throw UserError("cannot write " + path);
+    }
+  } else {
+    throw UserError("--out must name a .csv or .dta file: " + path);
+  }
+}
+
+}  // namespace kurv::cli

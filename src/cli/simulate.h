@@ -1,0 +1,64 @@
+#pragma once
+// `kurv simulate`: data from a group-based trajectory model with given
+// group shares and trajectories, one row per subject in wide layout.
+//
+// Each subject falls in group g with probability share_g (the shares are
+// normalised to sum to 1). At each time t_j its linear predictor is the
+// group's polynomial mu = b0 + b1 t + b2 t^2 + ...; the measurement is
+//   cnorm:   mu + sigma * z, z standard normal, clamped to [min, max]
+//            when bounds are given (censoring), rounded to `decimals`;
+//   logit:   1 with probability 1 / (1 + exp(-mu)), else 0;
+//   zip:     0 with probability `inflation`, else Poisson(exp(mu));
+//   poisson: Poisson(exp(mu)).
+// A measurement is missing with probability `missing`. The columns are id,
+// y1..yT, t1..tT and the true group.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/data_table.h"
+
+namespace kurv::cli {
+
+struct SimulationGroup {
+  double share = 0.0;
+  std::vector<double> coefficients;  // b0, b1, ...
+};
+
+struct SimulationSpec {
+  std::string model;  // cnorm, logit, zip, poisson
+  std::vector<SimulationGroup> groups;
+  std::vector<double> times;
+  long subjects = 0;
+  std::uint64_t seed = 1;
+  double sigma = 1.0;
+  bool hasMin = false, hasMax = false;
+  double min = 0.0, max = 0.0;
+  double missing = 0.0;
+  double inflation = 0.0;
+  int decimals = 3;
+};
+
+// The text options of `kurv simulate`, as typed.
+struct SimulateOptions {
+  std::string model;
+  std::vector<std::string> groups;  // "SHARE:b0,b1,..." per group
+  std::vector<std::string> times;
+  std::string n, seed, sigma = "1", min, max, missing = "0", inflation = "0", decimals = "3";
+  std::string out;
+};
+
+// Checks the options (UserError on a mistake) and builds the specification.
+SimulationSpec parseSimulation(const SimulateOptions& options);
+
+// The simulated data set; the same spec and seed give the same data.
+DataTable simulate(const SimulationSpec& spec);
+
+// Writes the data as .csv or .dta (by the extension of `path`), atomically.
+void writeDataFile(const DataTable& table, const std::string& path);
+
+// The data set as CSV text (shortest round-trip numbers, empty = missing).
+std::string toCsv(const DataTable& table);
+
+}  // namespace kurv::cli
