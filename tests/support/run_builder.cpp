@@ -6,16 +6,11 @@
 namespace kurv::testing {
 
 std::vector<std::string> defaultArgs() {
-  std::vector<std::string> a(kPluginArgCount, "0");
-  a[0] = "cnorm";
-  a[1] = "1";
-  a[7] = "1";
-  a[8] = "-1e300";
-  a[9] = "1e300";
-  a[15] = "none";
-  a[17] = "none";
-  a[27] = "none";
-  return a;
+  // Positions 1-39; see the argument table of the run record.
+  return {"cnorm", "1", "0", "0", "0", "0", "0", "1", "-1e300", "1e300",  // 1-10
+          "0",     "0", "0", "0", "0", "none", "0", "none", "0", "0",     // 11-20
+          "0",     "0", "0", "0", "0", "0", "0", "none", "0", "0",        // 21-30
+          "0",     "0", "0", "0", "0", "0", "0", "0", "0"};               // 31-39
 }
 
 void setArg(std::vector<std::string>& args, int position, const std::string& value) {
