@@ -52,7 +52,11 @@ void addModelOptions(CLI::App* fit, ModelOptions& m, int index) {
                                        : "Model 3 (multi-trajectory)";
   const std::string which = index == 0 ? "" : " of model " + std::to_string(index + 1);
   auto add = [&](const std::string& name, auto& target, const std::string& text) {
-    return fit->add_option("--" + name + s, target, text)->group(group);
+    const std::string type = name == "model" ? "NAME"
+                           : name == "order" || name == "iorder" ? "ORDER"
+                           : name == "min" || name == "max" ? "NUMBER"
+                           : name == "refgroup" ? "GROUP" : "COLUMNS";
+    return fit->add_option("--" + name + s, target, text)->group(group)->type_name(type);
   };
   add("var", m.var, "outcome columns" + which + ", one per period, e.g. --var" + s + " y1-y6");
   add("indep", m.indep, "time columns" + which + ", one per outcome column, e.g. --indep" + s + " t1-t6");
@@ -72,63 +76,92 @@ void addModelOptions(CLI::App* fit, ModelOptions& m, int index) {
 CLI::App* addFit(CLI::App& app, FitOptions& o) {
   CLI::App* fit = app.add_subcommand("fit", "Fit a group-based trajectory model to a .csv or .dta file");
   fit->footer(kFitExamples);
-  fit->add_option("DATA", o.data, "data file, .csv (header row) or Stata .dta; one row per subject, e.g. data.csv")
+  fit->add_option("DATA", o.data, "data file, .csv (header row) or Stata .dta; one row per subject, e.g. data.csv")->type_name("FILE")
       ->required();
   for (int m = 0; m < 3; ++m) addModelOptions(fit, o.models[m], m);
   const std::string group = "Model 1 extras";
-  fit->add_option("--plottcov", o.plottcov, "covariate values for the plot series, one per --tcov column, e.g. --plottcov 0 0 0 1 1 1")->group(group);
-  fit->add_option("--weight", o.weight, "weight column, e.g. --weight w")->group(group);
-  fit->add_option("--dropout", o.dropout, "dropout-model orders: one shared or one per group, e.g. --dropout 0")->group(group);
-  fit->add_option("--dcov", o.dcov, "dropout covariates, one column per period for each covariate, e.g. --dcov d1-d6")->group(group);
-  fit->add_option("--exempt", o.exempt, "column whose non-zero value exempts a subject from dropout, e.g. --exempt died")->group(group);
-  fit->add_option("--omodel", o.omodel, "distribution of the outcome analysis: normal, cnorm, logit, zip or poisson, e.g. --omodel logit")->group(group);
-  fit->add_option("--ovar", o.ovar, "outcome column of the outcome analysis, e.g. --ovar arrested")->group(group);
-  fit->add_option("--rorder", o.rorder, "random-effects orders (cnorm): one shared or one per group, e.g. --rorder 0")->group(group);
+  fit->add_option("--plottcov", o.plottcov, "covariate values for the plot series, one per --tcov column, e.g. --plottcov 0 0 0 1 1 1")->type_name("NUMBER")->group(group);
+  fit->add_option("--weight", o.weight, "weight column, e.g. --weight w")->type_name("COLUMN")->group(group);
+  fit->add_option("--dropout", o.dropout, "dropout-model orders: one shared or one per group, e.g. --dropout 0")->type_name("ORDER")->group(group);
+  fit->add_option("--dcov", o.dcov, "dropout covariates, one column per period for each covariate, e.g. --dcov d1-d6")->type_name("COLUMNS")->group(group);
+  fit->add_option("--exempt", o.exempt, "column whose non-zero value exempts a subject from dropout, e.g. --exempt died")->type_name("COLUMN")->group(group);
+  fit->add_option("--omodel", o.omodel, "distribution of the outcome analysis: normal, cnorm, logit, zip or poisson, e.g. --omodel logit")->type_name("NAME")->group(group);
+  fit->add_option("--ovar", o.ovar, "outcome column of the outcome analysis, e.g. --ovar arrested")->type_name("COLUMN")->group(group);
+  fit->add_option("--rorder", o.rorder, "random-effects orders (cnorm): one shared or one per group, e.g. --rorder 0")->type_name("ORDER")->group(group);
   const std::string run = "Run";
-  fit->add_option("--multgroups", o.multgroups, "fit a multi-trajectory model with this many shared groups, e.g. --multgroups 3")->group(run);
-  fit->add_option("--start", o.start, "start values, in the form the results print them, e.g. --start 10 1 20 0.5 5 50 50")->group(run);
-  fit->add_option("--if", o.ifColumn, "use only rows whose value in this column is non-zero and not missing, e.g. --if train")->group(run);
+  fit->add_option("--multgroups", o.multgroups, "fit a multi-trajectory model with this many shared groups, e.g. --multgroups 3")->type_name("GROUPS")->group(run);
+  fit->add_option("--start", o.start, "start values, in the form the results print them, e.g. --start 10 1 20 0.5 5 50 50")->type_name("NUMBER")->group(run);
+  fit->add_option("--if", o.ifColumn, "use only rows whose value in this column is non-zero and not missing, e.g. --if train")->type_name("COLUMN")->group(run);
   fit->add_flag("--trace", o.trace, "show the start values and the iteration log")->group(run);
   fit->add_flag("--debug", o.debug, "trace every likelihood evaluation")->group(run);
   fit->add_flag("--novar", o.novar, "skip the covariance and standard errors of the estimates")->group(run);
   const std::string output = "Output";
-  fit->add_option("--out", o.out, "folder for fit.json, posteriors.csv, plot1.csv and trajectories.svg, e.g. --out results")->group(output);
-  fit->add_option("--id", o.id, "identifier column for posteriors.csv (else the row number), e.g. --id id")->group(output);
+  fit->add_option("--out", o.out, "folder for fit.json, posteriors.csv, plot1.csv and trajectories.svg, e.g. --out results")->type_name("DIR")->group(output);
+  fit->add_option("--id", o.id, "identifier column for posteriors.csv (else the row number), e.g. --id id")->type_name("COLUMN")->group(output);
   return fit;
 }
 
 CLI::App* addSimulate(CLI::App& app, SimulateOptions& o) {
   CLI::App* sim = app.add_subcommand("simulate", "Simulate data from a group-based trajectory model");
   sim->footer(kSimulateExamples);
-  sim->add_option("--model", o.model, "outcome distribution: cnorm, logit, zip or poisson, e.g. --model cnorm")->required();
-  sim->add_option("--groups", o.groups, "one SHARE:b0,b1,... per group: its share and trajectory coefficients, e.g. --groups 40:10,2 60:20,-1.5")->required();
-  sim->add_option("--times", o.times, "measurement times, e.g. --times 1 2 3 4 5 6")->required();
-  sim->add_option("--n", o.n, "number of subjects, e.g. --n 500")->required();
-  sim->add_option("--seed", o.seed, "seed of the random numbers, e.g. --seed 7")->required();
-  sim->add_option("--out", o.out, "output file, .csv or .dta, e.g. --out data.csv")->required();
-  sim->add_option("--sigma", o.sigma, "standard deviation of cnorm measurements (default 1), e.g. --sigma 4");
-  sim->add_option("--min", o.min, "lower censoring bound (cnorm), e.g. --min 0");
-  sim->add_option("--max", o.max, "upper censoring bound (cnorm), e.g. --max 60");
-  sim->add_option("--missing", o.missing, "probability that a measurement is missing (default 0), e.g. --missing 0.1");
-  sim->add_option("--inflation", o.inflation, "zero-inflation probability (zip; default 0), e.g. --inflation 0.2");
-  sim->add_option("--decimals", o.decimals, "decimals kept of cnorm measurements (default 3), e.g. --decimals 2");
+  sim->add_option("--model", o.model, "outcome distribution: cnorm, logit, zip or poisson, e.g. --model cnorm")->required()->type_name("NAME");
+  sim->add_option("--groups", o.groups, "one SHARE:b0,b1,... per group: its share and trajectory coefficients, e.g. --groups 40:10,2 60:20,-1.5")->required()->type_name("SPEC");
+  sim->add_option("--times", o.times, "measurement times, e.g. --times 1 2 3 4 5 6")->required()->type_name("NUMBER");
+  sim->add_option("--n", o.n, "number of subjects, e.g. --n 500")->required()->type_name("N");
+  sim->add_option("--seed", o.seed, "seed of the random numbers, e.g. --seed 7")->required()->type_name("N");
+  sim->add_option("--out", o.out, "output file, .csv or .dta, e.g. --out data.csv")->required()->type_name("FILE");
+  sim->add_option("--sigma", o.sigma, "standard deviation of cnorm measurements (default 1), e.g. --sigma 4")->type_name("NUMBER");
+  sim->add_option("--min", o.min, "lower censoring bound (cnorm), e.g. --min 0")->type_name("NUMBER");
+  sim->add_option("--max", o.max, "upper censoring bound (cnorm), e.g. --max 60")->type_name("NUMBER");
+  sim->add_option("--missing", o.missing, "probability that a measurement is missing (default 0), e.g. --missing 0.1")->type_name("P");
+  sim->add_option("--inflation", o.inflation, "zero-inflation probability (zip; default 0), e.g. --inflation 0.2")->type_name("P");
+  sim->add_option("--decimals", o.decimals, "decimals kept of cnorm measurements (default 3), e.g. --decimals 2")->type_name("N");
   return sim;
 }
 
-}  // namespace
-
-int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
-  CLI::App app("kurv: group-based trajectory models (finite mixtures of polynomial trajectories)\n"
+// The whole command line: both subcommands with every option.
+struct CommandLine {
+  CLI::App app{"kurv: group-based trajectory models (finite mixtures of polynomial trajectories)\n"
                "for CNORM, LOGIT, ZIP and Poisson outcomes, fitted by maximum likelihood.",
-               "kurv");
-  app.require_subcommand(1);
-  app.footer("Run 'kurv fit --help' or 'kurv simulate --help' for every option with examples.\n"
-             "Example: kurv fit data.csv --var y1-y6 --indep t1-t6 --model cnorm --order 1 2 "
-             "--min 0 --max 60 --out results");
+               "kurv"};
   FitOptions fitOptions;
   SimulateOptions simulateOptions;
-  CLI::App* fit = addFit(app, fitOptions);
-  CLI::App* sim = addSimulate(app, simulateOptions);
+  CLI::App* fit = nullptr;
+  CLI::App* simulate = nullptr;
+
+  CommandLine() {
+    app.require_subcommand(1);
+    app.footer("Run 'kurv fit --help' or 'kurv simulate --help' for every option with examples.\n"
+               "Example: kurv fit data.csv --var y1-y6 --indep t1-t6 --model cnorm --order 1 2 "
+               "--min 0 --max 60 --out results");
+    fit = addFit(app, fitOptions);
+    simulate = addSimulate(app, simulateOptions);
+  }
+};
+
+}  // namespace
+
+bool parseFitWords(const std::vector<std::string>& words, FitOptions& options, std::string& error) {
+  CommandLine line;
+  std::vector<const char*> argv{"kurv", "fit"};
+  for (const auto& word : words) argv.push_back(word.c_str());
+  try {
+    line.app.parse(static_cast<int>(argv.size()), argv.data());
+  } catch (const CLI::ParseError& e) {
+    error = e.what();
+    return false;
+  }
+  options = line.fitOptions;
+  return true;
+}
+
+int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+  CommandLine line;
+  CLI::App& app = line.app;
+  const FitOptions& fitOptions = line.fitOptions;
+  const SimulateOptions& simulateOptions = line.simulateOptions;
+  CLI::App* fit = line.fit;
+  CLI::App* sim = line.simulate;
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {

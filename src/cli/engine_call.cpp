@@ -56,7 +56,7 @@ std::string joinNames(const DataTable& table, const std::vector<std::size_t>& co
 struct CheckedModel {
   bool present = false;
   std::string kind;      // cnorm, logit, zip, poisson
-  std::string argName;   // the engine's name: Poisson is ZIP without inflation orders
+  std::string argName;   // the name passed to the engine
   std::vector<std::size_t> var, indep, risk, tcov, exposure;
   std::vector<double> orders, iorders;
   bool hasBounds = false;
@@ -104,7 +104,7 @@ CheckedModel checkModel(const FitOptions& options, const DataTable& table, int m
   model.kind = o.model;
   if (model.kind != "cnorm" && model.kind != "logit" && model.kind != "zip" && model.kind != "poisson")
     throw UserError(opt("model", m) + ": '" + o.model + "' is not cnorm, logit, zip or poisson");
-  model.argName = model.kind == "poisson" ? "zip" : model.kind;
+  model.argName = model.kind;
 
   model.var = resolveColumns(table, o.var, var);
   model.indep = resolveColumns(table, o.indep, opt("indep", m));
