@@ -1,5 +1,6 @@
 #include "cli/engine_call.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -90,8 +91,15 @@ CheckedModel checkModel(const FitOptions& options, const DataTable& table, int m
   model.present = true;
   const std::string var = opt("var", m);
   if (o.var.empty()) {
-    std::string given = !o.indep.empty() ? opt("indep", m) : !o.order.empty() ? opt("order", m)
-                      : !o.model.empty() ? opt("model", m) : "options of model " + std::to_string(m + 1);
+    // Name the first option of this model that was given.
+    const std::pair<const char*, bool> options[] = {
+        {"indep", !o.indep.empty()}, {"model", !o.model.empty()},   {"order", !o.order.empty()},
+        {"min", !o.min.empty()},     {"max", !o.max.empty()},       {"iorder", !o.iorder.empty()},
+        {"risk", !o.risk.empty()},   {"tcov", !o.tcov.empty()},     {"exposure", !o.exposure.empty()},
+        {"refgroup", !o.refgroup.empty()}};
+    std::string given;
+    for (const auto& [name, isGiven] : options)
+      if (isGiven && given.empty()) given = opt(name, m);
     throw UserError(given + " needs " + var + " (the outcome columns of model " +
                     std::to_string(m + 1) + ")");
   }
@@ -245,7 +253,6 @@ EngineCall buildEngineCall(const FitOptions& options, const DataTable& table) {
   if (!options.omodel.empty() && options.omodel != "normal" && options.omodel != "cnorm" &&
       options.omodel != "logit" && options.omodel != "zip" && options.omodel != "poisson")
     throw UserError("--omodel: '" + options.omodel + "' is not normal, cnorm, logit, zip or poisson");
-  if (!m2.risk.empty() && !m2.present) throw UserError("--risk2 needs a second model");
 
   std::vector<double> plotTcov;
   for (const auto& word : splitWords(options.plottcov))
@@ -397,7 +404,8 @@ EngineCall buildEngineCall(const FitOptions& options, const DataTable& table) {
     call.rows.push_back(r);
     if (!isMult && !ifColumn.empty()) call.selected.push_back(chosen[r]);
   }
-  if (call.rows.empty()) throw UserError("--if " + options.ifColumn + " selects no row");
+  if (std::find(chosen.begin(), chosen.end(), true) == chosen.end())
+    throw UserError("--if " + options.ifColumn + " selects no row");
 
   for (int m = 0; m < 3; ++m) {
     const CheckedModel& model = models[m];
