@@ -58,6 +58,11 @@ void writeFilesAtomically(const std::string& folder, const std::map<std::string,
   if (ec || !fs::is_directory(folder))
     throw UserError("cannot create the output folder " + folder +
                     (ec ? ": " + ec.message() : ": a file of that name exists"));
+  // A folder in the way of a file would fail its rename after others have
+  // been renamed; find it before anything is written.
+  for (const auto& [name, content] : files)
+    if (fs::is_directory(fs::path(folder) / name, ec))
+      throw UserError("cannot write " + (fs::path(folder) / name).string() + ": a folder of that name exists");
   std::vector<std::pair<std::string, fs::path>> written;  // temporary, final
   try {
     for (const auto& [name, content] : files) {
