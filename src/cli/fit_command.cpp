@@ -2,6 +2,7 @@
 
 #include "cli/atomic_files.h"
 #include "cli/cli_host.h"
+#include "cli/column_list.h"
 #include "cli/data_file.h"
 #include "cli/engine_call.h"
 #include "cli/fit_outputs.h"
@@ -9,6 +10,30 @@
 #include "plugin/run_driver.h"
 
 namespace kurv::cli {
+namespace {
+
+// The results a host receives are the estimates in "parmData", their
+// covariance in "varData" and the parameter names in the macro "_outvars";
+// the engine writes them only after a successful fit. When its summary
+// leaves any of these out, they are taken from there.
+void completeSummaryFromHost(RunSummary& summary, const CliHost& host) {
+  const Matrix* parm = host.matrix("parmData");
+  if (!parm || parm->empty()) return;
+  summary.fitted = true;
+  if (summary.estimates.empty()) summary.estimates = parm->front();
+  if (summary.nParams == 0) summary.nParams = static_cast<int>(summary.estimates.size());
+  const auto n = static_cast<std::size_t>(summary.nParams);
+  if (summary.covariance.empty())
+    if (const Matrix* var = host.matrix("varData"); var && var->size() >= n) {
+      for (std::size_t r = 0; r < n; ++r)
+        for (std::size_t c = 0; c < n; ++c) summary.covariance.push_back(c < (*var)[r].size() ? (*var)[r][c] : 0.0);
+    }
+  if (summary.names.empty())
+    if (const auto it = host.savedMacros().find("_outvars"); it != host.savedMacros().end())
+      summary.names = splitWords({it->second});
+}
+
+}  // namespace
 
 int runFit(const FitOptions& options, std::ostream& results, std::ostream& messages,
            RunSummary* summaryOut) {
@@ -20,6 +45,7 @@ int runFit(const FitOptions& options, std::ostream& results, std::ostream& messa
     for (const auto& arg : call.args) argv.push_back(arg.c_str());
     RunSummary summary;
     const int code = runCommand(host, kArgCount, argv.data(), &summary);
+    if (code == 0) completeSummaryFromHost(summary, host);
     if (summaryOut) *summaryOut = summary;
     if (code != 0) {
       // The engine's own message is already on the message stream; make
