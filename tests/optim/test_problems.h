@@ -4,6 +4,7 @@
 // R script that produced the reference traces (fixtures/optim/make_traces.R)
 // so that both evaluate bit-identical values.
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -75,6 +76,53 @@ inline void woodG(const double* x, double* g) {
   g[3] = 180 * c + 20.2 * h + 19.8 * e;
 }
 
+// Negative log-likelihood of a logistic regression on 12 fixed cases.
+inline constexpr double kLogitX1[] = {-1.5, -0.8, -0.3, 0.1, 0.4, 0.9, 1.3, 1.7, -1.1, 0.6, 2.0, -0.5};
+inline constexpr double kLogitX2[] = {0.2, -0.4, 1.1, -0.7, 0.5, 0.0, -1.2, 0.8, 0.3, -0.2, 0.6, 1.4};
+inline constexpr double kLogitY[] = {0, 0, 1, 0, 1, 0, 1, 1, 0, 1, 1, 0};
+inline double logisticF(const double* b) {
+  double v = 0;
+  for (int i = 0; i < 12; ++i) {
+    const double eta = b[0] + b[1] * kLogitX1[i] + b[2] * kLogitX2[i];
+    v = v + (std::log(1 + std::exp(eta)) - kLogitY[i] * eta);
+  }
+  return v;
+}
+inline void logisticG(const double* b, double* g) {
+  g[0] = g[1] = g[2] = 0;
+  for (int i = 0; i < 12; ++i) {
+    const double eta = b[0] + b[1] * kLogitX1[i] + b[2] * kLogitX2[i];
+    const double r = 1 / (1 + std::exp(-eta)) - kLogitY[i];
+    g[0] = g[0] + r;
+    g[1] = g[1] + r * kLogitX1[i];
+    g[2] = g[2] + r * kLogitX2[i];
+  }
+}
+
+// Negative log-likelihood of a normal sample in (mean, log sd), without the
+// constant.
+inline constexpr double kNormalY[] = {4.1, 5.3, 3.8, 6.2, 5.0, 4.4, 5.9, 4.7, 5.6, 3.9};
+inline double normalF(const double* p) {
+  const double s2 = std::exp(2 * p[1]);
+  double v = 0;
+  for (double y : kNormalY) {
+    const double d = y - p[0];
+    v = v + (p[1] + d * d / (2 * s2));
+  }
+  return v;
+}
+inline void normalG(const double* p, double* g) {
+  const double s2 = std::exp(2 * p[1]);
+  double g1 = 0, g2 = 0;
+  for (double y : kNormalY) {
+    const double d = y - p[0];
+    g1 = g1 - d / s2;
+    g2 = g2 + (1 - d * d / s2);
+  }
+  g[0] = g1;
+  g[1] = g2;
+}
+
 // Eigenvalues 1, 10 and 100; minimum 5 at (1, -2, 0.5).
 inline double quadraticF(const double* x) {
   const double a = x[0] - 1, b = x[1] + 2, c = x[2] - 0.5;
@@ -92,6 +140,8 @@ inline const std::vector<TestProblem>& testProblems() {
       {"powell", {3, -1, 0, 1}, {0, 0, 0, 0}, 1.0, powellF, powellG},
       {"beale", {1, 1}, {3, 0.5}, 1.0, bealeF, bealeG},
       {"wood", {-3, -1, -3, -1}, {1, 1, 1, 1}, 1.0, woodF, woodG},
+      {"logistic", {0, 0, 0}, {}, 0.0, logisticF, logisticG},
+      {"normal", {0, 0}, {4.89, std::log(0.7880989)}, 2.8376167132250751, normalF, normalG},
       {"quadratic", {0, 0, 0}, {1, -2, 0.5}, 5.0, quadraticF, quadraticG},
   };
   return problems;
