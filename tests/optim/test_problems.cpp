@@ -1,19 +1,11 @@
 #include "test_problems.h"
 
+#include <algorithm>
 #include <cfloat>
+#include <stdexcept>
 
 namespace kurv::testing {
 namespace {
-
-// The callbacks reach their problem through a run record extended for the
-// tests; it also logs every evaluation.
-struct ProblemContext : ModelContext {
-  const TestProblem* problem = nullptr;
-  std::vector<std::vector<double>> evalX;
-  std::vector<double> evalF;
-  std::vector<double> gradientPointF;  // f at each point where a gradient was formed
-  int gradientCalls = 0;
-};
 
 double lookup(const ProblemContext& pc, const double* x, int n) {
   for (std::size_t k = pc.evalX.size(); k-- > 0;) {
@@ -22,7 +14,9 @@ double lookup(const ProblemContext& pc, const double* x, int n) {
   return NAN;
 }
 
-int likelihood(int n, const double* x, double* f, ModelContext* ctx) {
+}  // namespace
+
+int problemLikelihood(int n, const double* x, double* f, ModelContext* ctx) {
   auto* pc = static_cast<ProblemContext*>(ctx);
   *f = pc->problem->f(x);
   pc->evalX.emplace_back(x, x + n);
@@ -30,30 +24,40 @@ int likelihood(int n, const double* x, double* f, ModelContext* ctx) {
   return 0;
 }
 
-int gradient(int n, const double* x, int* /*gradEvalIndex*/, double* g, ModelContext* ctx) {
+int problemGradient(int n, const double* x, int* gradEvalIndex, double* g, ModelContext* ctx) {
   auto* pc = static_cast<ProblemContext*>(ctx);
   pc->problem->g(x, g);
-  pc->gradientCalls += 1;
+  pc->gradX.emplace_back(x, x + n);
   pc->gradientPointF.push_back(lookup(*pc, x, n));
+  if (pc->failGradient) *gradEvalIndex = 0;
   return 0;
 }
 
-}  // namespace
+const TestProblem& problemNamed(const std::string& name) {
+  for (const auto& p : testProblems()) {
+    if (p.name == name) return p;
+  }
+  throw std::invalid_argument(name);
+}
 
-FitResult fitProblem(const TestProblem& problem, bool gradientMode, int printLevel, Host* host) {
+FitResult fitProblem(const TestProblem& problem, bool gradientMode, const FitOptions& options) {
   const int n = static_cast<int>(problem.start.size());
   ProblemContext pc;
   pc.problem = &problem;
-  std::vector<double> x = problem.start;
+  std::vector<double> x = options.start.empty() ? problem.start : options.start;
   std::vector<double> scale(static_cast<std::size_t>(n), 1.0);
-  MinimizerState state;
-  state.host = host;
-  setMinimizerDefaults(kGeneralMinimization, realWorkLength(n), state);
-  setMinimizerIntegerSettings(state);
-  state.printLevel = printLevel;
+  MinimizerState fresh;
+  MinimizerState& state = options.state != nullptr ? *options.state : fresh;
+  if (options.state == nullptr) {
+    state.host = options.host;
+    setMinimizerDefaults(kGeneralMinimization, realWorkLength(n), state);
+    setMinimizerIntegerSettings(state);
+    state.printLevel = options.printLevel;
+    if (options.configure != nullptr) options.configure(state);
+  }
   FitResult r;
   if (gradientMode) {
-    minimizeWithGradient(state, n, scale, x, likelihood, gradient, kIntWorkLength,
+    minimizeWithGradient(state, n, scale, x, problemLikelihood, problemGradient, kIntWorkLength,
                          realWorkLength(n), &pc);
     r.iterationF = pc.gradientPointF;
   } else {
@@ -67,7 +71,7 @@ FitResult fitProblem(const TestProblem& problem, bool gradientMode, int printLev
         r.iterationF.push_back(state.f);
       }
       previous = state.returnCode;
-      likelihood(n, x.data(), &f, &pc);
+      problemLikelihood(n, x.data(), &f, &pc);
       if (f == DBL_MAX) state.tooBig = 1;
     }
   }
@@ -78,7 +82,9 @@ FitResult fitProblem(const TestProblem& problem, bool gradientMode, int printLev
   r.f = state.f;
   r.x = x;
   r.likelihoodCalls = static_cast<int>(pc.evalF.size());
-  r.gradientCalls = pc.gradientCalls;
+  r.gradientCalls = static_cast<int>(pc.gradX.size());
+  r.evalX = pc.evalX;
+  r.gradX = pc.gradX;
   return r;
 }
 

@@ -147,6 +147,20 @@ inline const std::vector<TestProblem>& testProblems() {
   return problems;
 }
 
+// A run record extended for the tests: the callbacks reach their problem
+// through it, and it logs every evaluation.
+struct ProblemContext : ModelContext {
+  const TestProblem* problem = nullptr;
+  std::vector<std::vector<double>> evalX;  // every likelihood evaluation
+  std::vector<double> evalF;
+  std::vector<std::vector<double>> gradX;  // every gradient evaluation
+  std::vector<double> gradientPointF;      // f at each point where a gradient was formed
+  bool failGradient = false;               // report every gradient as not computable
+};
+
+int problemLikelihood(int n, const double* x, double* f, ModelContext* ctx);
+int problemGradient(int n, const double* x, int* gradEvalIndex, double* g, ModelContext* ctx);
+
 // Runs one fit and records what a caller can observe.
 struct FitResult {
   int code = 0;
@@ -155,12 +169,25 @@ struct FitResult {
   int gradEvals = 0;
   double f = 0.0;
   std::vector<double> x;
-  std::vector<double> iterationF;  // f at the end of each iteration (0 = start)
+  std::vector<double> iterationF;  // f at each point where a gradient was formed (0 = start)
   int likelihoodCalls = 0;
   int gradientCalls = 0;
+  std::vector<std::vector<double>> evalX;
+  std::vector<std::vector<double>> gradX;
 };
 
-FitResult fitProblem(const TestProblem& problem, bool gradientMode, int printLevel = 1,
-                     Host* host = nullptr);
+struct FitOptions {
+  int printLevel = 1;
+  Host* host = nullptr;
+  MinimizerState* state = nullptr;  // to continue a state (restart); fresh when null
+  void (*configure)(MinimizerState&) = nullptr;  // after the defaults
+  std::vector<double> start;                     // overrides the problem's start
+};
+
+FitResult fitProblem(const TestProblem& problem, bool gradientMode, const FitOptions& options);
+inline FitResult fitProblem(const TestProblem& problem, bool gradientMode) {
+  return fitProblem(problem, gradientMode, FitOptions{});
+}
+const TestProblem& problemNamed(const std::string& name);
 
 }  // namespace kurv::testing
