@@ -129,7 +129,11 @@ int computeCovariance(ModelContext& ctx, LikelihoodCallback likelihood,
   if (ctx.covariance.size() < un * un) ctx.covariance.resize(un * un);
   std::vector<double>& cov = ctx.covariance;
 
-  GradientAtPoint gradientAt(ctx, likelihood, gradient, state);
+  // Difference mode (the run's choice, or no analytic gradient at all): the
+  // Hessian comes from difference gradients; an analytic gradient given
+  // alongside still supplies the scores of the sandwich.
+  const bool differenceMode = ctx.useDifferenceMode || gradient == nullptr;
+  GradientAtPoint gradientAt(ctx, likelihood, differenceMode ? nullptr : gradient, state);
   differenceHessian(ctx, thetaHat, gradientAt, cov);
 
   std::vector<int> pivots(un);

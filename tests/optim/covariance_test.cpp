@@ -149,6 +149,39 @@ TEST(Covariance, SingularHessianLeavesStandardErrorsMissing) {
   EXPECT_EQ(fx.ctx.params, (std::vector<double>{1.0, 0.3}));
 }
 
+// A curvature of 1e-17 along the first parameter: not exactly singular, but
+// below the 2⁻⁵² pivot threshold.
+int nearlyFlatLikelihood(int, const double* x, double* f, ModelContext*) {
+  *f = 0.5e-17 * x[0] * x[0] + 0.5 * x[1] * x[1] + 2;
+  return 0;
+}
+int nearlyFlatGradient(int, const double* x, int*, double* g, ModelContext*) {
+  g[0] = 1e-17 * x[0];
+  g[1] = x[1];
+  return 0;
+}
+
+TEST(Covariance, TinyFirstPivotIsReportedAsSingular) {
+  Fixture fx;
+  fx.ctx.params = {0.0, 0.0};
+  EXPECT_EQ(computeCovariance(fx.ctx, nearlyFlatLikelihood, nearlyFlatGradient, fx.state), 1);
+  EXPECT_EQ(fx.host.displayed, "  iflt 1 tp 2");
+}
+
+TEST(Covariance, DifferenceModeOfTheRunOverridesTheAnalyticGradient) {
+  // With the run in difference mode the analytic gradient only feeds the
+  // sandwich; the Hessian comes from differences and so differs from the
+  // analytic-gradient one in the last digits.
+  Fixture analytic, differences;
+  differences.fitByDifferences();
+  analytic.ctx.params = differences.ctx.params;
+  differences.ctx.useDifferenceMode = true;
+  computeCovariance(analytic.ctx, normalLikelihood, normalGradient, analytic.state);
+  computeCovariance(differences.ctx, normalLikelihood, normalGradient, differences.state);
+  EXPECT_NE(analytic.ctx.covariance, differences.ctx.covariance);
+  EXPECT_NEAR(analytic.ctx.stdErrors[0], differences.ctx.stdErrors[0], 1e-4 * analytic.ctx.stdErrors[0]);
+}
+
 int countingLikelihood(int, const double*, double* f, ModelContext* ctx) {
   ctx->cursorSubject += 1;
   *f = 0.0;
