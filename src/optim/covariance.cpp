@@ -1,5 +1,7 @@
 #include "optim/covariance.h"
 
+#include <cblas.h>
+
 #include <cfloat>
 #include <cmath>
 #include <vector>
@@ -30,9 +32,7 @@ class GradientAtPoint {
       alpha_.resize(un);
       for (int i = 0; i < n_; ++i) {
         const double* row = state.factor.data() + packedRowStart(i);
-        double s = 0.0;
-        for (int j = 0; j <= i; ++j) s += row[j] * row[j];
-        alpha_[i] = s;
+        alpha_[i] = cblas_ddot(i + 1, row, 1, row, 1);  // (L·Lᵀ)ᵢᵢ
       }
     } else {
       alpha_.assign(un, 1.0);  // H = I
