@@ -190,6 +190,14 @@ TEST(MinimizerFailures, FailedEvaluationHalvesTheRadiusFromTheSamePoint) {
   // In difference mode the same trials are made.
   const FitResult d = fitProblem(p, false, options);
   EXPECT_EQ(d.x, (std::vector<double>{0.25, 0.0}));
+  // Stopped by the evaluation limit right after a failed trial, the fit
+  // ends on the last computable point and its value, not the failed one.
+  FitOptions two;
+  two.configure = [](MinimizerState& st) { st.maxFuncEvals = 2; };
+  const FitResult stopped = fitProblem(p, true, two);
+  EXPECT_EQ(stopped.code, kEvalLimit);
+  EXPECT_EQ(stopped.x, p.start);
+  EXPECT_EQ(stopped.f, fencedF(p.start.data()));
 }
 
 // ---- Validation of the settings -------------------------------------------------
