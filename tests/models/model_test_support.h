@@ -28,6 +28,13 @@ struct Subject {
   bool selected = true;
 };
 
+inline Subject makeSubject(std::vector<double> y, std::vector<double> t) {
+  Subject s;
+  s.y = std::move(y);
+  s.t = std::move(t);
+  return s;
+}
+
 struct Scenario {
   std::string kind = "cnorm";
   int nPeriods = 1;
