@@ -232,8 +232,10 @@ double outcomeDensityRef(const Scenario& s, const ReferenceLayout& L, const std:
     const double sigma = std::exp(x[L.outcome + G]);
     return normalPdf((y - eta) / sigma) / sigma;
   }
+  // "zip" carries a zero-inflation parameter after the group constants.
+  const double omega = s.omodel == "zip" ? logistic(x[L.outcome + G]) : 0.0;
   const double lambda = std::exp(eta);
-  return y == 0.0 ? std::exp(-lambda) : poisson(y, lambda);
+  return y == 0.0 ? omega + (1.0 - omega) * std::exp(-lambda) : (1.0 - omega) * poisson(y, lambda);
 }
 
 }  // namespace
