@@ -28,7 +28,7 @@ Scenario cnormScenario(unsigned seed, int groups, int subjects) {
   Scenario s;
   s.nPeriods = 6;
   s.censorMin = 0.0;
-  s.censorMax = 8.0;
+  s.censorMax = 6.0;
   s.tcovPerPeriod = 1;
   const double cycle[] = {1, 2, 0};
   s.orders.clear();

@@ -10,7 +10,7 @@
 
 namespace kurv::modeltest {
 
-// CNORM, T = 6, censored at 0 and 8, one time-varying covariate, orders
+// CNORM, T = 6, censored at 0 and 6, one time-varying covariate, orders
 // cycling 1, 2, 0; about 10% of outcomes missing.
 Scenario cnormScenario(unsigned seed, int groups, int subjects);
 // LOGIT, T = 5, two risk factors (one subject's missing: excluded), the given
