@@ -242,5 +242,29 @@ TEST(EstimatesTable, OutcomeAnalysisRowsIntervalsAndScale) {
   EXPECT_NEAR(ctx.covariance[9 * 10 + 9], 0.01 * 0.25, 1e-15);
 }
 
+TEST(EstimatesTable, RandomEffectsScalesAndExponentiatedIndexes) {
+  MemoryHost host;
+  ModelContext ctx;
+  ctx.host = &host;
+  ctx.modelKind[0] = kCnorm;
+  ctx.hasRandomEffects = true;
+  ctx.nReOrder = 1;
+  ctx.reOrder = {1};
+  ctx.nGroups[0] = 1;
+  ctx.polyOrder[0] = {0};
+  ctx.scaleIndex[0] = 1;
+  ctx.reStart = 2;
+  ctx.nMeasurements = 30;
+  testing::setFit(ctx, {5.0, 0.0, std::log(3.0), std::log(0.5)}, {1.0, 0.1, 0.1, 0.2});
+  EXPECT_EQ(scaleParameterIndexes(ctx), (std::vector<int>{1, 2, 3}));
+  printEstimatesTable(ctx);
+  EXPECT_EQ(host.macros["_outvars"], "interc1 sigma rSigma rSigma1 ");
+  const std::string& text = host.displayed;
+  EXPECT_NE(text.find("\t\tModel: Censored Normal (CNORM) Random Effects\n"), std::string::npos);
+  EXPECT_NE(text.find("         rSigma0           3.00000      0.30000          10.000"), std::string::npos);
+  EXPECT_NE(text.find("         rSigma1           0.50000      0.10000           5.000"), std::string::npos);
+  EXPECT_NEAR(ctx.covariance[3 * 4 + 3], 0.04 * 0.25, 1e-15);
+}
+
 }  // namespace
 }  // namespace kurv
