@@ -6,6 +6,10 @@
 #include <cfloat>
 #include <cmath>
 
+#if __has_include("models/normal_cdf.h")
+#include "models/normal_cdf.h"
+#endif
+
 namespace kurv::report_detail {
 
 // An exponentiated linear predictor is limited to [-ln(DBL_MAX) - 10,
@@ -30,10 +34,14 @@ inline double logisticOf(double x) {
 // Standard normal density; 0.3989422804014327 is 1/sqrt(2*pi).
 inline double normalDensity(double z) { return std::exp(-0.5 * z * z) * 0.3989422804014327; }
 
-// Standard normal distribution function Phi(x), here from the complementary
-// error function: Phi(x) = erfc(-x / sqrt(2)) / 2.
-// TODO: switch to the models subsystem's normalCdf (models/densities.h) once
-// it is available, so that the reports use the same Phi as the likelihoods.
+// Standard normal distribution function Phi(x): the models' normalCdf, so
+// that the reports use the same Phi as the likelihoods. Until that is part of
+// the tree, Phi(x) = erfc(-x / sqrt(2)) / 2 from the C library.
+#if __has_include("models/normal_cdf.h")
+inline double standardNormalCdf(double x) { return normalCdf(&x); }
+#else
+// TODO: remove once models/normal_cdf.h is merged.
 inline double standardNormalCdf(double x) { return 0.5 * std::erfc(-x / std::sqrt(2.0)); }
+#endif
 
 }  // namespace kurv::report_detail
