@@ -68,7 +68,9 @@ void addToPlotSums(const ModelContext& ctx, const std::vector<double>& post, int
 void addToDropoutSums(const ModelContext& ctx, int i, int likelyGroup, PlotSums& sums) {
   Host& host = *ctx.host;
   const int g = likelyGroup;
-  const int order = static_cast<int>(ctx.dropoutOrder[ctx.nDropoutOrder == 1 ? 0 : g]);
+  const std::size_t block = ctx.nDropoutOrder == 1 ? 0 : static_cast<std::size_t>(g);
+  if (g < 0 || block >= ctx.dropoutOrder.size()) return;
+  const int order = static_cast<int>(ctx.dropoutOrder[block]);
   const int first = i < static_cast<int>(ctx.firstPeriod.size()) ? ctx.firstPeriod[i] : -1;
   const int last = i < static_cast<int>(ctx.lastPeriod.size()) ? ctx.lastPeriod[i] : 0;
   if (first < 0 || order == -1) return;
@@ -212,6 +214,7 @@ void writeResultsToHost(ModelContext& ctx) {
   Host& host = *ctx.host;
   const double missing = host.missingValue();
   const int nGroups = ctx.nGroups[0];
+  if (nGroups < 1) return;
 
   writeEstimates(ctx);
   writeCovariance(ctx);

@@ -30,6 +30,9 @@ struct TablePrinter {
   double stdError(int k) const {
     return k < static_cast<int>(ctx.stdErrors.size()) ? ctx.stdErrors[k] : missing();
   }
+  double param(int k) const {
+    return k < static_cast<int>(ctx.params.size()) ? ctx.params[k] : missing();
+  }
   void show(const std::string& text) { host.display(text.c_str()); }
   void addName(const std::string& name) { names += name + " "; }
 
@@ -38,7 +41,7 @@ struct TablePrinter {
   }
   // A row of the parameter at the running index as it stands.
   void plainRow(int group, const std::string& label, const std::string& name) {
-    row(group, label, ctx.params[i], stdError(i));
+    row(group, label, param(i), stdError(i));
     addName(name);
     ++i;
   }
@@ -46,7 +49,7 @@ struct TablePrinter {
   // error s * se (delta method), and its row and column of the covariance
   // multiplied by s so that the covariance refers to s itself.
   void scaleRow(int group, const std::string& label, const std::string& name) {
-    const double s = std::exp(ctx.params[i]);
+    const double s = std::exp(param(i));
     const double se = stdError(i);
     row(group, label, s, host.isMissing(se) ? se : s * se);
     rescaleCovariance(i, s);
