@@ -58,7 +58,7 @@ struct TablePrinter {
   }
   void rescaleCovariance(int k, double s) {
     const std::size_t n = static_cast<std::size_t>(ctx.nParams);
-    if (ctx.covariance.size() < n * n) return;
+    if (ctx.covariance.size() < n * n || static_cast<std::size_t>(k) >= n) return;
     for (std::size_t c = 0; c < n; ++c) ctx.covariance[k * n + c] *= s;
     for (std::size_t r = 0; r < n; ++r) ctx.covariance[r * n + k] *= s;
   }
@@ -201,6 +201,7 @@ void printMembership(TablePrinter& tp) {
   if (ctx.nRisk[0] == 0) {
     const int first = tp.i;
     const int nConst = nGroups - 1;
+    if (nConst < 0 || static_cast<std::size_t>(first + nConst) > ctx.params.size()) return;
     const bool withSe = ctx.covFailCode == 0 &&
                         ctx.covariance.size() >= static_cast<std::size_t>(ctx.nParams) * ctx.nParams;
     groupPercentages(std::span<double>(ctx.params).subspan(first, nConst), ref,
