@@ -1,0 +1,26 @@
+#pragma once
+// The phases of a run after the data are read: start values, the fit, the
+// estimates and their covariance, the printed results, and the results handed
+// back to the host.
+
+#include "optim/minimizer.h"
+#include "plugin/model_context.h"
+#include "plugin/run_summary.h"
+
+namespace kurv {
+
+// Builds the default start values or converts the given ones.
+void settleStartValues(ModelContext& ctx);
+
+// Runs the minimizer (gradient mode, or difference mode when an outcome
+// analysis is present), restarting after false convergence at most three
+// times, and prints the outcome of codes other than success. Returns true
+// when the run goes on to the results.
+bool fitModel(ModelContext& ctx, MinimizerState& state);
+
+// Estimates with scales exponentiated, covariance and standard errors,
+// outcome group means, the estimates table, the fit statistics, the final
+// start-value display, and the results written to the host.
+void reportResults(ModelContext& ctx, MinimizerState& state, RunSummary* summary);
+
+}  // namespace kurv
