@@ -51,36 +51,6 @@ void runMinimizer(ModelContext& ctx, MinimizerState& state, const ModelFunctions
   } while (state.returnCode < kFirstFinalCode);
 }
 
-// The message of a final code, and whether the run goes on to the results.
-struct CodeOutcome {
-  const char* message;  // printed on standard output without a line end
-  bool goOn;
-};
-
-CodeOutcome outcomeOf(int code) {
-  switch (code) {
-    case kXConvergence:
-    case kRelFuncConvergence:
-    case kBothConvergence:
-    case kAbsFuncConvergence:
-      return {"", true};
-    case kSingularConvergence:
-      return {" Singular convergence", true};
-    case kFalseConvergence:
-      return {" False convergence", true};
-    case kEvalLimit:
-      return {" Function evaluation limit", false};
-    case kIterationLimit:
-      return {" Function iteration limit", false};
-    case kStartNotComputable:
-      return {" Likelihood could not be computed", false};
-    case kGradientNotComputable:
-      return {" Gradient could not be computed", false};
-    default:
-      return {nullptr, false};
-  }
-}
-
 std::vector<std::string> splitNames(const std::string& text) {
   std::vector<std::string> names;
   std::istringstream words(text);
@@ -121,36 +91,73 @@ void settleStartValues(ModelContext& ctx) {
     buildDefaultStartValues(ctx);
 }
 
-bool fitModel(ModelContext& ctx, MinimizerState& state) {
+std::string finalCodeMessage(int code, bool& goOn) {
+  goOn = false;
+  switch (code) {
+    case kXConvergence:
+    case kRelFuncConvergence:
+    case kBothConvergence:
+    case kAbsFuncConvergence:
+      goOn = true;
+      return "";
+    case kSingularConvergence:
+      goOn = true;
+      return " Singular convergence";
+    case kFalseConvergence:
+      goOn = true;
+      return " False convergence";
+    case kEvalLimit:
+      return " Function evaluation limit";
+    case kIterationLimit:
+      return " Function iteration limit";
+    case kStartNotComputable:
+      return " Likelihood could not be computed";
+    case kGradientNotComputable:
+      return " Gradient could not be computed";
+    default:
+      return formatText(" Return code from minimizer - %d", code);
+  }
+}
+
+bool fitModel(ModelContext& ctx, MinimizerState& state, FitControl* control) {
   // The gradient of a run with an outcome analysis does not differentiate
   // the posterior weights of the outcome term: such runs are fitted from
   // function values only.
   ctx.useDifferenceMode = ctx.hasOutcome;
-  const ModelFunctions fn = modelFunctions(ctx);
+  ModelFunctions fn = modelFunctions(ctx);
+  if (control != nullptr && control->likelihood != nullptr) {
+    fn = {control->likelihood, control->gradient};
+    ctx.useDifferenceMode = control->gradient == nullptr;
+  }
   const std::vector<double> scale(static_cast<std::size_t>(ctx.nParams), 1.0);
   state = MinimizerState{};
   state.host = ctx.host;
   setMinimizerDefaults(kGeneralMinimization, realWorkLength(ctx.nParams), state);
   setMinimizerIntegerSettings(state);
+  if (control != nullptr) {
+    state.maxFuncEvals = control->maxFuncEvals;
+    state.maxIterations = control->maxIterations;
+  }
   if (ctx.showTrace) {
     state.printLevel = -1;
     showStartingValues(ctx);
   }
+  int runs = 1;
   state.returnCode = kFreshStart;
   runMinimizer(ctx, state, fn, scale);
   for (int restart = 0; restart < kMaxRestarts && state.returnCode == kFalseConvergence; ++restart) {
     state.returnCode = kFreshStart;
+    ++runs;
     runMinimizer(ctx, state, fn, scale);
   }
+  if (control != nullptr) control->minimizerRuns = runs;
   ctx.minimizerCode = state.returnCode;
   ctx.finalNegLogLik = state.f;
 
-  const CodeOutcome outcome = outcomeOf(state.returnCode);
-  if (outcome.message == nullptr)
-    ctx.host->standardOutput(formatText(" Return code from minimizer - %d", state.returnCode).c_str());
-  else if (*outcome.message != '\0')
-    ctx.host->standardOutput(outcome.message);
-  return outcome.goOn;
+  bool goOn = false;
+  const std::string message = finalCodeMessage(state.returnCode, goOn);
+  if (!message.empty()) ctx.host->standardOutput(message.c_str());
+  return goOn;
 }
 
 void reportResults(ModelContext& ctx, MinimizerState& state, RunSummary* summary) {

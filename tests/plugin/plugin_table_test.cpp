@@ -127,11 +127,15 @@ class PluginTable : public ::testing::Test {
 
 TEST_F(PluginTable, AnswersInterfaceVersionTwo) { EXPECT_EQ(pginit_(table_.data()), 2); }
 
-TEST_F(PluginTable, ReadsObservationsWithTheReportLines) {
+TEST_F(PluginTable, FitsWithTheReportLinesAndResults) {
   ASSERT_EQ(pginit_(table_.data()), 2);
   host_.data = {{1, 2, 0, 1}, {2, kMissing, 0, 1}, {kMissing, kMissing, 0, 1}};
   host_.matrices["kurv_mat_order1"] = {1};
-  call(args("cnorm", "2", "1"));
+  EXPECT_EQ(call(args("cnorm", "2", "1")), 0) << host_.errors;
+  EXPECT_TRUE(host_.errors.empty());
+  // Most likely group (1) of each subject, stored after the input variables.
+  EXPECT_EQ((host_.stored[{5, 1}]), 1.0);
+  EXPECT_NE(host_.displayed.find("Maximum Likelihood Estimates"), std::string::npos);
   EXPECT_NE(host_.displayed.find(" \n3 observations read.\n1 had no trajectory data.\n"
                                  "2 observations used in trajectory model.\n \n"),
             std::string::npos)
