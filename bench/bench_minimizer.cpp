@@ -131,4 +131,3 @@ BENCHMARK(BM_RealisticLikelihood)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();

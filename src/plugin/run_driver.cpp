@@ -1,12 +1,100 @@
 #include "plugin/run_driver.h"
 
+#include <algorithm>
+
+#include "intake/observation_intake.h"
+#include "plugin/fit_phases.h"
+#include "plugin/input_checks.h"
+#include "plugin/model_context.h"
+#include "plugin/plugin_args.h"
+#include "plugin/prepare_run.h"
+
 namespace kurv {
 
-int runCommand(Host& host, int argc, const char* const* argv) {
-  (void)argc;
-  (void)argv;
-  host.error("fitting is not available yet\n");
-  return kHostErrorCode;
+namespace {
+
+// Reads `count` values from elements (1, j) of a host row vector.
+bool readRowVector(ModelContext& ctx, const char* name, int count, std::vector<double>& out) {
+  for (int j = 1; j <= count; ++j) {
+    double value = 0.0;
+    if (ctx.host->matrixElement(name, 1, j, &value) != 0) return false;
+    out[j - 1] = value;
+  }
+  return true;
+}
+
+// ---- The phases of a run, in order. Each returns 0 to go on, or the code
+// ---- with which the run ends.
+
+int decodeArguments(ModelContext& ctx, int argc, const char* const* argv) {
+  parsePluginArgs(argc, argv, ctx);
+  if (int rc = validateRunArguments(ctx)) return rc;
+  if (int rc = readOrderMatrices(ctx)) return rc;
+  return validateOrders(ctx);
+}
+
+int layoutAndCheckStartCount(ModelContext& ctx) {
+  layoutParameters(ctx);
+  const int expected = expectedStartValueCount(ctx);
+  if (ctx.hasStartValues && ctx.nStartValues != expected)
+    return reportInputError(ctx, InputError::StartValueCount, expected);
+  ctx.nDataVars = dataVariableCount(ctx);
+  return 0;
+}
+
+int readStartAndPlotValues(ModelContext& ctx) {
+  const int nValues = ctx.hasStartValues ? ctx.nStartValues : ctx.nParams;
+  ctx.params.assign(static_cast<std::size_t>(std::max(nValues, ctx.nParams)) + 1, 0.0);
+  if (ctx.hasStartValues && !readRowVector(ctx, "kurv_start", ctx.nStartValues, ctx.params))
+    return reportInputError(ctx, InputError::HostMatrixShort, "kurv_start", ctx.nStartValues);
+  ctx.plotTcov.assign(static_cast<std::size_t>(std::max(ctx.nTcov[0], 1)), ctx.host->missingValue());
+  if (ctx.nPlotTcov > 0 && !readRowVector(ctx, "kurv_plottcov1", ctx.nPlotTcov, ctx.plotTcov))
+    return reportInputError(ctx, InputError::HostMatrixShort, "kurv_plottcov1", ctx.nPlotTcov);
+  allocateFitWork(ctx);
+  return 0;
+}
+
+int intake(ModelContext& ctx) {
+  if (ctx.isMultModel) return reportInputError(ctx, InputError::NotAvailable, "Multi-trajectory");
+  readObservations(ctx);
+  if (ctx.nSubjects == 0) return reportInputError(ctx, InputError::NoTrajectoryData);
+  return 0;
+}
+
+}  // namespace
+
+int prepareRunRecord(ModelContext& ctx, int argc, const char* const* argv) {
+  if (int rc = decodeArguments(ctx, argc, argv)) return rc;
+  if (int rc = prepareRun(ctx)) return rc;
+  if (int rc = layoutAndCheckStartCount(ctx)) return rc;
+  if (int rc = readStartAndPlotValues(ctx)) return rc;
+  return intake(ctx);
+}
+
+namespace {
+
+// Models whose likelihood this version does not have end the run here.
+int checkModelAvailable(ModelContext& ctx) {
+  if (ctx.hasRandomEffects && ctx.modelKind[0] == kCnorm)
+    return reportInputError(ctx, InputError::NotAvailable, "Random-effects");
+  if (ctx.isJointModel()) return reportInputError(ctx, InputError::NotAvailable, "Joint");
+  return 0;
+}
+
+}  // namespace
+
+int runCommand(Host& host, int argc, const char* const* argv, RunSummary* summary) {
+  ModelContext ctx;
+  ctx.host = &host;
+  if (int rc = prepareRunRecord(ctx, argc, argv)) return rc;
+  if (int rc = checkModelAvailable(ctx)) return rc;
+  settleStartValues(ctx);
+  MinimizerState state;
+  // A minimizer failure is reported on standard output; the run ends without
+  // results but is not an input error.
+  if (!fitModel(ctx, state)) return 0;
+  reportResults(ctx, state, summary);
+  return 0;
 }
 
 }  // namespace kurv
