@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "models/exp_clamp.h"
 #include "plugin/host.h"
 
 namespace kurv {
@@ -33,6 +34,19 @@ inline constexpr int kZip = 3;
 inline constexpr double kFailedLikelihood = DBL_MAX;
 
 using Matrix = std::vector<std::vector<double>>;  // [column or period][subject]
+
+// Per-run tables of the measurement data, derived once from the data read by
+// the intake (models/measurement_tables.h fills them; the likelihoods fill
+// them on first use when the driver has not). They only cache what the data
+// determine: which periods take part, and the powers of time of each period.
+struct MeasurementTables {
+  bool ready = false;
+  std::array<int, kMaxModels> nPowers{};  // [m] highest power of time stored (>= 0)
+  // [m][i*T+j]: 1 when period j of subject i is usable in model m.
+  std::array<std::vector<unsigned char>, kMaxModels> usable;
+  // [m][(i*T+j)*nPowers+p-1]: std::pow(t, p) for p = 1..nPowers[m].
+  std::array<std::vector<double>, kMaxModels> timePower;
+};
 
 struct ModelContext {
   Host* host = nullptr;
@@ -164,6 +178,14 @@ struct ModelContext {
   int cursorSubject = 0;
   int cursorPeriod = 0;
   int cursorGroup = 0;
+
+  // Model evaluation helpers (models/): the exponent clamp computed from
+  // DBL_MAX when the record is made, the measurement tables, and the prefix
+  // and suffix products of the gradient ([g*(T+1)+j], T = nPeriods[0]).
+  ExpClamp expClamp = makeExpClamp();
+  MeasurementTables measurementTables;
+  std::vector<double> periodPrefix;
+  std::vector<double> periodSuffix;
 
   // Plot covariate values.
   std::vector<double> plotTcov;

@@ -1,0 +1,48 @@
+#include "models/group_blocks.h"
+
+namespace kurv {
+
+namespace {
+
+// Per-group orders are read at the group's index; a list shorter than the
+// number of groups falls back on its first entry rather than reading past
+// its end.
+int orderAt(const std::vector<double>& orders, int k) {
+  if (orders.empty()) return -1;
+  return static_cast<int>(orders[k < static_cast<int>(orders.size()) ? k : 0]);
+}
+
+}  // namespace
+
+int zeroInflationOrder(const ModelContext& ctx, int m, int k) {
+  if (ctx.nInflOrder[m] <= 0) return -1;
+  return orderAt(ctx.inflOrder[m], ctx.singleInflOrder[m] ? 0 : k);
+}
+
+int dropoutOrderOf(const ModelContext& ctx, int k) {
+  if (ctx.nDropoutOrder <= 0) return -1;
+  return orderAt(ctx.dropoutOrder, ctx.nDropoutOrder == 1 ? 0 : k);
+}
+
+GroupBlocks groupBlocks(const ModelContext& ctx, int m, int k) {
+  GroupBlocks blocks;
+  blocks.trajectory = ctx.paramStart[m];
+  blocks.zeroInflation = ctx.zipStart[m];
+  blocks.dropout = ctx.dropoutStart;
+  const bool perGroupInflation = ctx.nInflOrder[m] > 0 && !ctx.singleInflOrder[m];
+  const bool perGroupDropout = m == 0 && ctx.nDropoutOrder > 1;
+  for (int g = 0; g < k; ++g) {
+    blocks.trajectory += trajectoryBlockSize(ctx, m, g);
+    if (perGroupInflation) blocks.zeroInflation += zeroInflationOrder(ctx, m, g) + 1;
+    if (perGroupDropout) blocks.dropout += dropoutBlockSize(ctx, g);
+  }
+  return blocks;
+}
+
+int logSigmaIndex(const ModelContext& ctx, int m) {
+  if (ctx.scaleIndex[m] >= 0) return ctx.scaleIndex[m];
+  if (ctx.isMultModel) return ctx.paramEnd[m] - 1;
+  return m == 0 ? ctx.thetaStart - 1 : ctx.jointThetaStart - 1;
+}
+
+}  // namespace kurv

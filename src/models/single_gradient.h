@@ -1,0 +1,16 @@
+#pragma once
+// Analytic gradient of the single-model negative log-likelihood.
+
+#include "plugin/model_context.h"
+
+namespace kurv {
+
+// Writes into g the gradient of the weighted negative log-likelihood of
+// singleModelLogLikelihood at x, which must have been the last point that
+// function evaluated (its arrays are reused, no density is recomputed). The
+// third argument is not read. With weights (hasWeights) it also leaves each
+// subject's score in subjectScore and their outer-product sum in
+// scoreOuterSum (n x n, row-major). Returns 0.
+int singleModelDerivative(int n, const double* x, int* unused, double* g, ModelContext* ctx);
+
+}  // namespace kurv

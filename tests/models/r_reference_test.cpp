@@ -1,0 +1,96 @@
+// The single-model likelihood at R's fitted values against R's own
+// log-likelihood (tests/fixtures/models/likelihood_reference.R made the data
+// and the values): survreg for a one-group censored normal, glm for one-group
+// logit and Poisson with exposure, pscl::zeroinfl for a one-group ZIP, and
+// flexmix for a two-group Poisson mixture over subjects.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+#include "model_test_support.h"
+
+namespace kurv {
+namespace {
+
+using namespace modeltest;
+
+std::string fixture(const std::string& name) { return std::string(KURV_FIXTURE_DIR) + "/models/" + name; }
+
+// Wide rows: y1..yT, t1..tT and, with exposure, e1..eT; "NA" is missing.
+void readSubjects(const std::string& name, Scenario& s) {
+  std::ifstream in(fixture(name + "_data.csv"));
+  ASSERT_TRUE(in) << name;
+  std::string line;
+  const int T = s.nPeriods;
+  while (std::getline(in, line)) {
+    std::vector<double> v;
+    std::stringstream ss(line);
+    std::string cell;
+    while (std::getline(ss, cell, ',')) v.push_back(cell == "NA" ? M : std::stod(cell));
+    ASSERT_EQ(static_cast<int>(v.size()), (s.exposure ? 3 : 2) * T);
+    Subject a = makeSubject({v.begin(), v.begin() + T}, {v.begin() + T, v.begin() + 2 * T});
+    if (s.exposure) a.exposure.assign(v.begin() + 2 * T, v.end());
+    s.subjects.push_back(a);
+  }
+}
+
+void readReference(const std::string& name, std::vector<double>& params, double& loglik) {
+  std::ifstream in(fixture(name + "_ref.txt"));
+  std::string word;
+  std::string line;
+  while (std::getline(in, line)) {
+    std::stringstream ss(line);
+    ss >> word;
+    if (word == "params") {
+      double v;
+      while (ss >> v) params.push_back(v);
+    } else if (word == "loglik") {
+      ss >> loglik;
+    }
+  }
+}
+
+void expectRAgreement(const std::string& name, Scenario s) {
+  readSubjects(name, s);
+  std::vector<double> params;
+  double loglik = 0.0;
+  readReference(name, params, loglik);
+  PreparedRun run = prepare(s);
+  ASSERT_TRUE(run.ctx) << run.host->errors;
+  ASSERT_EQ(run.ctx->nParams, static_cast<int>(params.size()));
+  EXPECT_NEAR(engineNegLogLik(run, params), -loglik, 1e-9 * std::fabs(loglik)) << name;
+}
+
+Scenario base(const char* kind, std::vector<double> orders, bool exposure) {
+  Scenario s;
+  s.kind = kind;
+  s.nPeriods = 5;
+  s.orders = std::move(orders);
+  s.exposure = exposure;
+  return s;
+}
+
+TEST(RReference, CensoredNormalSurvreg) {
+  Scenario s = base("cnorm", {1}, false);
+  s.censorMin = 0.0;
+  s.censorMax = 6.0;
+  expectRAgreement("cnorm_survreg", s);
+}
+
+TEST(RReference, LogitGlm) { expectRAgreement("logit_glm", base("logit", {2}, false)); }
+
+TEST(RReference, PoissonGlmWithExposure) { expectRAgreement("poisson_glm", base("poisson", {1}, true)); }
+
+TEST(RReference, ZeroInflatedPoissonZeroinfl) {
+  Scenario s = base("zip", {1}, true);
+  s.inflOrders = {1};
+  expectRAgreement("zip_zeroinfl", s);
+}
+
+TEST(RReference, PoissonMixtureFlexmix) { expectRAgreement("mixture_flexmix", base("poisson", {1, 1}, false)); }
+
+}  // namespace
+}  // namespace kurv
