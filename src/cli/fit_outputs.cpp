@@ -67,15 +67,19 @@ json optionsJson(const FitOptions& o) {
 
 }  // namespace
 
-std::vector<double> groupPercentages(const FitRecord& fit, int m) {
+std::vector<double> posteriorGroupPercentages(const FitRecord& fit, int m) {
   std::vector<double> pct(fit.call.nGroups[m], kMissing);
   if (const Matrix* matrix = fit.host.matrix("groupPct" + std::to_string(m + 1)); matrix && !matrix->empty())
     for (int g = 0; g < fit.call.nGroups[m] && g < static_cast<int>(matrix->front().size()); ++g)
       pct[g] = matrix->front()[g];
-  else if (m < static_cast<int>(fit.summary.groupPct.size()))
-    for (int g = 0; g < fit.call.nGroups[m] && g < static_cast<int>(fit.summary.groupPct[m].size()); ++g)
-      pct[g] = fit.summary.groupPct[m][g];
   return pct;
+}
+
+std::vector<double> groupPercentages(const FitRecord& fit, int m) {
+  const auto& estimated = fit.summary.groupPct;
+  if (m < static_cast<int>(estimated.size()) && static_cast<int>(estimated[m].size()) == fit.call.nGroups[m])
+    return estimated[m];
+  return posteriorGroupPercentages(fit, m);
 }
 
 std::string fitJson(const FitRecord& fit) {
@@ -95,7 +99,8 @@ std::string fitJson(const FitRecord& fit) {
     const double estimate = k < static_cast<int>(s.estimates.size()) ? s.estimates[k] : kMissing;
     const double se = k < static_cast<int>(s.stdErrors.size()) ? s.stdErrors[k] : kMissing;
     json row;
-    row["name"] = k < static_cast<int>(s.names.size()) ? s.names[k] : "p" + std::to_string(k + 1);
+    // A parameter the engine left unnamed is called by its position.
+    row["name"] = k < static_cast<int>(s.names.size()) ? s.names[k] : std::string(1, 'p').append(std::to_string(k + 1));
     row["estimate"] = number(estimate);
     row["se"] = number(se);
     row["t"] = nullptr;
@@ -126,6 +131,13 @@ std::string fitJson(const FitRecord& fit) {
     pct.push_back(model);
   }
   j["group_pct"] = pct;
+  json posterior = json::array();
+  for (int m = 0; m < fit.call.nModels; ++m) {
+    json model = json::array();
+    for (double p : posteriorGroupPercentages(fit, m)) model.push_back(number(p));
+    posterior.push_back(model);
+  }
+  j["group_pct_posterior"] = posterior;
   j["options"] = optionsJson(fit.options);
   j["engine_arguments"] = fit.call.args;
   return j.dump(2) + "\n";

@@ -32,8 +32,13 @@ std::string posteriorsCsv(const FitRecord& fit);
 // plot%d.csv for model m (0-based): the plot series with named columns.
 std::string plotCsv(const FitRecord& fit, int m);
 
-// The percentages of each group of model m (0-based), missing when absent.
+// The estimated share of each group of model m (0-based) in percent, as the
+// estimates table prints it (from the membership model); where the run's
+// summary has none, the posterior shares.
 std::vector<double> groupPercentages(const FitRecord& fit, int m);
+// The shares of the posterior probabilities ("groupPct%d" of the host):
+// 100 times the sum of each group's posteriors over the subjects used.
+std::vector<double> posteriorGroupPercentages(const FitRecord& fit, int m);
 
 // Every output file by name.
 std::map<std::string, std::string> fitOutputFiles(const FitRecord& fit);

@@ -110,7 +110,21 @@ TEST(FitEndToEnd, SameFitAsTheEngineThroughTheTestHost) {
   for (std::size_t k = 0; k < reference.summary.estimates.size(); ++k) {
     EXPECT_EQ(fit["estimates"][k]["estimate"].get<double>(), reference.summary.estimates[k]) << k;
     EXPECT_EQ(fit["estimates"][k]["estimate"].get<double>(), reference.host.matrices["parmData"][0][k]) << k;
+    EXPECT_EQ(fit["estimates"][k]["se"].get<double>(), reference.summary.stdErrors[k]) << k;
+    EXPECT_EQ(fit["estimates"][k]["name"].get<std::string>(), reference.summary.names[k]) << k;
+    for (std::size_t c = 0; c < reference.summary.estimates.size(); ++c)
+      EXPECT_EQ(fit["covariance"][k][c].get<double>(), reference.host.matrices["varData"][k][c]);
   }
+  for (int g = 0; g < 2; ++g) {
+    EXPECT_EQ(fit["group_pct"][0][g].get<double>(), reference.summary.groupPct[0][g]);
+    EXPECT_EQ(fit["group_pct_posterior"][0][g].get<double>(), reference.host.matrices["groupPct1"][0][g]);
+  }
+  const DataTable plot = readOutputCsv(dir.file("out/plot1.csv"));
+  for (int t = 0; t < 5; ++t)
+    for (int c = 0; c < 9; ++c) {
+      const double expected = reference.host.matrices["outPlot1"][t][c];
+      EXPECT_EQ(plot.values[c][t], expected >= kurv::testing::kHostMissing ? kurv::cli::kMissing : expected);
+    }
   // Posterior variables: most likely group and two probabilities from
   // variable 11 on, one past the ten input columns.
   const DataTable post = readOutputCsv(dir.file("out/posteriors.csv"));
@@ -165,6 +179,9 @@ TEST(FitEndToEnd, OutputFilesParseAndHoldWhatIsListed) {
   ASSERT_EQ(fit["group_pct"].size(), 1u);
   double total = 0;
   for (const auto& p : fit["group_pct"][0]) total += p.get<double>();
+  EXPECT_NEAR(total, 100.0, 1e-9);
+  total = 0;
+  for (const auto& p : fit["group_pct_posterior"][0]) total += p.get<double>();
   EXPECT_NEAR(total, 100.0, 1e-9);
   // The fit statistics follow from L and the counts.
   const double L = fit["loglik"].get<double>();

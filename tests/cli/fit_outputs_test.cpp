@@ -83,7 +83,12 @@ TEST(FitOutputs, JsonHoldsStatisticsEstimatesCovarianceGroupsAndOptions) {
   EXPECT_TRUE(j["estimates"][1]["t"].is_null());
   EXPECT_TRUE(j["estimates"][1]["p"].is_null());
   EXPECT_EQ(j["covariance"], json::parse("[[0.25, 0.0], [0.0, 0.01]]"));
-  EXPECT_EQ(j["group_pct"], json::parse("[[40.0, 60.0]]"));
+  EXPECT_EQ(j["group_pct"], json::parse("[[40.0, 60.0]]"));  // no summary shares: the posterior ones
+  EXPECT_EQ(j["group_pct_posterior"], json::parse("[[40.0, 60.0]]"));
+  f.summary.groupPct = {{45.0, 55.0}};
+  const json k = json::parse(fitJson({f.options, table(), f.call, f.summary, *f.host}));
+  EXPECT_EQ(k["group_pct"], json::parse("[[45.0, 55.0]]"));
+  EXPECT_EQ(k["group_pct_posterior"], json::parse("[[40.0, 60.0]]"));
   EXPECT_EQ(j["options"]["if"], "sel");
   EXPECT_EQ(j["options"]["models"][0]["min"], "0");
   EXPECT_EQ(j["engine_arguments"].size(), 39u);
