@@ -15,6 +15,7 @@
 #include "cli/csv_reader.h"
 #include "cli/data_table.h"
 #include "cli/dta_file.h"
+#include "cli/number_text.h"
 #include "cli_test_support.h"
 #include "plugin/run_driver.h"
 #include "support/memory_host.h"
@@ -134,6 +135,57 @@ TEST(FitEndToEnd, SameFitAsTheEngineThroughTheTestHost) {
       const double expected = reference.host.value(11 + k, static_cast<int>(i) + 1);
       EXPECT_EQ(post.values[1 + k][i], expected >= kurv::testing::kHostMissing ? kurv::cli::kMissing : expected);
     }
+}
+
+TEST(FitEndToEnd, RiskWeightAndCovariatesReachTheEngineInItsLayout) {
+  // The fixture with a risk factor r, a weight w and one covariate x1..x5,
+  // written as a CSV for the program and laid out by hand for the test
+  // host: outcomes, times, risk, weight, covariates.
+  const auto rows = readPlainCsv(fixture("small.csv"));
+  TempDir dir;
+  std::string text = readFile(fixture("small.csv"));
+  text = text.substr(0, text.find('\n')) + ",r,w,x1,x2,x3,x4,x5\n";
+  kurv::testing::MemoryHost host;
+  for (const auto& row : rows) {
+    const int id = static_cast<int>(row[0]);
+    std::vector<double> extra{static_cast<double>(id % 2), 1.0 + (id % 3) / 2.0};
+    for (int j = 1; j <= 5; ++j) extra.push_back((id * j) % 3 == 0 ? 1.0 : 0.0);
+    for (std::size_t c = 0; c < row.size(); ++c) {
+      if (c) text += ',';
+      if (row[c] < kurv::testing::kHostMissing) text += kurv::cli::shortestText(row[c]);
+    }
+    for (double v : extra) text.append(1, ',').append(kurv::cli::shortestText(v));
+    text += '\n';
+    std::vector<double> hostRow(row.begin() + 1, row.begin() + 11);
+    hostRow.insert(hostRow.end(), extra.begin(), extra.end());
+    host.data.push_back(hostRow);
+  }
+  writeFile(dir.file("ext.csv"), text);
+  host.setRowVector("kurv_mat_order1", {1, 2});
+  host.macros["_risk1"] = "r";
+  host.macros["_tcov1"] = "x1 x2 x3 x4 x5";
+  const int nParams = 3 + 4 + 1 + 2;
+  host.createMatrix("parmData", 1, nParams);
+  host.createMatrix("varData", nParams, nParams);
+  host.createMatrix("groupPct1", 1, 2);
+  host.createMatrix("outPlot1", 5, 9);
+  const char* args[39] = {"cnorm", "5", "1", "1", "0", "5", "0", "2", "0", "30", "0", "0", "0",
+                          "0",     "0", "none", "1", "none", "0", "0", "0", "0", "0", "0", "0", "0",
+                          "0",     "none", "0", "0", "0", "0", "0", "0", "0", "0", "0", "0", "0"};
+  kurv::RunSummary reference;
+  const int code = kurv::runCommand(host, 39, args, &reference);
+  SKIP_UNTIL_ENGINE_FITS(host.errors);
+  ASSERT_EQ(code, 0) << host.errors;
+
+  const CliRun cli = runKurv(fitWords(dir.file("ext.csv"), {"--risk", "r", "--weight", "w", "--tcov", "x1-x5",
+                                                            "--out", dir.file("out")}));
+  ASSERT_EQ(cli.code, 0) << cli.err;
+  EXPECT_EQ(cli.out, host.displayed);
+  const json fit = readJson(dir.file("out/fit.json"));
+  EXPECT_EQ(fit["loglik"].get<double>(), reference.logLikelihood);
+  ASSERT_EQ(fit["estimates"].size(), reference.estimates.size());
+  for (std::size_t k = 0; k < reference.estimates.size(); ++k)
+    EXPECT_EQ(fit["estimates"][k]["estimate"].get<double>(), reference.estimates[k]) << k;
 }
 
 TEST(FitEndToEnd, CsvAndDtaVersionsGiveIdenticalResults) {
