@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "cli/number_text.h"
 #include "cli/user_error.h"
 
 namespace kurv::cli {
@@ -74,9 +75,7 @@ int onValue(int row, readstat_variable_t* variable, readstat_value_t value, void
   }
   const double x = numericValue(value);
   values[r] = std::isfinite(x) && x < kMissing ? x : kMissing;
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%.17g", values[r]);
-  text[r] = buffer;
+  text[r] = cellText(values[r]);
   return READSTAT_HANDLER_OK;
 }
 

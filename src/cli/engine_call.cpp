@@ -193,59 +193,66 @@ double parseNumber(const std::string& text, const std::string& option) {
   return value;
 }
 
-EngineCall buildEngineCall(const FitOptions& options, const DataTable& table) {
-  const bool isMult = !options.multgroups.empty();
-  if (!options.models[0].any()) throw UserError("kurv fit needs --var, --indep, --model and --order");
-  if (options.models[2].any() && !isMult)
-    throw UserError("a third model (--var3, --model3, ...) is only for multi-trajectory runs: "
-                    "add --multgroups");
-  if (isMult && !options.models[1].any())
-    throw UserError("--multgroups needs a second model (--var2, --indep2, --model2, --order2)");
+namespace {
 
-  std::array<CheckedModel, 3> models;
-  for (int m = 0; m < 3; ++m) models[m] = checkModel(options, table, m, isMult);
-  const CheckedModel& m1 = models[0];
-  const CheckedModel& m2 = models[1];
-  const CheckedModel& m3 = models[2];
-  const std::size_t groups1 = m1.orders.size();
-  const std::size_t periods1 = m1.var.size();
-
+// Everything of a run after checking: the models and the options that only
+// model 1 takes, as columns, orders and numbers.
+struct CheckedRun {
+  bool isMult = false;
   long multGroups = 0;
-  if (isMult) {
-    multGroups = parseInteger(options.multgroups, "--multgroups", 1, 1000000);
-    for (int m = 0; m < 3; ++m)
-      if (models[m].present && static_cast<long>(models[m].orders.size()) != multGroups)
-        throw UserError("wrong number of orders: --multgroups " + options.multgroups + " but " +
-                        opt("order", m) + " gives " + std::to_string(models[m].orders.size()));
-    const std::pair<const char*, bool> modelOneOnly[] = {
-        {"--dropout", !options.dropout.empty()}, {"--dcov", !options.dcov.empty()},
-        {"--exempt", !options.exempt.empty()},   {"--omodel", !options.omodel.empty()},
-        {"--ovar", !options.ovar.empty()},       {"--rorder", !options.rorder.empty()}};
-    for (const auto& [name, given] : modelOneOnly)
-      if (given) throw UserError(std::string(name) + " cannot be used with --multgroups");
-    if (!m3.exposure.empty() || !m3.tcov.empty())
-      throw UserError("the third model of a multi-trajectory run takes no --exposure3 or --tcov3");
-  }
+  std::array<CheckedModel, 3> models;
+  std::vector<std::size_t> dcov, weight, exempt, ovar, ifColumn, idColumn;
+  std::vector<double> dropout, rorder, plotTcov, start;
+};
 
-  // Model-1-only options.
-  const auto dcov = resolveColumns(table, options.dcov, "--dcov");
-  const auto dropout = parseOrders(options.dropout, "--dropout", -1);
-  const auto rorder = parseOrders(options.rorder, "--rorder", 0);
-  if (!dropout.empty() && dropout.size() != 1 && dropout.size() != groups1)
-    throw UserError("wrong number of orders: --dropout gives " + std::to_string(dropout.size()) +
-                    " but needs 1 (shared) or " + std::to_string(groups1) + " (one per group)");
-  if (!dcov.empty() && dropout.empty()) throw UserError("--dcov needs --dropout (the dropout model)");
-  if (!options.exempt.empty() && dropout.empty())
-    throw UserError("--exempt needs --dropout (the dropout model)");
-  if (!dcov.empty() && dcov.size() % periods1 != 0)
-    throw UserError("--dcov names " + std::to_string(dcov.size()) +
-                    " columns: it needs one column per period (" + std::to_string(periods1) +
-                    ") for each covariate");
-  if (!rorder.empty()) {
+// A multi-trajectory run shares one membership model over components of the
+// same number of groups; the extras of model 1 do not exist there.
+void checkMultiTrajectory(const FitOptions& options, CheckedRun& run) {
+  if (!run.isMult) return;
+  run.multGroups = parseInteger(options.multgroups, "--multgroups", 1, 1000000);
+  for (int m = 0; m < 3; ++m)
+    if (run.models[m].present && static_cast<long>(run.models[m].orders.size()) != run.multGroups)
+      throw UserError("wrong number of orders: --multgroups " + options.multgroups + " but " + opt("order", m) +
+                      " gives " + std::to_string(run.models[m].orders.size()));
+  const std::pair<const char*, bool> modelOneOnly[] = {
+      {"--dropout", !options.dropout.empty()}, {"--dcov", !options.dcov.empty()},
+      {"--exempt", !options.exempt.empty()},   {"--omodel", !options.omodel.empty()},
+      {"--ovar", !options.ovar.empty()},       {"--rorder", !options.rorder.empty()}};
+  for (const auto& [name, given] : modelOneOnly)
+    if (given) throw UserError(std::string(name) + " cannot be used with --multgroups");
+  if (!run.models[2].exposure.empty() || !run.models[2].tcov.empty())
+    throw UserError("the third model of a multi-trajectory run takes no --exposure3 or --tcov3");
+}
+
+std::vector<std::size_t> singleColumn(const DataTable& table, const std::string& name, const std::string& option) {
+  if (name.empty()) return {};
+  auto columns = resolveColumns(table, {name}, option);
+  if (columns.size() != 1) throw UserError(option + " takes one column, not '" + name + "'");
+  return columns;
+}
+
+// Dropout, random effects, outcome analysis, plot covariates, start values
+// and the one-column options.
+void checkModelOneExtras(const FitOptions& options, const DataTable& table, CheckedRun& run) {
+  const CheckedModel& m1 = run.models[0];
+  const std::size_t groups = m1.orders.size();
+  const std::size_t periods = m1.var.size();
+  run.dcov = resolveColumns(table, options.dcov, "--dcov");
+  run.dropout = parseOrders(options.dropout, "--dropout", -1);
+  run.rorder = parseOrders(options.rorder, "--rorder", 0);
+  if (!run.dropout.empty() && run.dropout.size() != 1 && run.dropout.size() != groups)
+    throw UserError("wrong number of orders: --dropout gives " + std::to_string(run.dropout.size()) +
+                    " but needs 1 (shared) or " + std::to_string(groups) + " (one per group)");
+  if (!run.dcov.empty() && run.dropout.empty()) throw UserError("--dcov needs --dropout (the dropout model)");
+  if (!options.exempt.empty() && run.dropout.empty()) throw UserError("--exempt needs --dropout (the dropout model)");
+  if (!run.dcov.empty() && run.dcov.size() % periods != 0)
+    throw UserError("--dcov names " + std::to_string(run.dcov.size()) + " columns: it needs one column per period (" +
+                    std::to_string(periods) + ") for each covariate");
+  if (!run.rorder.empty()) {
     if (m1.kind != "cnorm") throw UserError("--rorder (random effects) needs --model cnorm");
-    if (rorder.size() != 1 && rorder.size() != groups1)
-      throw UserError("wrong number of orders: --rorder gives " + std::to_string(rorder.size()) +
-                      " but needs 1 (shared) or " + std::to_string(groups1) + " (one per group)");
+    if (run.rorder.size() != 1 && run.rorder.size() != groups)
+      throw UserError("wrong number of orders: --rorder gives " + std::to_string(run.rorder.size()) +
+                      " but needs 1 (shared) or " + std::to_string(groups) + " (one per group)");
   }
   if (options.omodel.empty() != options.ovar.empty())
     throw UserError(options.omodel.empty() ? "--ovar needs --omodel (its distribution)"
@@ -254,32 +261,26 @@ EngineCall buildEngineCall(const FitOptions& options, const DataTable& table) {
       options.omodel != "logit" && options.omodel != "zip" && options.omodel != "poisson")
     throw UserError("--omodel: '" + options.omodel + "' is not normal, cnorm, logit, zip or poisson");
 
-  std::vector<double> plotTcov;
-  for (const auto& word : splitWords(options.plottcov))
-    plotTcov.push_back(parseNumber(word, "--plottcov"));
-  if (!plotTcov.empty() && m1.tcov.empty())
+  for (const auto& word : splitWords(options.plottcov)) run.plotTcov.push_back(parseNumber(word, "--plottcov"));
+  if (!run.plotTcov.empty() && m1.tcov.empty())
     throw UserError("--plottcov needs --tcov (the covariates it gives values for)");
-  if (plotTcov.size() > m1.tcov.size())
-    throw UserError("--plottcov gives " + std::to_string(plotTcov.size()) +
-                    " values but --tcov names only " + std::to_string(m1.tcov.size()) + " columns");
-  std::vector<double> start;
-  for (const auto& word : splitWords(options.start)) start.push_back(parseNumber(word, "--start"));
+  if (run.plotTcov.size() > m1.tcov.size())
+    throw UserError("--plottcov gives " + std::to_string(run.plotTcov.size()) + " values but --tcov names only " +
+                    std::to_string(m1.tcov.size()) + " columns");
+  for (const auto& word : splitWords(options.start)) run.start.push_back(parseNumber(word, "--start"));
 
-  auto single = [&](const std::string& name, const std::string& option) -> std::vector<std::size_t> {
-    if (name.empty()) return {};
-    auto columns = resolveColumns(table, {name}, option);
-    if (columns.size() != 1) throw UserError(option + " takes one column, not '" + name + "'");
-    return columns;
-  };
-  const auto weight = single(options.weight, "--weight");
-  const auto exempt = single(options.exempt, "--exempt");
-  const auto ovar = single(options.ovar, "--ovar");
-  const auto ifColumn = single(options.ifColumn, "--if");
-  const auto idColumn = single(options.id, "--id");
+  run.weight = singleColumn(table, options.weight, "--weight");
+  run.exempt = singleColumn(table, options.exempt, "--exempt");
+  run.ovar = singleColumn(table, options.ovar, "--ovar");
+  run.ifColumn = singleColumn(table, options.ifColumn, "--if");
+  run.idColumn = singleColumn(table, options.id, "--id");
+}
 
-  // Every column the engine reads must hold numbers.
+// Every column the engine reads must hold numbers, and every outcome must
+// be possible under its model.
+void checkColumnsHoldNumbers(const DataTable& table, const CheckedRun& run) {
   for (int m = 0; m < 3; ++m) {
-    const CheckedModel& model = models[m];
+    const CheckedModel& model = run.models[m];
     requireNumeric(table, model.var, opt("var", m));
     requireNumeric(table, model.indep, opt("indep", m));
     requireNumeric(table, model.risk, opt("risk", m));
@@ -287,128 +288,150 @@ EngineCall buildEngineCall(const FitOptions& options, const DataTable& table) {
     requireNumeric(table, model.exposure, opt("exposure", m));
     if (model.present) checkOutcomeValues(table, model, m);
   }
-  requireNumeric(table, weight, "--weight");
-  requireNumeric(table, exempt, "--exempt");
-  requireNumeric(table, ovar, "--ovar");
-  requireNumeric(table, dcov, "--dcov");
-  requireNumeric(table, ifColumn, "--if");
+  requireNumeric(table, run.weight, "--weight");
+  requireNumeric(table, run.exempt, "--exempt");
+  requireNumeric(table, run.ovar, "--ovar");
+  requireNumeric(table, run.dcov, "--dcov");
+  requireNumeric(table, run.ifColumn, "--if");
   if (table.rowCount() == 0) throw UserError(table.source + " has no data rows");
+}
 
-  EngineCall call;
-  call.isMult = isMult;
-  call.isJoint = !isMult && m2.present;
-  call.nModels = 1 + (m2.present ? 1 : 0) + (m3.present ? 1 : 0);
-  auto& a = call.args;
-  auto countArg = [](std::size_t n) { return integerText(static_cast<long>(n)); };
-  a[0] = m1.argName;
-  a[1] = countArg(periods1);
-  a[2] = countArg(m1.risk.size());
-  a[3] = weight.empty() ? "0" : "1";
-  a[4] = countArg(m1.exposure.size());
-  a[5] = countArg(m1.tcov.size());
-  a[6] = countArg(plotTcov.size());
-  a[7] = countArg(groups1);
-  a[8] = m1.hasBounds ? realText(m1.min) : "0";
-  a[9] = m1.hasBounds ? realText(m1.max) : "0";
-  a[10] = countArg(m1.iorders.size());
-  a[11] = countArg(rorder.size());
-  a[12] = countArg(dropout.size());
-  a[13] = countArg(dcov.size());
-  a[14] = exempt.empty() ? "0" : "1";
-  a[15] = options.omodel.empty() ? "none" : options.omodel;
-  a[16] = integerText(m1.refgroup > 0 ? m1.refgroup : 1);
-  a[17] = m2.present ? m2.argName : "none";
-  a[18] = countArg(m2.var.size());
-  a[19] = countArg(m2.risk.size());
-  a[20] = countArg(m2.exposure.size());
-  a[21] = countArg(m2.tcov.size());
-  a[22] = countArg(m2.orders.size());
-  a[23] = m2.hasBounds ? realText(m2.min) : "0";
-  a[24] = m2.hasBounds ? realText(m2.max) : "0";
-  a[25] = countArg(m2.iorders.size());
-  a[26] = integerText(m2.refgroup);
-  a[27] = m3.present ? m3.argName : "none";
-  a[28] = countArg(m3.var.size());
-  a[29] = countArg(m3.orders.size());
-  a[30] = m3.hasBounds ? realText(m3.min) : "0";
-  a[31] = m3.hasBounds ? realText(m3.max) : "0";
-  a[32] = countArg(m3.iorders.size());
-  a[33] = integerText(multGroups);
-  a[34] = countArg(start.size());
-  a[35] = options.trace ? "1" : "0";
-  a[36] = options.debug ? "1" : "0";
-  a[37] = options.novar ? "1" : "0";
-  a[38] = "0";
+CheckedRun checkRun(const FitOptions& options, const DataTable& table) {
+  CheckedRun run;
+  run.isMult = !options.multgroups.empty();
+  if (!options.models[0].any()) throw UserError("kurv fit needs --var, --indep, --model and --order");
+  if (options.models[2].any() && !run.isMult)
+    throw UserError("a third model (--var3, --model3, ...) is only for multi-trajectory runs: add --multgroups");
+  if (run.isMult && !options.models[1].any())
+    throw UserError("--multgroups needs a second model (--var2, --indep2, --model2, --order2)");
+  for (int m = 0; m < 3; ++m) run.models[m] = checkModel(options, table, m, run.isMult);
+  checkMultiTrajectory(options, run);
+  checkModelOneExtras(options, table, run);
+  checkColumnsHoldNumbers(table, run);
+  return run;
+}
 
+// The 39 arguments, position by position (positions are 1-based in the
+// comments, 0-based in the array).
+std::array<std::string, kArgCount> engineArguments(const CheckedRun& run, const FitOptions& options) {
+  const CheckedModel& m1 = run.models[0];
+  const CheckedModel& m2 = run.models[1];
+  const CheckedModel& m3 = run.models[2];
+  auto count = [](std::size_t n) { return integerText(static_cast<long>(n)); };
+  auto flag = [](bool on) { return std::string(on ? "1" : "0"); };
+  std::array<std::string, kArgCount> a;
+  a[0] = m1.argName;                                   // 1 model 1 distribution
+  a[1] = count(m1.var.size());                         // 2 periods
+  a[2] = count(m1.risk.size());                        // 3 risk factors
+  a[3] = flag(!run.weight.empty());                    // 4 weight variable
+  a[4] = count(m1.exposure.size());                    // 5 exposure columns
+  a[5] = count(m1.tcov.size());                        // 6 covariate columns
+  a[6] = count(run.plotTcov.size());                   // 7 plot covariate values
+  a[7] = count(m1.orders.size());                      // 8 groups ("kurv_mat_order1")
+  a[8] = m1.hasBounds ? realText(m1.min) : "0";        // 9 lower censoring bound
+  a[9] = m1.hasBounds ? realText(m1.max) : "0";        // 10 upper censoring bound
+  a[10] = count(m1.iorders.size());                    // 11 zero-inflation orders
+  a[11] = count(run.rorder.size());                    // 12 random-effects orders
+  a[12] = count(run.dropout.size());                   // 13 dropout orders
+  a[13] = count(run.dcov.size());                      // 14 dropout covariate columns
+  a[14] = flag(!run.exempt.empty());                   // 15 dropout exemption variable
+  a[15] = options.omodel.empty() ? "none" : options.omodel;  // 16 outcome analysis
+  a[16] = integerText(m1.refgroup > 0 ? m1.refgroup : 1);    // 17 reference group
+  a[17] = m2.present ? m2.argName : "none";            // 18 model 2 distribution
+  a[18] = count(m2.var.size());                        // 19
+  a[19] = count(m2.risk.size());                       // 20
+  a[20] = count(m2.exposure.size());                   // 21
+  a[21] = count(m2.tcov.size());                       // 22
+  a[22] = count(m2.orders.size());                     // 23 ("kurv_mat_order2")
+  a[23] = m2.hasBounds ? realText(m2.min) : "0";       // 24
+  a[24] = m2.hasBounds ? realText(m2.max) : "0";       // 25
+  a[25] = count(m2.iorders.size());                    // 26
+  a[26] = integerText(m2.refgroup);                    // 27
+  a[27] = m3.present ? m3.argName : "none";            // 28 model 3 distribution
+  a[28] = count(m3.var.size());                        // 29
+  a[29] = count(m3.orders.size());                     // 30 ("kurv_mat_order3")
+  a[30] = m3.hasBounds ? realText(m3.min) : "0";       // 31
+  a[31] = m3.hasBounds ? realText(m3.max) : "0";       // 32
+  a[32] = count(m3.iorders.size());                    // 33
+  a[33] = integerText(run.multGroups);                 // 34 multi-trajectory groups
+  a[34] = count(run.start.size());                     // 35 start values ("kurv_start")
+  a[35] = flag(options.trace);                         // 36
+  a[36] = flag(options.debug);                         // 37
+  a[37] = flag(options.novar);                         // 38
+  a[38] = "0";                                         // 39 no effect
+  return a;
+}
+
+void addMatricesAndMacros(EngineCall& call, const CheckedRun& run, const DataTable& table) {
   auto addMatrix = [&](const std::string& name, const std::vector<double>& values) {
     if (!values.empty()) call.matrices[name] = values;
   };
   for (int m = 0; m < 3; ++m) {
-    addMatrix("kurv_mat_order" + std::to_string(m + 1), models[m].orders);
-    addMatrix("kurv_mat_iorder" + std::to_string(m + 1), models[m].iorders);
+    addMatrix("kurv_mat_order" + std::to_string(m + 1), run.models[m].orders);
+    addMatrix("kurv_mat_iorder" + std::to_string(m + 1), run.models[m].iorders);
   }
-  addMatrix("kurv_mat_dropoutorder1", dropout);
-  addMatrix("kurv_mat_rorder1", rorder);
-  addMatrix("kurv_start", start);
-  addMatrix("kurv_plottcov1", plotTcov);
-
+  addMatrix("kurv_mat_dropoutorder1", run.dropout);
+  addMatrix("kurv_mat_rorder1", run.rorder);
+  addMatrix("kurv_start", run.start);
+  addMatrix("kurv_plottcov1", run.plotTcov);
   auto addMacro = [&](const std::string& name, const std::vector<std::size_t>& columns) {
     if (!columns.empty()) call.macros[name] = joinNames(table, columns);
   };
-  addMacro("_risk1", m1.risk);
-  addMacro("_risk2", m2.risk);
-  addMacro("_tcov1", m1.tcov);
-  addMacro("_dcov1", dcov);
+  addMacro("_risk1", run.models[0].risk);
+  addMacro("_risk2", run.models[1].risk);
+  addMacro("_tcov1", run.models[0].tcov);
+  addMacro("_dcov1", run.dcov);
+}
 
-  // The variables in the engine's order: model 1's outcomes and times, its
-  // risk factors, weight, exposures, covariates, the outcome-analysis
-  // variable, dropout covariates and exemption; then model 2's outcomes,
-  // times, risk factors, exposures and covariates; then a third component's
-  // outcomes and times.
-  auto& v = call.variableColumns;
-  auto append = [&v](const std::vector<std::size_t>& columns) {
-    v.insert(v.end(), columns.begin(), columns.end());
-  };
-  append(m1.var);
-  append(m1.indep);
-  append(m1.risk);
-  append(weight);
-  append(m1.exposure);
-  append(m1.tcov);
-  append(ovar);
-  append(dcov);
-  append(exempt);
-  if (m2.present) {
-    append(m2.var);
-    append(m2.indep);
-    append(m2.risk);
-    append(m2.exposure);
-    append(m2.tcov);
-  }
-  if (m3.present) {
-    append(m3.var);
-    append(m3.indep);
-  }
+// The variables in the engine's order: model 1's outcomes and times, its
+// risk factors, weight, exposures, covariates, the outcome-analysis
+// variable, dropout covariates and exemption; then model 2's outcomes,
+// times, risk factors, exposures and covariates; then a third component's
+// outcomes and times.
+std::vector<std::size_t> variableLayout(const CheckedRun& run) {
+  const CheckedModel& m1 = run.models[0];
+  const CheckedModel& m2 = run.models[1];
+  const CheckedModel& m3 = run.models[2];
+  std::vector<std::size_t> v;
+  for (const auto* block : {&m1.var, &m1.indep, &m1.risk, &run.weight, &m1.exposure, &m1.tcov, &run.ovar, &run.dcov,
+                            &run.exempt})
+    v.insert(v.end(), block->begin(), block->end());
+  if (m2.present)
+    for (const auto* block : {&m2.var, &m2.indep, &m2.risk, &m2.exposure, &m2.tcov})
+      v.insert(v.end(), block->begin(), block->end());
+  if (m3.present)
+    for (const auto* block : {&m3.var, &m3.indep}) v.insert(v.end(), block->begin(), block->end());
+  return v;
+}
 
-  // Rows. The if-condition of single and joint runs is the host's selection
-  // test: the engine reports and excludes the other rows itself. The
-  // multi-trajectory intake does not consult the selection, so those runs
-  // see only the selected rows.
+// Rows. The if-condition of single and joint runs is the host's selection
+// test: the engine reports and excludes the other rows itself. The
+// multi-trajectory intake does not consult the selection, so those runs see
+// only the selected rows.
+void selectRows(EngineCall& call, const CheckedRun& run, const DataTable& table, const std::string& ifName) {
   std::vector<bool> chosen(table.rowCount(), true);
-  if (!ifColumn.empty()) {
-    const auto& values = table.values[ifColumn[0]];
+  if (!run.ifColumn.empty()) {
+    const auto& values = table.values[run.ifColumn[0]];
     for (std::size_t r = 0; r < values.size(); ++r) chosen[r] = !isMissing(values[r]) && values[r] != 0.0;
   }
-  for (std::size_t r = 0; r < table.rowCount(); ++r) {
-    if (isMult && !chosen[r]) continue;
-    call.rows.push_back(r);
-    if (!isMult && !ifColumn.empty()) call.selected.push_back(chosen[r]);
-  }
   if (std::find(chosen.begin(), chosen.end(), true) == chosen.end())
-    throw UserError("--if " + options.ifColumn + " selects no row");
+    throw UserError("--if " + ifName + " selects no row");
+  for (std::size_t r = 0; r < table.rowCount(); ++r) {
+    if (run.isMult && !chosen[r]) continue;
+    call.rows.push_back(r);
+    if (!run.isMult && !run.ifColumn.empty()) call.selected.push_back(chosen[r]);
+  }
+}
 
+// What the engine writes back: per model the group percentages and the plot
+// series (with dropout rates for model 1 when the dropout model is on), and
+// the posterior variables.
+void describeResults(EngineCall& call, const CheckedRun& run, const DataTable& table) {
+  call.isMult = run.isMult;
+  call.isJoint = !run.isMult && run.models[1].present;
+  call.nModels = 1 + (run.models[1].present ? 1 : 0) + (run.models[2].present ? 1 : 0);
   for (int m = 0; m < 3; ++m) {
-    const CheckedModel& model = models[m];
+    const CheckedModel& model = run.models[m];
     if (!model.present) continue;
     call.nGroups[m] = static_cast<int>(model.orders.size());
     call.nPeriods[m] = static_cast<int>(model.var.size());
@@ -416,11 +439,23 @@ EngineCall buildEngineCall(const FitOptions& options, const DataTable& table) {
     for (std::size_t c : model.var) call.outcomeNames[m].push_back(table.names[c]);
     for (std::size_t c : model.indep) call.timeNames[m].push_back(table.names[c]);
     const int g = call.nGroups[m];
-    const int plotColumns = 1 + 4 * g + (m == 0 && !dropout.empty() ? g : 0);
+    const int plotColumns = 1 + 4 * g + (m == 0 && !run.dropout.empty() ? g : 0);
     call.resultShapes["groupPct" + std::to_string(m + 1)] = {1, g};
     call.resultShapes["outPlot" + std::to_string(m + 1)] = {call.nPeriods[m], plotColumns};
   }
   call.nPosteriorVariables = 1 + call.nGroups[0] + (call.isJoint ? 1 + call.nGroups[1] : 0);
+}
+
+}  // namespace
+
+EngineCall buildEngineCall(const FitOptions& options, const DataTable& table) {
+  const CheckedRun run = checkRun(options, table);
+  EngineCall call;
+  call.args = engineArguments(run, options);
+  addMatricesAndMacros(call, run, table);
+  call.variableColumns = variableLayout(run);
+  selectRows(call, run, table, options.ifColumn);
+  describeResults(call, run, table);
   call.idColumn = options.id;
   return call;
 }
