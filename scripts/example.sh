@@ -13,4 +13,4 @@ cmake --build build -j"$jobs" --target kurv > /dev/null
 out=build/example-output
 ./build/kurv fit examples/trajectories.csv --var y1-y6 --indep t1-t6 --model cnorm \
     --order 1 1 2 --min 0 --max 60 --id id --out "$out"
-echo "Wrote $out: fit.json, posteriors.csv, plot1.csv, trajectories.svg (open it in a browser)."
+echo "Open $out/trajectories.svg in a browser to see the fitted trajectories."

@@ -55,8 +55,9 @@ int runFit(const FitOptions& options, std::ostream& results, std::ostream& messa
       return kExitEngineError;
     }
     if (!summary.fitted) {
-      messages << "\nkurv: the fit stopped without results (minimizer code " << summary.minimizerCode
-               << "); nothing was written\n";
+      // The minimizer's own message (on the message stream, without a line
+      // end) says why.
+      messages << "\nkurv: the fit stopped without results; nothing was written\n";
       return kExitNoResults;
     }
     if (host.failedStores() > 0)
@@ -64,7 +65,11 @@ int runFit(const FitOptions& options, std::ostream& results, std::ostream& messa
                << " results fell outside the host matrices and variables and were dropped\n";
     if (!options.out.empty()) {
       const FitRecord record{options, table, call, summary, host};
-      writeFilesAtomically(options.out, fitOutputFiles(record));
+      const auto files = fitOutputFiles(record);
+      writeFilesAtomically(options.out, files);
+      std::string names;
+      for (const auto& [name, content] : files) names += (names.empty() ? "" : ", ") + name;
+      messages << "kurv: wrote " << options.out << ": " << names << "\n";
     }
     return kExitOk;
   } catch (const UserError& e) {
