@@ -186,6 +186,7 @@ struct ModelContext {
   MeasurementTables measurementTables;
   std::vector<double> periodPrefix;
   std::vector<double> periodSuffix;
+  std::vector<double> groupScale;  // [g] gradient weight of each group term (outcome analysis)
 
   // Plot covariate values.
   std::vector<double> plotTcov;
