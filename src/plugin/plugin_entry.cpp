@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <new>
+#include <stdexcept>
 #include <string>
 
 #include "plugin/host_table.h"
@@ -28,6 +29,12 @@ __attribute__((visibility("default"))) int stata_call(int argc, char* argv[]) {
   try {
     return kurv::runCommand(host, argc, argv);
   } catch (const std::bad_alloc&) {
+    try {
+      host.error("Not enough memory for this model.\n");
+    } catch (...) {
+    }
+  } catch (const std::length_error&) {
+    // A size beyond what a vector can hold: memory exhaustion as well.
     try {
       host.error("Not enough memory for this model.\n");
     } catch (...) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "intake/observation_intake.h"
+#include "plugin/fit_phases.h"
 #include "plugin/input_checks.h"
 #include "plugin/model_context.h"
 #include "plugin/plugin_args.h"
@@ -72,21 +73,27 @@ int prepareRunRecord(ModelContext& ctx, int argc, const char* const* argv) {
 
 namespace {
 
-int fit(ModelContext& ctx) {
+// Models whose likelihood this version does not have end the run here.
+int checkModelAvailable(ModelContext& ctx) {
   if (ctx.hasRandomEffects && ctx.modelKind[0] == kCnorm)
     return reportInputError(ctx, InputError::NotAvailable, "Random-effects");
   if (ctx.isJointModel()) return reportInputError(ctx, InputError::NotAvailable, "Joint");
-  return reportInputError(ctx, InputError::NotAvailable, "Trajectory");
+  return 0;
 }
 
 }  // namespace
 
 int runCommand(Host& host, int argc, const char* const* argv, RunSummary* summary) {
-  (void)summary;
   ModelContext ctx;
   ctx.host = &host;
   if (int rc = prepareRunRecord(ctx, argc, argv)) return rc;
-  if (int rc = fit(ctx)) return rc;
+  if (int rc = checkModelAvailable(ctx)) return rc;
+  settleStartValues(ctx);
+  MinimizerState state;
+  // A minimizer failure is reported on standard output; the run ends without
+  // results but is not an input error.
+  if (!fitModel(ctx, state)) return 0;
+  reportResults(ctx, state, summary);
   return 0;
 }
 

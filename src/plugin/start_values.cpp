@@ -4,6 +4,7 @@
 #include <cfloat>
 #include <cmath>
 
+#include "models/exp_clamp.h"
 #include "plugin/prepare_run.h"
 #include "plugin/text_format.h"
 
@@ -13,9 +14,8 @@ namespace {
 
 // The exponent clamp of every exponentiated linear predictor.
 double clampExponent(double x) {
-  static const double upper = std::log(DBL_MAX) - 10.0;
-  static const double lower = -std::log(DBL_MAX) - 10.0;
-  return std::min(std::max(x, lower), upper);
+  static const ExpClamp clamp = makeExpClamp();
+  return clamp(x);
 }
 
 // Log-odds start of a probability: the logit inside (0, 1), `bound` outside.

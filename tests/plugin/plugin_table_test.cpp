@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <map>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -34,7 +35,11 @@ int svMacroUse(char* n, char* buf, int cap) {
   std::snprintf(buf, static_cast<std::size_t>(cap), "%s", t.c_str());
   return 0;
 }
-int svNobs() { return static_cast<int>(g_host->data.size()); }
+bool g_throwInNobs = false;
+int svNobs() {
+  if (g_throwInNobs) throw std::bad_alloc();
+  return static_cast<int>(g_host->data.size());
+}
 unsigned char svIsMissing(double x) { return x >= kMissing; }
 unsigned char svSelObs(int) { return 1; }
 int svVdata(int var, int obs, double* out) {
@@ -127,11 +132,15 @@ class PluginTable : public ::testing::Test {
 
 TEST_F(PluginTable, AnswersInterfaceVersionTwo) { EXPECT_EQ(pginit_(table_.data()), 2); }
 
-TEST_F(PluginTable, ReadsObservationsWithTheReportLines) {
+TEST_F(PluginTable, FitsWithTheReportLinesAndResults) {
   ASSERT_EQ(pginit_(table_.data()), 2);
   host_.data = {{1, 2, 0, 1}, {2, kMissing, 0, 1}, {kMissing, kMissing, 0, 1}};
   host_.matrices["kurv_mat_order1"] = {1};
-  call(args("cnorm", "2", "1"));
+  EXPECT_EQ(call(args("cnorm", "2", "1")), 0) << host_.errors;
+  EXPECT_TRUE(host_.errors.empty());
+  // Most likely group (1) of each subject, stored after the input variables.
+  EXPECT_EQ((host_.stored[{5, 1}]), 1.0);
+  EXPECT_NE(host_.displayed.find("Maximum Likelihood Estimates"), std::string::npos);
   EXPECT_NE(host_.displayed.find(" \n3 observations read.\n1 had no trajectory data.\n"
                                  "2 observations used in trajectory model.\n \n"),
             std::string::npos)
@@ -154,4 +163,17 @@ TEST_F(PluginTable, InputErrorsReachTheHostWith198) {
   EXPECT_FALSE(host_.errors.empty());
 }
 
+}  // namespace
+
+namespace {
+TEST_F(PluginTable, MemoryExhaustionEndsTheRunWith198) {
+  ASSERT_EQ(pginit_(table_.data()), 2);
+  host_.data = {{1, 0}};
+  host_.matrices["kurv_mat_order1"] = {0};
+  g_throwInNobs = true;
+  const int rc = call(args("cnorm", "1", "1"));
+  g_throwInNobs = false;
+  EXPECT_EQ(rc, 198);
+  EXPECT_EQ(host_.errors, "Not enough memory for this model.\n");
+}
 }  // namespace

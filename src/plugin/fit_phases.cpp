@@ -1,0 +1,197 @@
+#include "plugin/fit_phases.h"
+
+#include <cmath>
+#include <sstream>
+
+#include "models/single_gradient.h"
+#include "models/single_likelihood.h"
+#include "optim/covariance.h"
+#include "plugin/results_to_host.h"
+#include "plugin/start_values.h"
+#include "plugin/text_format.h"
+#include "report/estimates_table.h"
+#include "report/outcome_means.h"
+
+namespace kurv {
+
+namespace {
+
+// A false convergence restarts the fit from the point reached, with a fresh
+// minimizer state, at most this many times; the next one is accepted.
+constexpr int kMaxRestarts = 3;
+
+struct ModelFunctions {
+  LikelihoodCallback likelihood;
+  GradientCallback gradient;  // null in difference mode
+};
+
+ModelFunctions modelFunctions(const ModelContext& ctx) {
+  return {singleModelLogLikelihood, ctx.useDifferenceMode ? nullptr : singleModelDerivative};
+}
+
+// One minimizer run from a fresh start (returnCode 12) at ctx.params.
+void runMinimizer(ModelContext& ctx, MinimizerState& state, const ModelFunctions& fn,
+                  const std::vector<double>& scale) {
+  const int n = ctx.nParams;
+  std::span<double> theta(ctx.params.data(), static_cast<std::size_t>(n));
+  if (fn.gradient != nullptr) {
+    minimizeWithGradient(state, n, scale, theta, fn.likelihood, fn.gradient, kIntWorkLength,
+                         realWorkLength(n), &ctx);
+    return;
+  }
+  // Difference mode: every function value the minimizer needs comes back
+  // here; a value that cannot be computed is flagged as too big.
+  double f = 0.0;
+  do {
+    minimizeWithDifferences(state, scale, f, kIntWorkLength, realWorkLength(n), n, theta);
+    if (state.returnCode < kFirstFinalCode) {
+      fn.likelihood(n, ctx.params.data(), &f, &ctx);
+      if (f == kFailedLikelihood) state.tooBig = 1;
+    }
+  } while (state.returnCode < kFirstFinalCode);
+}
+
+std::vector<std::string> splitNames(const std::string& text) {
+  std::vector<std::string> names;
+  std::istringstream words(text);
+  std::string word;
+  while (words >> word) names.push_back(word);
+  return names;
+}
+
+void fillSummary(const ModelContext& ctx, double L, double bicMeasurements, double bicSubjects, double aic,
+                 RunSummary& s) {
+  const int n = ctx.nParams;
+  s.fitted = true;
+  s.minimizerCode = ctx.minimizerCode;
+  s.logLikelihood = L;
+  s.aic = aic;
+  s.bicMeasurements = bicMeasurements;
+  s.bicSubjects = bicSubjects;
+  s.nParams = n;
+  s.nSubjects = ctx.nSubjects;
+  s.nMeasurements = ctx.nMeasurements;
+  s.nObs = ctx.nObs;
+  s.nModels = ctx.nModels;
+  s.names = splitNames(ctx.outVarsText);
+  s.estimates.assign(ctx.estimates.begin(), ctx.estimates.begin() + n);
+  s.stdErrors.assign(ctx.stdErrors.begin(), ctx.stdErrors.begin() + n);
+  s.covariance.assign(ctx.covariance.begin(), ctx.covariance.begin() + static_cast<std::size_t>(n) * n);
+  s.missingValue = ctx.host->missingValue();
+  s.groupPct.clear();
+  s.groupPct.emplace_back(ctx.groupPct.begin(), ctx.groupPct.begin() + ctx.nGroups[0]);
+}
+
+}  // namespace
+
+void settleStartValues(ModelContext& ctx) {
+  if (ctx.hasStartValues)
+    convertGivenStartValues(ctx);
+  else
+    buildDefaultStartValues(ctx);
+}
+
+std::string finalCodeMessage(int code, bool& goOn) {
+  goOn = false;
+  switch (code) {
+    case kXConvergence:
+    case kRelFuncConvergence:
+    case kBothConvergence:
+    case kAbsFuncConvergence:
+      goOn = true;
+      return "";
+    case kSingularConvergence:
+      goOn = true;
+      return " Singular convergence";
+    case kFalseConvergence:
+      goOn = true;
+      return " False convergence";
+    case kEvalLimit:
+      return " Function evaluation limit";
+    case kIterationLimit:
+      return " Function iteration limit";
+    case kStartNotComputable:
+      return " Likelihood could not be computed";
+    case kGradientNotComputable:
+      return " Gradient could not be computed";
+    default:
+      return formatText(" Return code from minimizer - %d", code);
+  }
+}
+
+bool fitModel(ModelContext& ctx, MinimizerState& state, FitControl* control) {
+  // The gradient of a run with an outcome analysis does not differentiate
+  // the posterior weights of the outcome term: such runs are fitted from
+  // function values only.
+  ctx.useDifferenceMode = ctx.hasOutcome;
+  ModelFunctions fn = modelFunctions(ctx);
+  if (control != nullptr && control->likelihood != nullptr) {
+    fn = {control->likelihood, control->gradient};
+    ctx.useDifferenceMode = control->gradient == nullptr;
+  }
+  const std::vector<double> scale(static_cast<std::size_t>(ctx.nParams), 1.0);
+  state = MinimizerState{};
+  state.host = ctx.host;
+  setMinimizerDefaults(kGeneralMinimization, realWorkLength(ctx.nParams), state);
+  setMinimizerIntegerSettings(state);
+  if (control != nullptr) {
+    state.maxFuncEvals = control->maxFuncEvals;
+    state.maxIterations = control->maxIterations;
+  }
+  if (ctx.showTrace) {
+    state.printLevel = -1;
+    showStartingValues(ctx);
+  }
+  int runs = 1;
+  state.returnCode = kFreshStart;
+  runMinimizer(ctx, state, fn, scale);
+  for (int restart = 0; restart < kMaxRestarts && state.returnCode == kFalseConvergence; ++restart) {
+    state.returnCode = kFreshStart;
+    ++runs;
+    runMinimizer(ctx, state, fn, scale);
+  }
+  if (control != nullptr) control->minimizerRuns = runs;
+  ctx.minimizerCode = state.returnCode;
+  ctx.finalNegLogLik = state.f;
+
+  bool goOn = false;
+  const std::string message = finalCodeMessage(state.returnCode, goOn);
+  if (!message.empty()) ctx.host->standardOutput(message.c_str());
+  return goOn;
+}
+
+void reportResults(ModelContext& ctx, MinimizerState& state, RunSummary* summary) {
+  Host& host = *ctx.host;
+  const int n = ctx.nParams;
+  const ModelFunctions fn = modelFunctions(ctx);
+
+  // Estimates: scales are reported as standard deviations.
+  ctx.estimates.assign(static_cast<std::size_t>(n) + 1, 0.0);
+  std::copy(ctx.params.begin(), ctx.params.begin() + n, ctx.estimates.begin());
+  for (int k : scaleParameterIndexes(ctx)) ctx.estimates[k] = std::exp(ctx.params[k]);
+
+  computeCovariance(ctx, fn.likelihood, fn.gradient, state, singleModelDerivative);
+
+  // The covariance leaves the evaluation arrays at a perturbed point; the
+  // posterior probabilities and plot series are those of the estimates.
+  double f = 0.0;
+  singleModelLogLikelihood(n, ctx.params.data(), &f, &ctx);
+
+  if (ctx.hasOutcome) outcomeGroupMeans(ctx);
+
+  const double L = -ctx.finalNegLogLik;
+  const double k = n;
+  const double bicMeasurements = L - 0.5 * k * std::log(static_cast<double>(ctx.nMeasurements));
+  const double bicSubjects = L - 0.5 * k * std::log(static_cast<double>(ctx.nSubjects));
+  const double aic = L - k;
+
+  printEstimatesTable(ctx);
+  host.display(formatText(" BIC=%9.2f (N=%d)  BIC=%9.2f (N=%d)  AIC=%9.2f  L=%9.2f\n", bicMeasurements,
+                          ctx.nMeasurements, bicSubjects, ctx.nSubjects, aic, L)
+                   .c_str());
+  showEstimatesAsStartValues(ctx);
+  writeResultsToHost(ctx);
+  if (summary != nullptr) fillSummary(ctx, L, bicMeasurements, bicSubjects, aic, *summary);
+}
+
+}  // namespace kurv

@@ -1,0 +1,30 @@
+#pragma once
+// Results of a finished fit handed to the host: the estimates and their
+// covariance, each subject's posterior group probabilities and most likely
+// group, the group percentages and the plot series.
+
+#include <vector>
+
+#include "plugin/model_context.h"
+
+namespace kurv {
+
+// Posterior group probabilities of model 1 for every observation, from the
+// group terms of the last likelihood evaluation: post[g * nObs + i] =
+// groupTerm(g, i) / sum over groups. Excluded observations (and any whose
+// group terms do not sum to a positive number) get the host's missing value.
+std::vector<double> posteriorProbabilities(const ModelContext& ctx);
+
+// 1-based most likely group of observation i: the first group with the
+// largest posterior; 1 when no posterior exceeds 0; missing when the
+// posteriors are missing.
+double mostLikelyGroup(const ModelContext& ctx, const std::vector<double>& post, int i);
+
+// Writes, in this order, "parmData" (1 x nParams, ctx.estimates), "varData"
+// (nParams x nParams, ctx.covariance with absolute diagonal; zeros when the
+// covariance was skipped, missing values when the Hessian was singular), the
+// posterior variables from ctx.outVarBase on (most likely group, then one
+// probability per group), "groupPct1" and "outPlot1". Single-trajectory runs.
+void writeResultsToHost(ModelContext& ctx);
+
+}  // namespace kurv

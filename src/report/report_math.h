@@ -1,0 +1,33 @@
+#pragma once
+// Small numerical helpers shared by the report routines: the exponent clamp
+// of every exponentiated linear predictor, the logistic function built on it,
+// and the standard normal density and distribution function.
+
+#include <cfloat>
+#include <cmath>
+
+#include "models/exp_clamp.h"
+#include "models/normal_cdf.h"
+
+namespace kurv::report_detail {
+
+// The exponent clamp of every exponentiated linear predictor.
+inline double clampExponent(double x) {
+  static const ExpClamp clamp = makeExpClamp();
+  return clamp(x);
+}
+
+// Logistic function of a clamped predictor, exp(x) / (exp(x) + 1).
+inline double logisticOf(double x) {
+  const double e = std::exp(clampExponent(x));
+  return e / (e + 1.0);
+}
+
+// Standard normal density; 0.3989422804014327 is 1/sqrt(2*pi).
+inline double normalDensity(double z) { return std::exp(-0.5 * z * z) * 0.3989422804014327; }
+
+// Standard normal distribution function Phi(x): the models' normalCdf, so
+// that the reports use the same Phi as the likelihoods.
+inline double standardNormalCdf(double x) { return normalCdf(&x); }
+
+}  // namespace kurv::report_detail
