@@ -1,5 +1,7 @@
 #include "optim/covariance.h"
 
+#include <cblas.h>
+
 #include <cfloat>
 #include <cmath>
 #include <vector>
@@ -30,9 +32,7 @@ class GradientAtPoint {
       alpha_.resize(un);
       for (int i = 0; i < n_; ++i) {
         const double* row = state.factor.data() + packedRowStart(i);
-        double s = 0.0;
-        for (int j = 0; j <= i; ++j) s += row[j] * row[j];
-        alpha_[i] = s;
+        alpha_[i] = cblas_ddot(i + 1, row, 1, row, 1);  // (L·Lᵀ)ᵢᵢ
       }
     } else {
       alpha_.assign(un, 1.0);  // H = I
@@ -129,7 +129,11 @@ int computeCovariance(ModelContext& ctx, LikelihoodCallback likelihood,
   if (ctx.covariance.size() < un * un) ctx.covariance.resize(un * un);
   std::vector<double>& cov = ctx.covariance;
 
-  GradientAtPoint gradientAt(ctx, likelihood, gradient, state);
+  // Difference mode (the run's choice, or no analytic gradient at all): the
+  // Hessian comes from difference gradients; an analytic gradient given
+  // alongside still supplies the scores of the sandwich.
+  const bool differenceMode = ctx.useDifferenceMode || gradient == nullptr;
+  GradientAtPoint gradientAt(ctx, likelihood, differenceMode ? nullptr : gradient, state);
   differenceHessian(ctx, thetaHat, gradientAt, cov);
 
   std::vector<int> pivots(un);

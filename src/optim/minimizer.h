@@ -41,9 +41,10 @@
 //   // again (iterationCount keeps counting, the log numbering continues).
 // Afterwards `state.f` is the final function value, `state.returnCode` the
 // final code, and `funcEvalCount`, `gradEvalCount`, `iterationCount` the
-// counters; `params` holds the final point.
+// counters; `params` holds the final point. The covariance of the estimates
+// then takes the same state: computeCovariance(ctx, likelihood, gradient,
+// state) (optim/covariance.h; gradient null in difference mode).
 
-#include <array>
 #include <span>
 #include <vector>
 

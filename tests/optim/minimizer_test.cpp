@@ -119,6 +119,17 @@ TEST(MinimizerFailures, GradientNotComputableGives65) {
   EXPECT_EQ(pc.evalF.size(), 1u);
 }
 
+// Computable only up to x₀ = 1: the first forward difference fails.
+double wallF(const double* x) { return x[0] > 1.0 ? DBL_MAX : x[0] * x[0] + x[1] * x[1] + 1; }
+
+TEST(MinimizerFailures, FailedDifferencePointGives65) {
+  const TestProblem p{"wall", {1.0, 0.5}, {}, 0.0, wallF, zeroG};
+  const FitResult r = fitProblem(p, false);
+  EXPECT_EQ(r.code, kGradientNotComputable);
+  EXPECT_EQ(r.likelihoodCalls, 2);
+  EXPECT_EQ(r.x, p.start);  // the perturbed component is put back
+}
+
 void limitTo(MinimizerState& st, int evaluations) { st.maxFuncEvals = evaluations; }
 
 TEST(MinimizerFailures, EvaluationLimitWithAndWithoutImprovedPoint) {
@@ -179,6 +190,14 @@ TEST(MinimizerFailures, FailedEvaluationHalvesTheRadiusFromTheSamePoint) {
   // In difference mode the same trials are made.
   const FitResult d = fitProblem(p, false, options);
   EXPECT_EQ(d.x, (std::vector<double>{0.25, 0.0}));
+  // Stopped by the evaluation limit right after a failed trial, the fit
+  // ends on the last computable point and its value, not the failed one.
+  FitOptions two;
+  two.configure = [](MinimizerState& st) { st.maxFuncEvals = 2; };
+  const FitResult stopped = fitProblem(p, true, two);
+  EXPECT_EQ(stopped.code, kEvalLimit);
+  EXPECT_EQ(stopped.x, p.start);
+  EXPECT_EQ(stopped.f, fencedF(p.start.data()));
 }
 
 // ---- Validation of the settings -------------------------------------------------
