@@ -25,6 +25,15 @@ int dropoutOrderOf(const ModelContext& ctx, int k) {
 }
 
 GroupBlocks groupBlocks(const ModelContext& ctx, int m, int k) {
+  const MeasurementTables& tables = ctx.measurementTables;
+  if (tables.ready && k < static_cast<int>(tables.groupStarts[m].size())) {
+    const std::array<int, 3>& starts = tables.groupStarts[m][k];
+    return GroupBlocks{starts[0], starts[1], starts[2]};
+  }
+  return layoutGroupBlocks(ctx, m, k);
+}
+
+GroupBlocks layoutGroupBlocks(const ModelContext& ctx, int m, int k) {
   GroupBlocks blocks;
   blocks.trajectory = ctx.paramStart[m];
   blocks.zeroInflation = ctx.zipStart[m];

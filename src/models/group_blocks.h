@@ -34,7 +34,10 @@ int zeroInflationOrder(const ModelContext& ctx, int m, int k);
 // Dropout order of group k of model 1 (-1: no dropout factor).
 int dropoutOrderOf(const ModelContext& ctx, int k);
 
+// The blocks of group k of model m: from the measurement tables once they
+// are ready, else computed from the layout by layoutGroupBlocks.
 GroupBlocks groupBlocks(const ModelContext& ctx, int m, int k);
+GroupBlocks layoutGroupBlocks(const ModelContext& ctx, int m, int k);
 
 // Index of model m's CNORM log-sigma parameter as the layout placed it
 // (scaleIndex); without a layout entry: just before model 1's membership

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "models/group_blocks.h"
+
 namespace kurv {
 
 namespace {
@@ -41,7 +43,13 @@ void prepareMeasurementTables(ModelContext& ctx) {
       tables.nPowers[m] = 0;
       tables.usable[m].clear();
       tables.timePower[m].clear();
+      tables.groupStarts[m].clear();
       continue;
+    }
+    tables.groupStarts[m].clear();
+    for (int k = 0; k < ctx.nGroups[m]; ++k) {
+      const GroupBlocks b = layoutGroupBlocks(ctx, m, k);
+      tables.groupStarts[m].push_back({b.trajectory, b.zeroInflation, b.dropout});
     }
     const int nPowers = highestPower(ctx, m);
     const std::size_t cells = static_cast<std::size_t>(ctx.nObs) * nPeriods;

@@ -12,10 +12,10 @@
 namespace kurv {
 
 // Fills ctx.measurementTables for every model present from the intake's
-// arrays (outcomeY, timeT, tcov, exposure, excluded) and the orders of the
-// trajectory and zero-inflation polynomials. Call it after the intake and
-// again whenever those arrays change; the likelihoods call it on first use
-// (ensureMeasurementTables) when the driver has not.
+// arrays (outcomeY, timeT, tcov, exposure, excluded), the orders of the
+// trajectory and zero-inflation polynomials and the parameter layout. Call
+// it after the intake and again whenever those change; the likelihoods call
+// it on first use (ensureMeasurementTables) when the driver has not.
 void prepareMeasurementTables(ModelContext& ctx);
 void ensureMeasurementTables(ModelContext& ctx);
 

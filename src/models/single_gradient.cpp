@@ -13,6 +13,14 @@
 // products of a_j = D_j f_j, so a group costs O(periods) rather than
 // O(periods^2) and a zero density anywhere is handled without division.
 // The whole gradient costs O(subjects x groups x periods x block size).
+//
+// With an outcome analysis, L = S * O(eta) with S = sum_k G_k and the
+// outcome predictor eta = sum_k (G_k / S) theta_k, so every group term also
+// moves eta:
+//   d ln L = sum_k dG_k * (1 + c (theta_k - eta)) / S + direct terms of O,
+// c = d ln O / d eta. The factor w / L of each group term above becomes
+// mu_k = w (1 + c (theta_k - eta)) / S, which is w / L again when c = 0
+// and O = 1; the outcome's own parameters get d ln O directly.
 
 #include "models/single_gradient.h"
 
@@ -83,7 +91,7 @@ double othersProduct(const ModelContext& c, int k, int j) {
 // derivatives of the group's trajectory block, the CNORM scale (times sigma:
 // the parameter is ln sigma) and the group's zero-inflation block.
 void measurementTerms(int n, const double* x, ModelContext& c, int i, double w, double L,
-                      double missing, GradientSink& sink) {
+                      const double* groupScale, double missing, GradientSink& sink) {
   const int m = 0;
   const int kind = c.modelKind[m];
   const int sigmaIndex = kind == kCnorm ? logSigmaIndex(c, m) : -1;
@@ -98,7 +106,7 @@ void measurementTerms(int n, const double* x, ModelContext& c, int i, double w, 
       const std::size_t cell = c.gij(k, i, j);
       const double D = c.dropoutFactorStore[cell] == missing ? 1.0 : c.dropoutFactorStore[cell];
       const double product = othersProduct(c, k, j) * D;
-      const double scale = w * c.membershipProb[m][k] / L;
+      const double scale = groupScale ? groupScale[k] * c.membershipProb[m][k] : w * c.membershipProb[m][k] / L;
       const GroupBlocks blocks = groupBlocks(c, m, k);
       const int size = trajectoryBlockSize(c, m, k);
       for (int p = blocks.trajectory; p < blocks.trajectory + size; ++p)
@@ -115,7 +123,7 @@ void measurementTerms(int n, const double* x, ModelContext& c, int i, double w, 
 
 // Dropout terms: for each period and group with a dropout factor.
 void dropoutTerms(int n, const double* x, ModelContext& c, int i, double w, double L,
-                  double missing, GradientSink& sink) {
+                  const double* groupScale, double missing, GradientSink& sink) {
   double* work = c.derivativeWork.data();
   for (int j = 0; j < c.nPeriods[0]; ++j) {
     c.cursorPeriod = j;
@@ -125,7 +133,7 @@ void dropoutTerms(int n, const double* x, ModelContext& c, int i, double w, doub
       c.cursorGroup = k;
       dropoutDerivative(n, x, work, &c);
       const double product = othersProduct(c, k, j) * c.periodDensity[cell];
-      const double scale = w * c.membershipProb[0][k] / L;
+      const double scale = groupScale ? groupScale[k] * c.membershipProb[0][k] : w * c.membershipProb[0][k] / L;
       const int start = groupBlocks(c, 0, k).dropout;
       const int size = dropoutOrderOf(c, k) + 1 + c.dcovPerPeriod;
       for (int q = start; q < start + size; ++q) sink.subtract(q, scale * work[q] * product);
@@ -135,58 +143,100 @@ void dropoutTerms(int n, const double* x, ModelContext& c, int i, double w, doub
 
 // Membership terms of the non-reference groups (constant, then one
 // coefficient per risk factor).
-void membershipTerms(ModelContext& c, int i, double w, double L, GradientSink& sink) {
+void membershipTerms(ModelContext& c, int i, double w, double L, const double* groupScale,
+                     GradientSink& sink) {
   const int G = c.nGroups[0];
   const int nRisk = c.nRisk[0];
   const int ref = referenceGroup(c, 0);
   double positive = 0.0;
   for (int k = 0; k < G; ++k) {
     const double term = c.groupTerm[c.gi(k, i)];
-    if (term > 0.0) positive += term;
+    if (term > 0.0) positive += groupScale ? groupScale[k] * term : term;
   }
   int position = 0;
   for (int h = 0; h < G; ++h) {
     if (h == ref) continue;
     const int b = c.thetaStart + (nRisk + 1) * position++;
-    const double up = w * c.membershipProb[0][h] * positive / L;
+    const double up = groupScale ? c.membershipProb[0][h] * positive : w * c.membershipProb[0][h] * positive / L;
     sink.add(b, up);
     for (int r = 0; r < nRisk; ++r) sink.add(b + 1 + r, up * c.risk[0][r][i]);
-    const double down = w * c.groupTerm[c.gi(h, i)] / L;
+    const double down = groupScale ? groupScale[h] * c.groupTerm[c.gi(h, i)] : w * c.groupTerm[c.gi(h, i)] / L;
     sink.subtract(b, down);
     for (int r = 0; r < nRisk; ++r) sink.subtract(b + 1 + r, down * c.risk[0][r][i]);
   }
 }
 
-// The normal outcome analysis: derivatives of ln O with respect to the group
-// constants (through eta = sum_k G_k/S theta_k, the posterior weights held
-// fixed) and to ln sigma_o.
-void outcomeTerms(const double* x, ModelContext& c, int i, double w, GradientSink& sink) {
+// The outcome analysis of subject i: the direct derivatives of -w ln O with
+// respect to the outcome's own parameters, and the per-group scales mu_k of
+// the group terms (see the head of this file). False when the subject has no
+// outcome term (excluded, or its outcome value missing).
+bool outcomeTerms(const double* x, ModelContext& c, int i, double w, double* groupScale,
+                  GradientSink& sink) {
+  if (c.excluded[i] != 0 || c.host->isMissing(c.outcomeValue[i])) return false;
   const int G = c.nGroups[0];
   double S = 0.0;
   for (int k = 0; k < G; ++k) S += c.groupTerm[c.gi(k, i)];
-  double eta = 0.0;
-  for (int k = 0; k < G; ++k) eta += c.groupTerm[c.gi(k, i)] * x[c.outcomeStart + k] / S;
-  const int sigmaSlot = c.outcomeStart + G;
-  const double sigma = std::exp(x[sigmaSlot]);
+  double rawEta = 0.0;
+  for (int k = 0; k < G; ++k) rawEta += c.groupTerm[c.gi(k, i)] / S * x[c.outcomeStart + k];
+  const double eta = c.expClamp(rawEta);
+  const int extra = c.outcomeStart + G;  // ln sigma_o, or the zero-inflation logit
   const double y = c.outcomeValue[i];
   const double O = c.outcomeTerm[i];
-  if (c.hasOutcomeCensorMin && y <= c.outcomeCensorMin) {
-    const double z = (c.outcomeCensorMin - eta) / sigma;
-    const double q = std::exp(-z * z / 2.0) * kInvSqrt2Pi;
-    sink.add(sigmaSlot, z * w * q / O);
-    for (int k = 0; k < G; ++k) sink.add(c.outcomeStart + k, w * q / sigma * c.groupTerm[c.gi(k, i)] / S / O);
-  } else if (c.hasOutcomeCensorMax && y >= c.outcomeCensorMax) {
-    const double z = (c.outcomeCensorMax - eta) / sigma;
-    const double q = std::exp(-z * z / 2.0) * kInvSqrt2Pi;
-    sink.subtract(sigmaSlot, z * w * q / O);
-    for (int k = 0; k < G; ++k) sink.subtract(c.outcomeStart + k, w * q / sigma * c.groupTerm[c.gi(k, i)] / S / O);
-  } else {
-    const double z = (y - eta) / sigma;
-    const double q = std::exp(-z * z / 2.0) * kInvSqrt2Pi;
-    sink.subtract(sigmaSlot, (z * z - 1.0) * w * q / sigma / O);
-    for (int k = 0; k < G; ++k)
-      sink.subtract(c.outcomeStart + k, z * w / sigma * q / sigma * c.groupTerm[c.gi(k, i)] / S / O);
+  double slope = 0.0;  // d ln O / d eta
+  switch (c.omodelKind) {
+    case kCnorm: {
+      const double sigma = std::exp(x[extra]);
+      double dLogSigma = 0.0;
+      if (c.hasOutcomeCensorMin && y <= c.outcomeCensorMin) {
+        const double z = (c.outcomeCensorMin - eta) / sigma;
+        const double q = std::exp(-z * z / 2.0) * kInvSqrt2Pi;
+        slope = -q / sigma / O;
+        dLogSigma = -z * q / O;
+      } else if (c.hasOutcomeCensorMax && y >= c.outcomeCensorMax) {
+        const double z = (c.outcomeCensorMax - eta) / sigma;
+        const double q = std::exp(-z * z / 2.0) * kInvSqrt2Pi;
+        slope = q / sigma / O;
+        dLogSigma = z * q / O;
+      } else {
+        const double z = (y - eta) / sigma;
+        slope = z / sigma;
+        dLogSigma = z * z - 1.0;
+      }
+      sink.subtract(extra, w * dLogSigma);
+      break;
+    }
+    case kLogit: {
+      const double e = std::exp(eta);
+      const double p = e / (e + 1.0);
+      slope = y == 0.0 ? -p : 1.0 - p;
+      break;
+    }
+    case kZip: {
+      double omega = 0.0;
+      if (c.outcomeHasZeroInflation) {
+        const double e = std::exp(x[extra]);
+        omega = e / (e + 1.0);
+      }
+      const double lambda = std::exp(eta);
+      double dOmegaLogit = 0.0;
+      if (y == 0.0) {
+        const double e0 = std::exp(-c.expClamp(lambda));
+        slope = -(1.0 - omega) * lambda * e0 / O;
+        dOmegaLogit = omega * (1.0 - omega) * (1.0 - e0) / O;
+      } else {
+        slope = y - lambda;
+        dOmegaLogit = -omega;
+      }
+      if (c.outcomeHasZeroInflation) sink.subtract(extra, w * dOmegaLogit);
+      break;
+    }
+    default:
+      break;
   }
+  if (eta != rawEta) slope = 0.0;  // the clamp holds eta fixed
+  for (int k = 0; k < G; ++k) sink.subtract(c.outcomeStart + k, w * slope * c.groupTerm[c.gi(k, i)] / S);
+  for (int k = 0; k < G; ++k) groupScale[k] = w * (1.0 + slope * (x[c.outcomeStart + k] - rawEta)) / S;
+  return true;
 }
 
 void ensureGradientArrays(ModelContext& c, int n) {
@@ -194,6 +244,7 @@ void ensureGradientArrays(ModelContext& c, int n) {
   if (c.periodPrefix.size() != products) c.periodPrefix.resize(products);
   if (c.periodSuffix.size() != products) c.periodSuffix.resize(products);
   if (c.derivativeWork.size() < static_cast<std::size_t>(n)) c.derivativeWork.resize(n);
+  if (c.groupScale.size() != static_cast<std::size_t>(c.nGroups[0])) c.groupScale.resize(c.nGroups[0]);
   if (c.hasWeights) {
     if (c.subjectScore.size() < static_cast<std::size_t>(n)) c.subjectScore.resize(n);
     if (c.scoreOuterSum.size() < static_cast<std::size_t>(n) * n) c.scoreOuterSum.resize(static_cast<std::size_t>(n) * n);
@@ -234,11 +285,11 @@ int singleModelDerivative(int n, const double* x, int*, double* g, ModelContext*
     const double w = c.weight[i];
     c.cursorSubject = i;
     periodProducts(c, i, missing);
-    measurementTerms(n, x, c, i, w, L, missing, sink);
-    if (c.nDropoutOrder > 0) dropoutTerms(n, x, c, i, w, L, missing, sink);
-    membershipTerms(c, i, w, L, sink);
-    if (c.hasOutcome && c.omodelKind == kCnorm && !host.isMissing(c.outcomeValue[i]))
-      outcomeTerms(x, c, i, w, sink);
+    const double* groupScale = nullptr;
+    if (c.hasOutcome && outcomeTerms(x, c, i, w, c.groupScale.data(), sink)) groupScale = c.groupScale.data();
+    measurementTerms(n, x, c, i, w, L, groupScale, missing, sink);
+    if (c.nDropoutOrder > 0) dropoutTerms(n, x, c, i, w, L, groupScale, missing, sink);
+    membershipTerms(c, i, w, L, groupScale, sink);
     if (score) {
       for (int a = 0; a < n; ++a) {
         if (score[a] == 0.0) continue;  // a zero row adds nothing

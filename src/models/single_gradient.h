@@ -10,7 +10,9 @@ namespace kurv {
 // function evaluated (its arrays are reused, no density is recomputed). The
 // third argument is not read. With weights (hasWeights) it also leaves each
 // subject's score in subjectScore and their outer-product sum in
-// scoreOuterSum (n x n, row-major). Returns 0.
+// scoreOuterSum (n x n, row-major). With an outcome analysis the gradient
+// includes the outcome predictor's dependence on every group term, so it is
+// the exact gradient in every run. Returns 0.
 int singleModelDerivative(int n, const double* x, int* unused, double* g, ModelContext* ctx);
 
 }  // namespace kurv

@@ -38,7 +38,8 @@ using Matrix = std::vector<std::vector<double>>;  // [column or period][subject]
 // Per-run tables of the measurement data, derived once from the data read by
 // the intake (models/measurement_tables.h fills them; the likelihoods fill
 // them on first use when the driver has not). They only cache what the data
-// determine: which periods take part, and the powers of time of each period.
+// and the parameter layout determine: which periods take part, the powers of
+// time of each period, and where each group's parameter blocks start.
 struct MeasurementTables {
   bool ready = false;
   std::array<int, kMaxModels> nPowers{};  // [m] highest power of time stored (>= 0)
@@ -46,6 +47,9 @@ struct MeasurementTables {
   std::array<std::vector<unsigned char>, kMaxModels> usable;
   // [m][(i*T+j)*nPowers+p-1]: std::pow(t, p) for p = 1..nPowers[m].
   std::array<std::vector<double>, kMaxModels> timePower;
+  // [m][g]: first trajectory, zero-inflation and dropout parameter of group g
+  // (from the parameter layout, which precedes the intake).
+  std::array<std::vector<std::array<int, 3>>, kMaxModels> groupStarts;
 };
 
 struct ModelContext {
@@ -186,6 +190,7 @@ struct ModelContext {
   MeasurementTables measurementTables;
   std::vector<double> periodPrefix;
   std::vector<double> periodSuffix;
+  std::vector<double> groupScale;  // [g] gradient weight of each group term (outcome analysis)
 
   // Plot covariate values.
   std::vector<double> plotTcov;

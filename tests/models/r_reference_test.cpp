@@ -2,7 +2,10 @@
 // log-likelihood (tests/fixtures/models/likelihood_reference.R made the data
 // and the values): survreg for a one-group censored normal, glm for one-group
 // logit and Poisson with exposure, pscl::zeroinfl for a one-group ZIP, and
-// flexmix for a two-group Poisson mixture over subjects.
+// flexmix for a two-group Poisson mixture over subjects. The second group of
+// tests reads the reference fits of tests/fixtures/fits (made for the
+// end-to-end tests by make_fits.R there), which add a two-group normal
+// mixture and a three-group logit mixture with a membership risk factor.
 
 #include <gtest/gtest.h>
 
@@ -11,6 +14,7 @@
 #include <sstream>
 
 #include "model_test_support.h"
+#include "support/csv_data.h"
 
 namespace kurv {
 namespace {
@@ -91,6 +95,44 @@ TEST(RReference, ZeroInflatedPoissonZeroinfl) {
 }
 
 TEST(RReference, PoissonMixtureFlexmix) { expectRAgreement("mixture_flexmix", base("poisson", {1, 1}, false)); }
+
+// A case of tests/fixtures/fits: rows y1..y5, t1..t5 and any risk factors;
+// the likelihood at R's estimates ("est") against R's "loglik".
+void expectFitAgreement(const std::string& name, Scenario s) {
+  const std::string dir = std::string(KURV_FIXTURE_DIR) + "/fits/";
+  const testing::CsvData data = testing::readNumericCsv(dir + name + ".csv");
+  const auto ref = testing::readReferenceFile(dir + name + ".ref");
+  const int T = s.nPeriods;
+  for (const auto& row : data.rows) {
+    Subject a = makeSubject({row.begin(), row.begin() + T}, {row.begin() + T, row.begin() + 2 * T});
+    a.risk.assign(row.begin() + 2 * T, row.end());
+    s.subjects.push_back(a);
+  }
+  s.nRisk = static_cast<int>(data.names.size()) - 2 * T;
+  PreparedRun run = prepare(s);
+  ASSERT_TRUE(run.ctx) << run.host->errors;
+  const std::vector<double>& est = ref.at("est");
+  ASSERT_EQ(run.ctx->nParams, static_cast<int>(est.size())) << name;
+  const double loglik = ref.at("loglik").at(0);
+  EXPECT_NEAR(engineNegLogLik(run, est), -loglik, 1e-9 * std::fabs(loglik)) << name;
+}
+
+TEST(RReference, EndToEndFitsOneGroup) {
+  Scenario cnorm = base("cnorm", {1}, false);
+  cnorm.censorMin = 0.0;
+  cnorm.censorMax = 6.0;
+  expectFitAgreement("cnorm1", cnorm);
+  expectFitAgreement("logit1", base("logit", {2}, false));
+  expectFitAgreement("poisson1", base("poisson", {1}, false));
+  Scenario zip = base("zip", {1}, false);
+  zip.inflOrders = {0};
+  expectFitAgreement("zip1", zip);
+}
+
+TEST(RReference, EndToEndFitsMixtures) {
+  expectFitAgreement("cnorm2", base("cnorm", {1, 1}, false));
+  expectFitAgreement("logit3", base("logit", {1, 1, 1}, false));
+}
 
 }  // namespace
 }  // namespace kurv

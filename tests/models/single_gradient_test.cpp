@@ -85,16 +85,29 @@ TEST(SingleGradient, DropoutWithCovariatesExemptionAndWeights) {
   expectMatchesDifferences(s, genericParameters(s, 14));
 }
 
-TEST(SingleGradient, NormalOutcomeAnalysisParameters) {
-  // The outcome terms differentiate ln O with the posterior weights held
-  // fixed, which is exact for the outcome's own parameters.
-  const Scenario s = outcomeScenario(28, "normal", 2, 25);
-  const std::vector<double> x = genericParameters(s, 15);
+TEST(SingleGradient, OutcomeAnalysisOfEveryKind) {
+  // The outcome's predictor is a posterior-weighted mix, so every group
+  // term's parameters move it: the gradient covers that dependence too.
+  for (const char* omodel : {"normal", "logit", "poisson", "zip"}) {
+    SCOPED_TRACE(omodel);
+    const Scenario s = outcomeScenario(28, omodel, 3, 25);
+    expectMatchesDifferences(s, genericParameters(s, 15));
+  }
+}
+
+TEST(SingleGradient, CensoredNormalOutcome) {
+  const Scenario s = outcomeScenario(38, "normal", 2, 25);
+  const std::vector<double> x = genericParameters(s, 18);
   PreparedRun run = prepare(s);
   ASSERT_TRUE(run.ctx);
+  // No argument sets the outcome's censoring bounds; set them on the record.
+  run.ctx->hasOutcomeCensorMin = true;
+  run.ctx->outcomeCensorMin = 0.3;
+  run.ctx->hasOutcomeCensorMax = true;
+  run.ctx->outcomeCensorMax = 1.8;
   const std::vector<double> g = engineGradient(run, x);
   const std::vector<double> fd = centralDifferences(run, x, 1e-5);
-  for (int p = run.ctx->outcomeStart; p < run.ctx->nParams; ++p)
+  for (std::size_t p = 0; p < x.size(); ++p)
     EXPECT_NEAR(g[p], fd[p], 1e-6 * std::max(1.0, std::fabs(fd[p]))) << "parameter " << p;
 }
 

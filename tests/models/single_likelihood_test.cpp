@@ -148,6 +148,16 @@ TEST(SingleLikelihood, EverySubjectTermUnderflowingFailsWithTrace) {
   EXPECT_EQ(out.find(" -800.000000  -900.000000     0.000000 8988465674311579"), 25u) << out;
 }
 
+TEST(SingleLikelihood, DegenerateScaleFailsInsteadOfReturningNaN) {
+  // ln sigma = -800: sigma underflows to 0 and an uncensored density is
+  // 0/0; the evaluation fails rather than handing NaN to the minimizer.
+  const Scenario s = cnormScenario(11, 2, 10);
+  PreparedRun run = prepare(s);
+  std::vector<double> x = cnormParameters(s);
+  x[referenceLayout(s).sigma] = -800.0;
+  EXPECT_EQ(engineNegLogLik(run, x), DBL_MAX);
+}
+
 TEST(SingleLikelihood, TraceHasOneLinePerSixParametersPlusOne) {
   Scenario s = cnormScenario(10, 2, 5);
   s.debugTrace = true;
