@@ -4,17 +4,13 @@
 
 #include "cli/column_list.h"
 #include "cli/number_text.h"
-#include "cli/student_t.h"
 #include "cli/svg_plot.h"
+#include "report/estimate_row.h"
 
 namespace kurv::cli {
 namespace {
 
 using nlohmann::json;
-
-// Standard errors at or below the double precision's relative spacing
-// (2^-53) carry no test, as in the printed table.
-constexpr double kSmallestStdError = 1.1102230246251564e-16;
 
 json number(double value) { return isMissing(value) || !std::isfinite(value) ? json(nullptr) : json(value); }
 
@@ -105,11 +101,13 @@ std::string fitJson(const FitRecord& fit) {
     row["se"] = number(se);
     row["t"] = nullptr;
     row["p"] = nullptr;
-    if (!fit.options.novar && !isMissing(se) && !isMissing(estimate) && se > kSmallestStdError &&
+    // The test of "parameter = 0" as the printed table makes it: none
+    // without standard errors or from one too small to divide by.
+    if (!fit.options.novar && !isMissing(se) && !isMissing(estimate) && se > kTinyStdError &&
         s.nMeasurements >= 1) {
       const double t = estimate / se;
       row["t"] = number(t);
-      row["p"] = number(twoSidedTProbability(t, s.nMeasurements));
+      row["p"] = number(twoSidedTPValue(t, s.nMeasurements));
     }
     estimates.push_back(row);
   }

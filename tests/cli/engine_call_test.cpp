@@ -87,6 +87,9 @@ struct MappingCase {
   std::string extraVariables;                // after "y1 y2 y3 t1 t2 t3"
 };
 
+// Test names show the case's name, not its bytes.
+void PrintTo(const MappingCase& c, std::ostream* os) { *os << c.name; }
+
 const std::vector<MappingCase> kMappingCases = {
     {"base", kCnorm, {}, {}, {}, ""},
     {"risk", kCnorm + " --risk r1 r2", {{3, "2"}}, {}, {{"_risk1", "r1 r2"}}, "r1 r2"},

@@ -12,7 +12,7 @@
 #include "cli/csv_reader.h"
 #include "cli/engine_call.h"
 #include "cli/fit_outputs.h"
-#include "cli/student_t.h"
+#include "report/estimate_row.h"
 #include "xml_check.h"
 
 using namespace kurv::cli;
@@ -78,7 +78,7 @@ TEST(FitOutputs, JsonHoldsStatisticsEstimatesCovarianceGroupsAndOptions) {
   EXPECT_EQ(j["minimizer_code"], 0);
   EXPECT_EQ(j["estimates"][0]["name"], "interc1");
   EXPECT_EQ(j["estimates"][0]["t"], 3.0);
-  EXPECT_DOUBLE_EQ(j["estimates"][0]["p"].get<double>(), twoSidedTProbability(3.0, 5));
+  EXPECT_DOUBLE_EQ(j["estimates"][0]["p"].get<double>(), kurv::twoSidedTPValue(3.0, 5));
   EXPECT_TRUE(j["estimates"][1]["se"].is_null());  // missing standard error
   EXPECT_TRUE(j["estimates"][1]["t"].is_null());
   EXPECT_TRUE(j["estimates"][1]["p"].is_null());

@@ -1,5 +1,5 @@
-// Pieces of the output that need no fitted model: the t probabilities, the
-// picture, the command-line host's bookkeeping and the atomic writing.
+// Pieces of the output that need no fitted model: the picture, the
+// command-line host's bookkeeping and the atomic writing.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,7 +9,6 @@
 #include "cli/atomic_files.h"
 #include "cli/cli_host.h"
 #include "cli/csv_reader.h"
-#include "cli/student_t.h"
 #include "cli/svg_plot.h"
 #include "cli/user_error.h"
 #include "cli_test_support.h"
@@ -18,18 +17,6 @@
 using namespace kurv::cli;
 using namespace kurv::cli::testing;
 namespace fs = std::filesystem;
-
-TEST(StudentT, ClosedFormsAndTheSeries) {
-  for (int n : {1, 2, 3, 4, 7, 30, 1000}) EXPECT_DOUBLE_EQ(studentTDistribution(0.0, n), 0.5) << n;
-  EXPECT_NEAR(studentTDistribution(1.0, 1), 0.75, 1e-15);                // Cauchy: 1/2 + atan(1)/pi
-  EXPECT_NEAR(studentTDistribution(1.0, 2), 0.5 + 0.5 / std::sqrt(3.0), 1e-15);  // 1/2 + t/(2 sqrt(2 + t^2))
-  EXPECT_NEAR(studentTDistribution(1.0, 4), 0.81304951684997051, 1e-12);  // R: pt(1, 4)
-  EXPECT_NEAR(studentTDistribution(2.0, 10), 0.96330598261462974, 1e-12);  // R: pt(2, 10)
-  // Many degrees of freedom approach the normal: R pnorm(1.96) = 0.97500210485177963.
-  EXPECT_NEAR(studentTDistribution(1.96, 100000), 0.97500210485177963, 1e-5);
-  EXPECT_NEAR(twoSidedTProbability(-2.0, 10), 2 * (1 - 0.96330598261462974), 1e-12);
-  EXPECT_LE(studentTDistribution(1e6, 3), 1.0);
-}
 
 TEST(TrajectoryPicture, WellFormedWithBandsPointsLegendAndEscapedLabels) {
   const double M = kMissing;
