@@ -205,6 +205,44 @@ TEST(FitEndToEnd, CsvAndDtaVersionsGiveIdenticalResults) {
     EXPECT_EQ(readFile(dir.file(std::string("csv/") + file)), readFile(dir.file(std::string("dta/") + file))) << file;
 }
 
+TEST(FitEndToEnd, LogitAndZipRunsFromCsvAndDtaAgree) {
+  // Data simulated into both formats; each model fitted from each file.
+  TempDir dir;
+  struct Case {
+    std::vector<std::string> simulate, fit;
+  };
+  const std::vector<Case> cases = {
+      {{"--model", "logit", "--groups", "60:-2,0.3", "40:1,-0.2"}, {"--model", "logit", "--order", "1", "1"}},
+      {{"--model", "zip", "--groups", "60:-1,0.2", "40:1.5", "--inflation", "0.2"},
+       {"--model", "zip", "--order", "1", "0", "--iorder", "0"}},
+      {{"--model", "poisson", "--groups", "50:0.5", "50:2"}, {"--model", "poisson", "--order", "0", "0"}},
+  };
+  for (const auto& c : cases) {
+    for (const char* ext : {"csv", "dta"}) {
+      std::vector<std::string> words{"simulate", "--times", "1", "2", "3", "4", "--n", "120", "--seed", "4",
+                                     "--missing", "0.05", "--out", dir.file(std::string("d.") + ext)};
+      words.insert(words.end(), c.simulate.begin(), c.simulate.end());
+      ASSERT_EQ(runKurv(words).code, 0);
+    }
+    std::vector<CliRun> runs;
+    for (const char* ext : {"csv", "dta"}) {
+      std::vector<std::string> words{"fit", dir.file(std::string("d.") + ext), "--var", "y1-y4", "--indep", "t1-t4",
+                                     "--out", dir.file(std::string("out-") + ext)};
+      words.insert(words.end(), c.fit.begin(), c.fit.end());
+      runs.push_back(runKurv(words));
+    }
+    SKIP_UNTIL_ENGINE_FITS(runs[0].err);
+    ASSERT_EQ(runs[0].code, 0) << runs[0].err;
+    ASSERT_EQ(runs[1].code, 0) << runs[1].err;
+    EXPECT_EQ(runs[0].out, runs[1].out) << c.fit[1];
+    for (const char* file : {"posteriors.csv", "plot1.csv", "trajectories.svg"})
+      EXPECT_EQ(readFile(dir.file(std::string("out-csv/") + file)), readFile(dir.file(std::string("out-dta/") + file)));
+    const json fit = readJson(dir.file("out-csv/fit.json"));
+    EXPECT_EQ(fit["loglik"], readJson(dir.file("out-dta/fit.json"))["loglik"]);
+    EXPECT_EQ(xmlWellFormedError(readFile(dir.file("out-csv/trajectories.svg"))), "");
+  }
+}
+
 TEST(FitEndToEnd, OutputFilesParseAndHoldWhatIsListed) {
   TempDir dir;
   const CliRun run = runKurv(fitWords(fixture("small.csv"), {"--out", dir.file("out"), "--id", "id"}));
