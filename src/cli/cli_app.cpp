@@ -105,7 +105,7 @@ CLI::App* addSimulate(CLI::App& app, SimulateOptions& o) {
   CLI::App* sim = app.add_subcommand("simulate", "Simulate data from a group-based trajectory model");
   sim->footer(kSimulateExamples);
   sim->add_option("--model", o.model, "outcome distribution: cnorm, logit, zip or poisson, e.g. --model cnorm")->required()->type_name("NAME");
-  sim->add_option("--groups", o.groups, "one SHARE:b0,b1,... per group: its share and trajectory coefficients, e.g. --groups 40:10,2 60:20,-1.5")->required()->type_name("SPEC");
+  sim->add_option("--groups", o.groups, "one SHARE:b0,b1,... per group: its share and trajectory coefficients, e.g. --groups 40:10,2 60:20,-1.5")->required()->type_name("GROUP");
   sim->add_option("--times", o.times, "measurement times, e.g. --times 1 2 3 4 5 6")->required()->type_name("NUMBER");
   sim->add_option("--n", o.n, "number of subjects, e.g. --n 500")->required()->type_name("N");
   sim->add_option("--seed", o.seed, "seed of the random numbers, e.g. --seed 7")->required()->type_name("N");
@@ -175,9 +175,9 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   if (fit->parsed()) return runFit(fitOptions, out, err);
   if (sim->parsed()) {
     try {
-      const SimulationSpec spec = parseSimulation(simulateOptions);
-      writeDataFile(simulate(spec), simulateOptions.out);
-      err << "kurv: wrote " << spec.subjects << " subjects to " << simulateOptions.out << "\n";
+      const SimulationPlan plan = parseSimulation(simulateOptions);
+      writeDataFile(simulate(plan), simulateOptions.out);
+      err << "kurv: wrote " << plan.subjects << " subjects to " << simulateOptions.out << "\n";
       return kExitOk;
     } catch (const UserError& e) {
       err << "kurv: " << e.what() << "\n";

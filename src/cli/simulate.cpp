@@ -84,79 +84,79 @@ SimulationGroup parseGroup(const std::string& text) {
 
 }  // namespace
 
-SimulationSpec parseSimulation(const SimulateOptions& o) {
-  SimulationSpec spec;
-  spec.model = o.model;
-  if (spec.model != "cnorm" && spec.model != "logit" && spec.model != "zip" && spec.model != "poisson")
+SimulationPlan parseSimulation(const SimulateOptions& o) {
+  SimulationPlan plan;
+  plan.model = o.model;
+  if (plan.model != "cnorm" && plan.model != "logit" && plan.model != "zip" && plan.model != "poisson")
     throw UserError("--model: '" + o.model + "' is not cnorm, logit, zip or poisson");
-  for (const auto& word : splitWords(o.groups)) spec.groups.push_back(parseGroup(word));
-  if (spec.groups.empty()) throw UserError("kurv simulate needs --groups");
+  for (const auto& word : splitWords(o.groups)) plan.groups.push_back(parseGroup(word));
+  if (plan.groups.empty()) throw UserError("kurv simulate needs --groups");
   double total = 0.0;
-  for (const auto& g : spec.groups) total += g.share;
-  for (auto& g : spec.groups) g.share /= total;
-  for (const auto& word : splitWords(o.times)) spec.times.push_back(parseNumber(word, "--times"));
-  if (spec.times.empty()) throw UserError("kurv simulate needs --times");
+  for (const auto& g : plan.groups) total += g.share;
+  for (auto& g : plan.groups) g.share /= total;
+  for (const auto& word : splitWords(o.times)) plan.times.push_back(parseNumber(word, "--times"));
+  if (plan.times.empty()) throw UserError("kurv simulate needs --times");
   const double n = parseNumber(o.n, "--n");
   if (n < 1 || n != std::floor(n) || n > 1e8) throw UserError("--n: '" + o.n + "' is not a whole number of subjects");
-  spec.subjects = static_cast<long>(n);
+  plan.subjects = static_cast<long>(n);
   const double seed = parseNumber(o.seed, "--seed");
   if (seed < 0 || seed != std::floor(seed) || seed > 9.0e15)
     throw UserError("--seed: '" + o.seed + "' is not a whole number from 0");
-  spec.seed = static_cast<std::uint64_t>(seed);
-  spec.sigma = parseNumber(o.sigma, "--sigma");
-  if (!(spec.sigma > 0.0)) throw UserError("--sigma must be above 0");
-  if (!o.min.empty()) spec.hasMin = true, spec.min = parseNumber(o.min, "--min");
-  if (!o.max.empty()) spec.hasMax = true, spec.max = parseNumber(o.max, "--max");
-  if (spec.hasMin && spec.hasMax && !(spec.min < spec.max)) throw UserError("--min is not below --max");
-  if ((spec.hasMin || spec.hasMax) && spec.model != "cnorm")
+  plan.seed = static_cast<std::uint64_t>(seed);
+  plan.sigma = parseNumber(o.sigma, "--sigma");
+  if (!(plan.sigma > 0.0)) throw UserError("--sigma must be above 0");
+  if (!o.min.empty()) plan.hasMin = true, plan.min = parseNumber(o.min, "--min");
+  if (!o.max.empty()) plan.hasMax = true, plan.max = parseNumber(o.max, "--max");
+  if (plan.hasMin && plan.hasMax && !(plan.min < plan.max)) throw UserError("--min is not below --max");
+  if ((plan.hasMin || plan.hasMax) && plan.model != "cnorm")
     throw UserError("--min and --max are censoring bounds of --model cnorm");
-  spec.missing = parseNumber(o.missing, "--missing");
-  if (spec.missing < 0.0 || spec.missing >= 1.0) throw UserError("--missing must be from 0 to below 1");
-  spec.inflation = parseNumber(o.inflation, "--inflation");
-  if (spec.inflation < 0.0 || spec.inflation >= 1.0) throw UserError("--inflation must be from 0 to below 1");
-  if (spec.inflation > 0.0 && spec.model != "zip") throw UserError("--inflation needs --model zip");
+  plan.missing = parseNumber(o.missing, "--missing");
+  if (plan.missing < 0.0 || plan.missing >= 1.0) throw UserError("--missing must be from 0 to below 1");
+  plan.inflation = parseNumber(o.inflation, "--inflation");
+  if (plan.inflation < 0.0 || plan.inflation >= 1.0) throw UserError("--inflation must be from 0 to below 1");
+  if (plan.inflation > 0.0 && plan.model != "zip") throw UserError("--inflation needs --model zip");
   const double decimals = parseNumber(o.decimals, "--decimals");
   if (decimals < 0 || decimals > 12 || decimals != std::floor(decimals))
     throw UserError("--decimals must be a whole number from 0 to 12");
-  spec.decimals = static_cast<int>(decimals);
-  return spec;
+  plan.decimals = static_cast<int>(decimals);
+  return plan;
 }
 
-DataTable simulate(const SimulationSpec& spec) {
+DataTable simulate(const SimulationPlan& plan) {
   DataTable table;
   table.source = "simulation";
-  const std::size_t periods = spec.times.size();
+  const std::size_t periods = plan.times.size();
   table.addColumn("id");
   for (const char* stem : {"y", "t"})
     for (std::size_t j = 0; j < periods; ++j) table.addColumn(std::string(stem).append(std::to_string(j + 1)));
   const std::size_t groupColumn = table.addColumn("group");
-  Random random(spec.seed);
-  const double scale = std::pow(10.0, spec.decimals);
-  for (long i = 0; i < spec.subjects; ++i) {
+  Random random(plan.seed);
+  const double scale = std::pow(10.0, plan.decimals);
+  for (long i = 0; i < plan.subjects; ++i) {
     // The group: the first whose cumulative share exceeds a uniform draw.
     const double u = random.uniform();
     std::size_t g = 0;
-    double cumulative = spec.groups[0].share;
-    while (g + 1 < spec.groups.size() && u >= cumulative) cumulative += spec.groups[++g].share;
+    double cumulative = plan.groups[0].share;
+    while (g + 1 < plan.groups.size() && u >= cumulative) cumulative += plan.groups[++g].share;
     table.values[0].push_back(static_cast<double>(i + 1));
     for (std::size_t j = 0; j < periods; ++j) {
-      const double t = spec.times[j];
-      const double mu = polynomial(spec.groups[g].coefficients, t);
+      const double t = plan.times[j];
+      const double mu = polynomial(plan.groups[g].coefficients, t);
       double y = 0.0;
-      if (spec.model == "cnorm") {
-        y = std::round((mu + spec.sigma * random.normal()) * scale) / scale;
-        if (spec.hasMin) y = std::max(y, spec.min);
-        if (spec.hasMax) y = std::min(y, spec.max);
-      } else if (spec.model == "logit") {
+      if (plan.model == "cnorm") {
+        y = std::round((mu + plan.sigma * random.normal()) * scale) / scale;
+        if (plan.hasMin) y = std::max(y, plan.min);
+        if (plan.hasMax) y = std::min(y, plan.max);
+      } else if (plan.model == "logit") {
         y = random.uniform() < 1.0 / (1.0 + std::exp(-mu)) ? 1.0 : 0.0;
       } else {
-        const bool structuralZero = spec.inflation > 0.0 && random.uniform() < spec.inflation;
+        const bool structuralZero = plan.inflation > 0.0 && random.uniform() < plan.inflation;
         const long count = random.poisson(std::exp(mu));
         y = structuralZero ? 0.0 : static_cast<double>(count);
       }
       // The draw for missingness is made for every measurement so that the
       // rate does not change the values of the others.
-      if (random.uniform() < spec.missing) y = kMissing;
+      if (random.uniform() < plan.missing) y = kMissing;
       table.values[1 + j].push_back(y);
       table.values[1 + periods + j].push_back(t);
     }

@@ -26,7 +26,7 @@ struct SimulationGroup {
   std::vector<double> coefficients;  // b0, b1, ...
 };
 
-struct SimulationSpec {
+struct SimulationPlan {
   std::string model;  // cnorm, logit, zip, poisson
   std::vector<SimulationGroup> groups;
   std::vector<double> times;
@@ -49,11 +49,11 @@ struct SimulateOptions {
   std::string out;
 };
 
-// Checks the options (UserError on a mistake) and builds the specification.
-SimulationSpec parseSimulation(const SimulateOptions& options);
+// Checks the options (UserError on a mistake) and builds the simulation plan.
+SimulationPlan parseSimulation(const SimulateOptions& options);
 
-// The simulated data set; the same spec and seed give the same data.
-DataTable simulate(const SimulationSpec& spec);
+// The simulated data set; the same plan and seed give the same data.
+DataTable simulate(const SimulationPlan& plan);
 
 // Writes the data as .csv or .dta (by the extension of `path`), atomically.
 void writeDataFile(const DataTable& table, const std::string& path);

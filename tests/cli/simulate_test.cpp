@@ -32,11 +32,11 @@ SimulateOptions cnormOptions() {
 }  // namespace
 
 TEST(Simulate, SameSeedSameDataOtherSeedOtherData) {
-  const SimulationSpec spec = parseSimulation(cnormOptions());
-  EXPECT_EQ(toCsv(simulate(spec)), toCsv(simulate(spec)));
-  SimulationSpec other = spec;
+  const SimulationPlan plan = parseSimulation(cnormOptions());
+  EXPECT_EQ(toCsv(simulate(plan)), toCsv(simulate(plan)));
+  SimulationPlan other = plan;
   other.seed = 6;
-  EXPECT_NE(toCsv(simulate(spec)), toCsv(simulate(other)));
+  EXPECT_NE(toCsv(simulate(plan)), toCsv(simulate(other)));
 }
 
 TEST(Simulate, SharesMeansAndCensoring) {
