@@ -1,5 +1,7 @@
 #include "plugin/input_checks.h"
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdarg>
 
@@ -60,6 +62,9 @@ constexpr ErrorText kErrorTexts[] = {
      "Zero-inflation orders were given for model %d, which is not a zip or poisson model.\n"},
     // kind of model
     {InputError::NotAvailable, "%s models cannot be fitted by this version of kurv yet.\n"},
+    // variables the arguments describe
+    {InputError::MissingVariables, "The data hold fewer than the %d variables the arguments describe.\n"},
+    {InputError::OutOfMemory, "Not enough memory for this model.\n"},
 };
 
 const char* errorFormat(InputError error) {
@@ -200,6 +205,23 @@ int readOrderMatrices(ModelContext& ctx) {
   }
   if (int rc = readList(ctx, "kurv_mat_dropoutorder1", ctx.nDropoutOrder, ctx.dropoutOrder)) return rc;
   if (int rc = readList(ctx, "kurv_mat_rorder1", ctx.nReOrder, ctx.reOrder)) return rc;
+  return 0;
+}
+
+int checkDataVariables(ModelContext& ctx, int nDataVars) {
+  if (ctx.host->observationCount() < 1 || nDataVars < 1) return 0;
+  double value = 0.0;
+  if (ctx.host->readVariable(nDataVars, 1, &value) != 0)
+    return reportInputError(ctx, InputError::MissingVariables, nDataVars);
+  return 0;
+}
+
+int checkMemoryNeed(ModelContext& ctx, double bytes) {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long pageSize = sysconf(_SC_PAGE_SIZE);
+  if (pages <= 0 || pageSize <= 0) return 0;  // unknown: let the allocation decide
+  const double physical = static_cast<double>(pages) * static_cast<double>(pageSize);
+  if (bytes > physical) return reportInputError(ctx, InputError::OutOfMemory);
   return 0;
 }
 

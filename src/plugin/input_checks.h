@@ -28,6 +28,8 @@ enum class InputError {
   ThirdModelWithoutMult,
   InflationNotPoisson,
   NotAvailable,
+  MissingVariables,
+  OutOfMemory,
 };
 
 // Shows the error's text (formatted with the arguments) with Host::error and
@@ -46,5 +48,11 @@ int validateRunArguments(ModelContext& ctx);
 int readOrderMatrices(ModelContext& ctx);
 // Range and count checks of the orders just read; 0 or 198.
 int validateOrders(ModelContext& ctx);
+// The data must hold every variable the arguments describe: the last one is
+// probed, so that counts far beyond the data never size any array. 0 or 198.
+int checkDataVariables(ModelContext& ctx, int nDataVars);
+// Refuses a run whose arrays (`bytes` in all) would not fit in the machine's
+// memory, before they are allocated. 0 or 198.
+int checkMemoryNeed(ModelContext& ctx, double bytes);
 
 }  // namespace kurv

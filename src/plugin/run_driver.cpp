@@ -27,14 +27,37 @@ bool readRowVector(ModelContext& ctx, const char* name, int count, std::vector<d
 // ---- with which the run ends.
 
 int decodeArguments(ModelContext& ctx, int argc, const char* const* argv) {
-  parsePluginArgs(argc, argv, ctx);
+  parsePluginArgs(argv == nullptr ? 0 : argc, argv, ctx);
   if (int rc = validateRunArguments(ctx)) return rc;
   if (int rc = readOrderMatrices(ctx)) return rc;
-  return validateOrders(ctx);
+  if (int rc = validateOrders(ctx)) return rc;
+  // Exposure columns of models 2 and 3 are not part of the data layout.
+  const auto exposures = ctx.nExposure;
+  ctx.nExposure[1] = ctx.nExposure[2] = 0;
+  const int nVars = dataVariableCount(ctx);
+  ctx.nExposure = exposures;
+  return checkDataVariables(ctx, nVars);
+}
+
+// Bytes of the per-subject data and the (group, subject, period) arrays.
+double subjectArrayBytes(const ModelContext& ctx) {
+  double perSubject = 8.0 + ctx.nDcov;
+  for (int m = 0; m < kMaxModels; ++m)
+    perSubject += 2.0 * ctx.nPeriods[m] + ctx.nRisk[m] + ctx.nExposure[m] + ctx.nTcov[m];
+  perSubject += 2.0 * ctx.nGroups[0] * (ctx.nPeriods[0] + 1.0);
+  return 8.0 * perSubject * std::max(ctx.host->observationCount(), 0);
+}
+
+// Bytes of the square matrices of the fit: the covariance, the score sums,
+// the Hessian and its inverse, and the minimizer's factor and workspace.
+double fitWorkBytes(const ModelContext& ctx) {
+  const double n1 = ctx.nParams + 1.0;
+  return 8.0 * 8.0 * n1 * n1;
 }
 
 int layoutAndCheckStartCount(ModelContext& ctx) {
   layoutParameters(ctx);
+  if (int rc = checkMemoryNeed(ctx, fitWorkBytes(ctx))) return rc;
   const int expected = expectedStartValueCount(ctx);
   if (ctx.hasStartValues && ctx.nStartValues != expected)
     return reportInputError(ctx, InputError::StartValueCount, expected);
@@ -65,6 +88,7 @@ int intake(ModelContext& ctx) {
 
 int prepareRunRecord(ModelContext& ctx, int argc, const char* const* argv) {
   if (int rc = decodeArguments(ctx, argc, argv)) return rc;
+  if (int rc = checkMemoryNeed(ctx, subjectArrayBytes(ctx))) return rc;
   if (int rc = prepareRun(ctx)) return rc;
   if (int rc = layoutAndCheckStartCount(ctx)) return rc;
   if (int rc = readStartAndPlotValues(ctx)) return rc;

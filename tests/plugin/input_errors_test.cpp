@@ -117,8 +117,14 @@ std::vector<ErrorCase> errorCases() {
        },
        "The components of a multi-trajectory model must have the same number of groups: model 1 has 1, "
        "model 2 has 2.\n"},
-      {"outcome model name", [](Args& a, MemoryHost&) { setArg(a, 16, "probit"); },
+      {"outcome model name",
+       [](Args& a, MemoryHost& h) {
+         setArg(a, 16, "probit");
+         for (auto& row : h.data) row.push_back(1.0);
+       },
        "OMODEL is not CNORM, ZIP, POISSON, LOGIT or NORMAL.\n"},
+      {"periods beyond the data", [](Args& a, MemoryHost&) { setArg(a, 2, "100000000"); },
+       "The data hold fewer than the 200000000 variables the arguments describe.\n"},
       {"start value count", [](Args& a, MemoryHost&) { setArg(a, 35, "3"); },
        "Incorrect number of start values, the correct number is 2.\n"},
       {"start matrix short",
@@ -146,6 +152,23 @@ TEST(InputErrors, EachHasItsMessageAndCode198) {
     EXPECT_EQ(host.errors, c.message) << c.title;
     EXPECT_TRUE(host.matrices.count("parmData") == 0) << c.title;
   }
+}
+
+// A host that claims far more observations than memory can describe.
+class HugeHost : public MemoryHost {
+ public:
+  int observationCount() override { return 2000000000; }
+};
+
+TEST(InputErrors, RunTooLargeForMemoryIsRefusedBeforeAllocation) {
+  HugeHost host;
+  host.data = {std::vector<double>(400, 1.0)};
+  host.setRowVector("kurv_mat_order1", std::vector<double>(50, 5.0));
+  auto args = defaultArgs();
+  setArg(args, 2, "200");
+  setArg(args, 8, "50");
+  EXPECT_EQ(runWithArgs(host, args), 198);
+  EXPECT_EQ(host.errors, "Not enough memory for this model.\n");
 }
 
 TEST(InputErrors, ErrorsComeBeforeTheDataAreRead) {
