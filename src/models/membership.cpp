@@ -29,7 +29,14 @@ void normaliseLogits(std::vector<double>& eta, int nGroups, int ref, const ExpCl
 
 // Model 1 and the multi-trajectory form: per non-reference group in group
 // order, a constant followed by one coefficient per risk variable.
-void unconditionalLogits(int i, int s, const Matrix& risk, int nRisk, const double* x,
+// A missing risk value (only an excluded subject has one) adds nothing: every
+// data value passes the host's missing-value test before use, and the code's
+// product with a coefficient could overflow to +-inf and sum to NaN.
+double riskTerm(Host& host, double coefficient, double value) {
+  return host.isMissing(value) ? 0.0 : coefficient * value;
+}
+
+void unconditionalLogits(Host& host, int i, int s, const Matrix& risk, int nRisk, const double* x,
                          int nGroups, int ref, std::vector<double>& eta) {
   int next = s;
   for (int g = 0; g < nGroups; ++g) {
@@ -38,7 +45,7 @@ void unconditionalLogits(int i, int s, const Matrix& risk, int nRisk, const doub
       continue;
     }
     eta[g] = x[next++];
-    for (int r = 0; r < nRisk; ++r) eta[g] += x[next++] * risk[r][i];
+    for (int r = 0; r < nRisk; ++r) eta[g] += riskTerm(host, x[next++], risk[r][i]);
   }
 }
 
@@ -48,6 +55,7 @@ void unconditionalLogits(int i, int s, const Matrix& risk, int nRisk, const doub
 // second on (block g - 1 for group g, whatever the reference group).
 void conditionalLogits(int i, int s, const double* x, const ModelContext& ctx, int ref,
                        std::vector<double>& eta) {
+  Host& host = *ctx.host;
   const int nGroups2 = ctx.nGroups[1];
   const int nRisk2 = ctx.nRisk[1];
   const int riskBase = ctx.jointThetaStart + (nGroups2 - 1) * ctx.nGroups[0];
@@ -58,7 +66,7 @@ void conditionalLogits(int i, int s, const double* x, const ModelContext& ctx, i
       continue;
     }
     eta[g] = x[next++];
-    for (int r = 0; r < nRisk2; ++r) eta[g] += x[riskBase + nRisk2 * (g - 1) + r] * ctx.risk[1][r][i];
+    for (int r = 0; r < nRisk2; ++r) eta[g] += riskTerm(host, x[riskBase + nRisk2 * (g - 1) + r], ctx.risk[1][r][i]);
   }
 }
 
@@ -75,7 +83,7 @@ int computeMembershipProbabilities(int i, int s, const Matrix& risk, const doubl
     const int nGroups = c.multNGroups;
     if (nGroups < 1) return 0;
     if (static_cast<int>(c.multMembershipProb.size()) < nGroups) c.multMembershipProb.resize(nGroups);
-    unconditionalLogits(i, s, risk, c.multNRisk, x, nGroups, c.multRefGroup, c.multMembershipProb);
+    unconditionalLogits(*c.host, i, s, risk, c.multNRisk, x, nGroups, c.multRefGroup, c.multMembershipProb);
     normaliseLogits(c.multMembershipProb, nGroups, c.multRefGroup, c.expClamp);
     return 0;
   }
@@ -86,7 +94,7 @@ int computeMembershipProbabilities(int i, int s, const Matrix& risk, const doubl
   if (static_cast<int>(prob.size()) < nGroups) prob.resize(nGroups);
   const int ref = referenceGroup(c, m);
   if (m == 0) {
-    unconditionalLogits(i, s, risk, c.nRisk[0], x, nGroups, ref, prob);
+    unconditionalLogits(*c.host, i, s, risk, c.nRisk[0], x, nGroups, ref, prob);
   } else {
     conditionalLogits(i, s, x, c, ref, prob);
   }

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/memory_host.h"
+
 #include <cfloat>
 #include <cmath>
 
@@ -11,8 +13,15 @@
 namespace kurv {
 namespace {
 
+// The host only answers the missing-value test here.
+Host* testHost() {
+  static testing::MemoryHost host;
+  return &host;
+}
+
 ModelContext modelOne(int groups, int nRisk, Matrix risk) {
   ModelContext c;
+  c.host = testHost();
   c.nGroups[0] = groups;
   c.nRisk[0] = nRisk;
   c.risk[0] = std::move(risk);
@@ -73,6 +82,7 @@ TEST(Membership, JointModelTwoIsConditionalOnTheModelOneGroup) {
   // conditional constants come in blocks of 2 per model-1 group; the risk
   // coefficients of model-2 groups 1 and 2 follow all constants.
   ModelContext c;
+  c.host = testHost();
   c.nModels = 2;
   c.nGroups = {2, 3, 0};
   c.nRisk = {0, 1, 0};
@@ -97,6 +107,7 @@ TEST(Membership, JointModelTwoIsConditionalOnTheModelOneGroup) {
 
 TEST(Membership, MultiTrajectoryFormUsesItsOwnCounts) {
   ModelContext c;
+  c.host = testHost();
   c.isMultModel = true;
   c.multNGroups = 3;
   c.multMembershipProb.assign(3, 0.0);

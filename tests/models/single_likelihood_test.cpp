@@ -121,6 +121,30 @@ TEST(SingleLikelihood, SubjectWithoutDataAddsNothingAndWeightsCount) {
   EXPECT_EQ(run.ctx->subjectLik[2], 1.0);
 }
 
+// A subject excluded for missing risk values must not take part: large
+// coefficients of opposite sign times the missing-value code would give
+// inf - inf in its membership predictor and poison the whole evaluation.
+TEST(SingleLikelihood, ExcludedSubjectWithMissingRisksTakesNoPart) {
+  Scenario s;
+  s.orders = {0, 0};
+  s.nRisk = 2;
+  s.subjects = {makeSubject({1.0}, {0}), makeSubject({3.0}, {0}), makeSubject({2.0}, {0})};
+  s.subjects[0].risk = {0.5, 1.0};
+  s.subjects[1].risk = {M, M};
+  s.subjects[2].risk = {1.0, 0.0};
+  PreparedRun run = prepare(s);
+  ASSERT_TRUE(run.ctx);
+  ASSERT_EQ(run.ctx->excluded[1], 1);
+  // intercepts 0.5 and 2.5, log sigma 0, group 2: constant 0.1, risk 3 and -3.
+  const std::vector<double> x = {0.5, 2.5, 0.0, 0.1, 3.0, -3.0};
+  const double nll = engineNegLogLik(run, x);
+  ASSERT_TRUE(std::isfinite(nll));
+  ASSERT_LT(nll, DBL_MAX);
+  Scenario without = s;
+  without.subjects.erase(without.subjects.begin() + 1);
+  EXPECT_NEAR(nll, referenceNegLogLik(without, x), 1e-12);
+}
+
 TEST(SingleLikelihood, EverySubjectTermUnderflowingFailsWithTrace) {
   Scenario s;
   s.kind = "poisson";
