@@ -102,11 +102,7 @@ TEST(EstimatesTable, MissingStandardErrorsShowBlankTests) {
 
 TEST(EstimatesTable, GroupWithoutTrajectoryAndCovariates) {
   MemoryHost host;
-  ModelContext ctx;
-  ctx.host = &host;
-  ctx.modelKind[0] = kLogit;
-  ctx.nGroups[0] = 2;
-  ctx.polyOrder[0] = {-1, 0};
+  ModelContext ctx = testing::handBuiltModel(host, kLogit, {-1, 0});
   ctx.nPeriods[0] = 2;
   ctx.nTcov[0] = 2;
   ctx.tcovPerPeriod[0] = 1;
@@ -131,11 +127,7 @@ TEST(EstimatesTable, GroupWithoutTrajectoryAndCovariates) {
 
 TEST(EstimatesTable, ThreeGroupPercentagesFromConstantsZeroAndLn2) {
   MemoryHost host;
-  ModelContext ctx;
-  ctx.host = &host;
-  ctx.modelKind[0] = kLogit;
-  ctx.nGroups[0] = 3;
-  ctx.polyOrder[0] = {0, 0, 0};
+  ModelContext ctx = testing::handBuiltModel(host, kLogit, {0, 0, 0});
   ctx.nMeasurements = 60;
   testing::setFit(ctx, {-1.0, 0.0, 1.0, 0.0, std::log(2.0)}, {0.1, 0.1, 0.1, 0.3, 0.4});
   printEstimatesTable(ctx);
@@ -148,11 +140,7 @@ TEST(EstimatesTable, ThreeGroupPercentagesFromConstantsZeroAndLn2) {
 TEST(EstimatesTable, ReferenceGroupOtherThanFirstOwnsNoConstant) {
   // Reference group 2: the constants belong to groups 1 and 3 in order.
   MemoryHost host;
-  ModelContext ctx;
-  ctx.host = &host;
-  ctx.modelKind[0] = kLogit;
-  ctx.nGroups[0] = 3;
-  ctx.polyOrder[0] = {0, 0, 0};
+  ModelContext ctx = testing::handBuiltModel(host, kLogit, {0, 0, 0});
   ctx.refGroup[0] = 1;
   ctx.hasRefGroup[0] = true;
   ctx.nMeasurements = 60;
@@ -170,11 +158,7 @@ TEST(EstimatesTable, ReferenceGroupOtherThanFirstOwnsNoConstant) {
 
 TEST(EstimatesTable, RiskFactorsDropoutAndZeroInflationNameEveryParameter) {
   MemoryHost host;
-  ModelContext ctx;
-  ctx.host = &host;
-  ctx.modelKind[0] = kZip;
-  ctx.nGroups[0] = 2;
-  ctx.polyOrder[0] = {1, 0};
+  ModelContext ctx = testing::handBuiltModel(host, kZip, {1, 0});
   ctx.nPeriods[0] = 2;
   ctx.nDropoutOrder = 2;
   ctx.dropoutOrder = {1, -1};

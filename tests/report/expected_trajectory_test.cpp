@@ -92,11 +92,7 @@ TEST(ExpectedTrajectory, CensoredNormalMeanAndItsExactSlope) {
 
 TEST(ExpectedTrajectory, LogitMeanAndSlope) {
   MemoryHost host;
-  ModelContext ctx;
-  ctx.host = &host;
-  ctx.modelKind[0] = kLogit;
-  ctx.nGroups[0] = 1;
-  ctx.polyOrder[0] = {1};
+  ModelContext ctx = testing::handBuiltModel(host, kLogit, {1});
   testing::setFit(ctx, {0.0, 0.0}, {0.1, 0.1});
   EXPECT_DOUBLE_EQ(evaluate(ctx, 3.0).mean[0], 0.5);
   EXPECT_DOUBLE_EQ(ctx.derivativeWork[0], 0.25);
@@ -108,11 +104,7 @@ TEST(ExpectedTrajectory, LogitMeanAndSlope) {
 
 TEST(ExpectedTrajectory, ZeroInflatedPoissonWithExposure) {
   MemoryHost host;
-  ModelContext ctx;
-  ctx.host = &host;
-  ctx.modelKind[0] = kZip;
-  ctx.nGroups[0] = 2;
-  ctx.polyOrder[0] = {0, 2};
+  ModelContext ctx = testing::handBuiltModel(host, kZip, {0, 2});
   ctx.nPeriods[0] = 3;
   ctx.nExposure[0] = 3;
   ctx.nInflOrder[0] = 2;
@@ -136,11 +128,7 @@ TEST(ExpectedTrajectory, ZeroInflatedPoissonWithExposure) {
 
 TEST(ExpectedTrajectory, PlotCovariatesMissingValuesAndEmptyGroups) {
   MemoryHost host;
-  ModelContext ctx;
-  ctx.host = &host;
-  ctx.modelKind[0] = kLogit;
-  ctx.nGroups[0] = 2;
-  ctx.polyOrder[0] = {-1, 0};
+  ModelContext ctx = testing::handBuiltModel(host, kLogit, {-1, 0});
   ctx.nPeriods[0] = 2;
   ctx.nTcov[0] = 4;
   ctx.tcovPerPeriod[0] = 2;

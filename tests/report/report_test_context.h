@@ -55,6 +55,16 @@ inline void setFit(ModelContext& ctx, std::vector<double> params, std::vector<do
   for (std::size_t k = 0; k < n; ++k) ctx.covariance[k * n + k] = ctx.stdErrors[k] * ctx.stdErrors[k];
 }
 
+// A hand-built model 1 of the given kind with one group per order.
+inline ModelContext handBuiltModel(MemoryHost& host, int kind, std::vector<double> orders) {
+  ModelContext ctx;
+  ctx.host = &host;
+  ctx.modelKind[0] = kind;
+  ctx.nGroups[0] = static_cast<int>(orders.size());
+  ctx.polyOrder[0] = std::move(orders);
+  return ctx;
+}
+
 // Two-group CNORM model, linear and quadratic trajectories, no risk factors:
 // parameters interc1 linear1 interc2 linear2 quadra2 log(sigma) theta2.
 inline ModelContext twoGroupCnorm(MemoryHost& host) {
