@@ -152,6 +152,7 @@ def main():
     ap.add_argument("--timeout", type=int, default=60, help="seconds per test")
     ap.add_argument("--replay", help="a report of an earlier measurement: the same mutants again")
     ap.add_argument("--out", default=None, help="report file (default BUILD_DIR/mutants.tsv)")
+    ap.add_argument("--only", default=None, help="with --replay: only mutants whose file matches this regex")
     args = ap.parse_args()
     build_dir = os.path.join(ROOT, args.build_dir)
     out_path = args.out or os.path.join(build_dir, "mutants.tsv")
@@ -172,6 +173,8 @@ def main():
             for row in f:
                 parts = row.rstrip("\n").split("\t")
                 if parts[0] in ("status", "nobuild"):
+                    continue
+                if args.only and not re.search(args.only, parts[1]):
                     continue
                 plan.append((parts[1], int(parts[2]), int(parts[3]), parts[4], parts[5]))
         wanted = len(plan)
@@ -210,7 +213,7 @@ def main():
                     f.write(text)
                 # Make sure the restored file is rebuilt even when its timestamp did not move.
                 os.utime(path, (time.time(), time.time()))
-            report.write(f"{status}\t{rel}\t{where}\t{column}\t{original}\t{mutated}\t{' '.join(failed[:8])}\n")
+            report.write(f"{status}\t{rel}\t{where}\t{column}\t{original}\t{mutated}\t{' '.join(failed[:40])}\n")
             report.flush()
             if status == "nobuild":
                 continue
