@@ -18,8 +18,8 @@
 
 #include "models/single_gradient.h"
 #include "models/single_likelihood.h"
-#include "plugin/model_context.h"
-#include "plugin/run_driver.h"
+#include "core/model_context.h"
+#include "plugin/run_command.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "optim/minimizer.h"
-#include "plugin/model_context.h"
+#include "core/model_context.h"
 
 namespace {
 

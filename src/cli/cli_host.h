@@ -17,7 +17,7 @@
 
 #include "cli/data_table.h"
 #include "cli/engine_call.h"
-#include "plugin/host.h"
+#include "core/host.h"
 
 namespace kurv::cli {
 

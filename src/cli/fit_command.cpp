@@ -7,7 +7,7 @@
 #include "cli/engine_call.h"
 #include "cli/fit_outputs.h"
 #include "cli/user_error.h"
-#include "plugin/run_driver.h"
+#include "plugin/run_command.h"
 
 namespace kurv::cli {
 namespace {

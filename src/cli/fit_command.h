@@ -5,7 +5,7 @@
 #include <ostream>
 
 #include "cli/fit_options.h"
-#include "plugin/run_summary.h"
+#include "core/run_summary.h"
 
 namespace kurv::cli {
 

@@ -9,7 +9,7 @@
 #include "cli/data_table.h"
 #include "cli/engine_call.h"
 #include "cli/fit_options.h"
-#include "plugin/run_summary.h"
+#include "core/run_summary.h"
 
 namespace kurv::cli {
 

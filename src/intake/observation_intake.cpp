@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "plugin/text_format.h"
+#include "core/text_format.h"
 
 namespace kurv {
 

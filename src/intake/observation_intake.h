@@ -1,7 +1,7 @@
 #pragma once
 // Reading the observations of a single-trajectory or joint run from the host.
 
-#include "plugin/model_context.h"
+#include "core/model_context.h"
 
 namespace kurv {
 

@@ -17,9 +17,9 @@
 #include <cfloat>
 #include <cmath>
 
-#include "models/log_gamma.h"
+#include "core/log_gamma.h"
 #include "models/measurement_tables.h"
-#include "models/normal_cdf.h"
+#include "core/normal_cdf.h"
 
 namespace kurv {
 

@@ -10,7 +10,7 @@
 #include <optional>
 
 #include "models/group_blocks.h"
-#include "plugin/model_context.h"
+#include "core/model_context.h"
 
 namespace kurv {
 

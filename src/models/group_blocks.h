@@ -11,8 +11,8 @@
 // one block per group of dropoutOrder + 1 coefficients (constant and lagged
 // outcomes) followed by one per dropout covariate when the order is not -1.
 
-#include "plugin/model_context.h"
-#include "plugin/prepare_run.h"
+#include "core/model_context.h"
+#include "models/parameter_layout.h"
 
 namespace kurv {
 
@@ -27,7 +27,7 @@ inline int trajectoryOrder(const ModelContext& ctx, int m, int k) {
   return static_cast<int>(ctx.polyOrder[m][k]);
 }
 // (The sizes of the trajectory and dropout blocks are those of the parameter
-// layout: trajectoryBlockSize and dropoutBlockSize of plugin/prepare_run.h.)
+// layout: trajectoryBlockSize and dropoutBlockSize of models/parameter_layout.h.)
 // Zero-inflation order of group k (-1: none); -1 when the model has no zero
 // inflation at all.
 int zeroInflationOrder(const ModelContext& ctx, int m, int k);

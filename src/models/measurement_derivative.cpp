@@ -22,7 +22,7 @@
 
 #include "models/densities.h"
 #include "models/group_blocks.h"
-#include "models/log_gamma.h"
+#include "core/log_gamma.h"
 #include "models/measurement_tables.h"
 
 namespace kurv {

@@ -14,7 +14,7 @@
 // The blocks are placed by groupBlocks() and logSigmaIndex() for model 1,
 // model 2 of a joint run or a multi-trajectory component alike.
 
-#include "plugin/model_context.h"
+#include "core/model_context.h"
 
 namespace kurv {
 

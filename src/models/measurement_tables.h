@@ -7,7 +7,7 @@
 
 #include <cmath>
 
-#include "plugin/model_context.h"
+#include "core/model_context.h"
 
 namespace kurv {
 

@@ -2,7 +2,7 @@
 // Group-membership probabilities: a multinomial logit over the groups of a
 // model, with one reference group whose linear predictor is fixed at 0.
 
-#include "plugin/model_context.h"
+#include "core/model_context.h"
 
 namespace kurv {
 

@@ -2,7 +2,7 @@
 // Debug-trace lines of the likelihoods and gradients: a vector shown six
 // values to a line on the process's standard output.
 
-#include "plugin/host.h"
+#include "core/host.h"
 
 namespace kurv {
 

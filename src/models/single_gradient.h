@@ -1,7 +1,7 @@
 #pragma once
 // Analytic gradient of the single-model negative log-likelihood.
 
-#include "plugin/model_context.h"
+#include "core/model_context.h"
 
 namespace kurv {
 

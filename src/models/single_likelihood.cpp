@@ -18,7 +18,7 @@
 #include "models/measurement_tables.h"
 #include "models/membership.h"
 #include "models/parameter_trace.h"
-#include "plugin/text_format.h"
+#include "core/text_format.h"
 
 namespace kurv {
 

@@ -1,7 +1,7 @@
 #pragma once
 // Negative log-likelihood of the single-trajectory finite mixture.
 
-#include "plugin/model_context.h"
+#include "core/model_context.h"
 
 namespace kurv {
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "optim/minimizer.h"
-#include "plugin/text_format.h"
+#include "core/text_format.h"
 
 namespace kurv {
 

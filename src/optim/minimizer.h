@@ -48,7 +48,7 @@
 #include <span>
 #include <vector>
 
-#include "plugin/host.h"
+#include "core/host.h"
 
 namespace kurv {
 

@@ -7,7 +7,7 @@
 #include "optim/difference_gradient.h"
 #include "optim/minimizer.h"
 #include "optim/packed_triangular.h"
-#include "plugin/model_context.h"
+#include "core/model_context.h"
 
 namespace kurv {
 

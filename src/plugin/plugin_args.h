@@ -1,7 +1,7 @@
 #pragma once
 // Decoding of the command's 39 positional arguments into the run record.
 
-#include "plugin/model_context.h"
+#include "core/model_context.h"
 
 namespace kurv {
 

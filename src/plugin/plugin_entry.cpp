@@ -8,7 +8,7 @@
 #include <string>
 
 #include "plugin/host_table.h"
-#include "plugin/run_driver.h"
+#include "plugin/run_command.h"
 
 namespace {
 kurv::HostServiceTable* g_hostTable = nullptr;

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "plugin/text_format.h"
+#include "core/text_format.h"
 
 namespace kurv {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "plugin/host.h"
+#include "core/host.h"
 
 namespace kurv {
 

@@ -4,7 +4,7 @@
 #include <span>
 #include <string>
 
-#include "plugin/text_format.h"
+#include "core/text_format.h"
 #include "report/estimate_row.h"
 #include "report/group_percentages.h"
 

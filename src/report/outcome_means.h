@@ -2,7 +2,7 @@
 // Expected value of the outcome-analysis variable in each group, with 95%
 // limits.
 
-#include "plugin/model_context.h"
+#include "core/model_context.h"
 
 namespace kurv {
 

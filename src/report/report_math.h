@@ -6,8 +6,8 @@
 #include <cfloat>
 #include <cmath>
 
-#include "models/exp_clamp.h"
-#include "models/normal_cdf.h"
+#include "core/exp_clamp.h"
+#include "core/normal_cdf.h"
 
 namespace kurv::report_detail {
 

@@ -7,7 +7,7 @@
 #include <new>
 #include <string>
 #include <vector>
-#include "plugin/run_driver.h"
+#include "engine/run_driver.h"
 #include "support/memory_host.h"
 using kurv::testing::MemoryHost;
 namespace {

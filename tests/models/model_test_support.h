@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/model_context.h"
+#include "core/model_context.h"
 #include "support/memory_host.h"
 
 namespace kurv::modeltest {

@@ -13,7 +13,7 @@
 #include "models/measurement_tables.h"
 #include "models/single_gradient.h"
 #include "models/single_likelihood.h"
-#include "plugin/prepare_run.h"
+#include "engine/prepare_run.h"
 #include "single_scenarios.h"
 
 namespace kurv {

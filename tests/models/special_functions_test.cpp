@@ -15,8 +15,8 @@
 #include <fstream>
 #include <string>
 
-#include "models/log_gamma.h"
-#include "models/normal_cdf.h"
+#include "core/log_gamma.h"
+#include "core/normal_cdf.h"
 
 namespace kurv {
 namespace {

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <numeric>
 
-#include "optim/covariance.h"
+#include "engine/covariance.h"
 #include "support/memory_host.h"
 #include "test_problems.h"
 

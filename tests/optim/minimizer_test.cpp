@@ -7,7 +7,7 @@
 #include <cfloat>
 #include <cmath>
 
-#include "plugin/text_format.h"
+#include "core/text_format.h"
 #include "support/memory_host.h"
 #include "test_problems.h"
 

@@ -8,7 +8,7 @@
 
 #include <cmath>
 
-#include "plugin/run_driver.h"
+#include "engine/run_driver.h"
 #include "support/csv_data.h"
 #include "support/run_builder.h"
 

@@ -3,9 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include "plugin/input_checks.h"
+#include "engine/input_checks.h"
 #include "plugin/plugin_args.h"
-#include "plugin/prepare_run.h"
+#include "engine/prepare_run.h"
 #include "support/run_builder.h"
 
 namespace kurv {

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <vector>
 
-#include "plugin/results_to_host.h"
+#include "engine/results_to_host.h"
 #include "support/memory_host.h"
 
 namespace kurv {

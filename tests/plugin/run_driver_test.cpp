@@ -6,9 +6,9 @@
 
 #include <cmath>
 
-#include "plugin/fit_phases.h"
-#include "plugin/run_driver.h"
-#include "plugin/text_format.h"
+#include "engine/fit_phases.h"
+#include "engine/run_driver.h"
+#include "core/text_format.h"
 #include "support/run_builder.h"
 
 namespace kurv {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "plugin/text_format.h"
+#include "core/text_format.h"
 
 TEST(TextFormat, GrowsPastAnyFixedBuffer) {
   std::string name(5000, 'x');

@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "plugin/start_values.h"
+#include "engine/start_values.h"
 #include "support/run_builder.h"
 
 namespace kurv {

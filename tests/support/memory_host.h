@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/host.h"
+#include "core/host.h"
 
 namespace kurv::testing {
 

@@ -1,7 +1,7 @@
 #include "support/run_builder.h"
 
-#include "plugin/run_driver.h"
-#include "plugin/text_format.h"
+#include "engine/run_driver.h"
+#include "core/text_format.h"
 
 namespace kurv::testing {
 

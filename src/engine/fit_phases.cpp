@@ -1,14 +1,14 @@
-#include "plugin/fit_phases.h"
+#include "engine/fit_phases.h"
 
 #include <cmath>
 #include <sstream>
 
 #include "models/single_gradient.h"
 #include "models/single_likelihood.h"
-#include "optim/covariance.h"
-#include "plugin/results_to_host.h"
-#include "plugin/start_values.h"
-#include "plugin/text_format.h"
+#include "engine/covariance.h"
+#include "engine/results_to_host.h"
+#include "engine/start_values.h"
+#include "core/text_format.h"
 #include "report/estimates_table.h"
 #include "report/outcome_means.h"
 

@@ -9,7 +9,7 @@
 // Below 7 the recurrence Gamma(x) = Gamma(x + n) / (x (x + 1) ... (x + n - 1))
 // moves the argument to z = x + n >= 7 and subtracts ln of the product.
 
-#include "models/log_gamma.h"
+#include "core/log_gamma.h"
 
 #include <cmath>
 

@@ -14,7 +14,7 @@
 // The result for x > 0 is 1 - Q, so Phi(0) = Q(0) = 220.2068.../440.4137...
 // which is exactly 0.5.
 
-#include "models/normal_cdf.h"
+#include "core/normal_cdf.h"
 
 #include <cmath>
 

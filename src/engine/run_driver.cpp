@@ -1,13 +1,12 @@
-#include "plugin/run_driver.h"
+#include "engine/run_driver.h"
 
 #include <algorithm>
 
 #include "intake/observation_intake.h"
-#include "plugin/fit_phases.h"
-#include "plugin/input_checks.h"
-#include "plugin/model_context.h"
-#include "plugin/plugin_args.h"
-#include "plugin/prepare_run.h"
+#include "engine/fit_phases.h"
+#include "core/model_context.h"
+#include "engine/input_checks.h"
+#include "engine/prepare_run.h"
 
 namespace kurv {
 
@@ -26,8 +25,7 @@ bool readRowVector(ModelContext& ctx, const char* name, int count, std::vector<d
 // ---- The phases of a run, in order. Each returns 0 to go on, or the code
 // ---- with which the run ends.
 
-int decodeArguments(ModelContext& ctx, int argc, const char* const* argv) {
-  parsePluginArgs(argv == nullptr ? 0 : argc, argv, ctx);
+int checkOptions(ModelContext& ctx) {
   if (int rc = validateRunArguments(ctx)) return rc;
   if (int rc = readOrderMatrices(ctx)) return rc;
   if (int rc = validateOrders(ctx)) return rc;
@@ -86,8 +84,8 @@ int intake(ModelContext& ctx) {
 
 }  // namespace
 
-int prepareRunRecord(ModelContext& ctx, int argc, const char* const* argv) {
-  if (int rc = decodeArguments(ctx, argc, argv)) return rc;
+int prepareDecodedRun(ModelContext& ctx) {
+  if (int rc = checkOptions(ctx)) return rc;
   if (int rc = checkMemoryNeed(ctx, subjectArrayBytes(ctx))) return rc;
   if (int rc = prepareRun(ctx)) return rc;
   if (int rc = layoutAndCheckStartCount(ctx)) return rc;
@@ -107,10 +105,8 @@ int checkModelAvailable(ModelContext& ctx) {
 
 }  // namespace
 
-int runCommand(Host& host, int argc, const char* const* argv, RunSummary* summary) {
-  ModelContext ctx;
-  ctx.host = &host;
-  if (int rc = prepareRunRecord(ctx, argc, argv)) return rc;
+int runDecoded(ModelContext& ctx, RunSummary* summary) {
+  if (int rc = prepareDecodedRun(ctx)) return rc;
   if (int rc = checkModelAvailable(ctx)) return rc;
   settleStartValues(ctx);
   MinimizerState state;

@@ -1,4 +1,4 @@
-#include "plugin/text_format.h"
+#include "core/text_format.h"
 
 #include <cstdio>
 #include <vector>

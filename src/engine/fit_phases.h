@@ -6,8 +6,8 @@
 #include <string>
 
 #include "optim/minimizer.h"
-#include "plugin/model_context.h"
-#include "plugin/run_summary.h"
+#include "core/model_context.h"
+#include "core/run_summary.h"
 
 namespace kurv {
 

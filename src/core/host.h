@@ -10,6 +10,9 @@
 
 namespace kurv {
 
+// The code a run returns after an error shown with Host::error.
+inline constexpr int kHostErrorCode = 198;
+
 class Host {
  public:
   virtual ~Host() = default;

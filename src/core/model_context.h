@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "models/exp_clamp.h"
-#include "plugin/host.h"
+#include "core/exp_clamp.h"
+#include "core/host.h"
 
 namespace kurv {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "plugin/model_context.h"
+#include "core/model_context.h"
 
 namespace kurv {
 

@@ -1,12 +1,12 @@
-#include "plugin/start_values.h"
+#include "engine/start_values.h"
 
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
 
-#include "models/exp_clamp.h"
-#include "plugin/prepare_run.h"
-#include "plugin/text_format.h"
+#include "core/exp_clamp.h"
+#include "engine/prepare_run.h"
+#include "core/text_format.h"
 
 namespace kurv {
 

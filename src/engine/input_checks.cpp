@@ -1,12 +1,11 @@
-#include "plugin/input_checks.h"
+#include "engine/input_checks.h"
 
 #include <unistd.h>
 
 #include <cmath>
 #include <cstdarg>
 
-#include "plugin/run_driver.h"
-#include "plugin/text_format.h"
+#include "core/text_format.h"
 
 namespace kurv {
 

@@ -1,10 +1,10 @@
-#include "plugin/results_to_host.h"
+#include "engine/results_to_host.h"
 
 #include <algorithm>
 #include <cmath>
 #include <string>
 
-#include "plugin/text_format.h"
+#include "core/text_format.h"
 #include "report/expected_trajectory.h"
 
 namespace kurv {

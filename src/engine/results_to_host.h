@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "plugin/model_context.h"
+#include "core/model_context.h"
 
 namespace kurv {
 

@@ -1,4 +1,4 @@
-#include "optim/covariance.h"
+#include "engine/covariance.h"
 
 #include <cblas.h>
 
@@ -9,8 +9,8 @@
 #include "optim/difference_gradient.h"
 #include "optim/lu.h"
 #include "optim/packed_triangular.h"
-#include "plugin/model_context.h"
-#include "plugin/text_format.h"
+#include "core/model_context.h"
+#include "core/text_format.h"
 
 namespace kurv {
 namespace {
