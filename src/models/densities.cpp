@@ -4,7 +4,7 @@
 //   P(Y* <= lower) = Phi((lower - mu)/sigma) for y at or below the lower bound,
 //   P(Y* >= upper) = 1 - Phi((upper - mu)/sigma) for y at or above the upper
 //   bound, and the normal density phi(z)/sigma, z = (y - mu)/sigma, between
-//   them; 0.3989422804014327 is 1/sqrt(2 pi).
+//   them (models/censored_normal.h).
 // LOGIT: P(y != 0) = p = logistic(mu).
 // ZIP: a Poisson(lambda) count, lambda = exp(mu) * exposure, that is a
 //   structural zero with probability omega:
@@ -18,27 +18,13 @@
 #include <cmath>
 
 #include "core/log_gamma.h"
+#include "core/logistic.h"
+#include "models/censored_normal.h"
 #include "models/measurement_tables.h"
-#include "core/normal_cdf.h"
 
 namespace kurv {
 
 namespace {
-
-constexpr double kInvSqrt2Pi = 0.3989422804014327;
-
-double cnormDensity(double y, double mu, double sigma, double lower, double upper) {
-  if (y <= lower) {
-    const double z = (lower - mu) / sigma;
-    return normalCdf(&z);
-  }
-  if (y >= upper) {
-    const double z = (upper - mu) / sigma;
-    return 1.0 - normalCdf(&z);
-  }
-  const double z = (y - mu) / sigma;
-  return std::exp(-0.5 * z * z) * kInvSqrt2Pi / sigma;
-}
 
 // Zero-inflated Poisson probability of the count y with mean lambda; 0 when
 // y is nonzero and lambda is at most DBL_MIN (ln lambda is not finite there).
@@ -59,10 +45,7 @@ double zipProbability(const ExpClamp& clamp, double y, double lambda, double ome
 
 }  // namespace
 
-double logisticOfClamped(const ModelContext& ctx, double eta) {
-  const double e = std::exp(ctx.expClamp(eta));
-  return e / (e + 1.0);
-}
+double logisticOfClamped(const ModelContext& ctx, double eta) { return logistic(ctx.expClamp, eta); }
 
 double trajectoryPredictor(const double* x, const ModelContext& ctx, const MeasurementSite& s,
                            int trajectoryStart) {
@@ -102,7 +85,7 @@ double usableMeasurementDensity(const double* x, const ModelContext& ctx,
   switch (ctx.modelKind[m]) {
     case kCnorm: {
       const double mu = trajectoryPredictor(x, ctx, s, blocks.trajectory);
-      return cnormDensity(y, mu, sigma, ctx.censorMin[m], ctx.censorMax[m]);
+      return censoredNormalDensity(y, mu, sigma, ctx.censorMin[m], ctx.censorMax[m]);
     }
     case kLogit: {
       const double p = logisticOfClamped(ctx, trajectoryPredictor(x, ctx, s, blocks.trajectory));
@@ -170,22 +153,12 @@ double outcomeDensity(const ModelContext& ctx, int i, double eta, double sigmaO,
   const double y = ctx.outcomeValue[i];
   switch (ctx.omodelKind) {
     case kLogit: {
-      const double e = std::exp(eta);
-      const double p = e / (e + 1.0);
+      // eta is already clamped by the caller.
+      const double p = logistic(ctx.expClamp, eta);
       return y == 0.0 ? 1.0 - p : p;
     }
-    case kCnorm: {
-      if (ctx.hasOutcomeCensorMin && y <= ctx.outcomeCensorMin) {
-        const double z = (ctx.outcomeCensorMin - eta) / sigmaO;
-        return normalCdf(&z);
-      }
-      if (ctx.hasOutcomeCensorMax && y >= ctx.outcomeCensorMax) {
-        const double z = (ctx.outcomeCensorMax - eta) / sigmaO;
-        return 1.0 - normalCdf(&z);
-      }
-      const double z = (y - eta) / sigmaO;
-      return std::exp(-0.5 * z * z) * kInvSqrt2Pi / sigmaO;
-    }
+    case kCnorm:
+      return censoredNormalDensity(y, eta, sigmaO, outcomeLowerBound(ctx), outcomeUpperBound(ctx));
     case kZip:
       return zipProbability(ctx.expClamp, y, std::exp(eta), omegaO);
     default:

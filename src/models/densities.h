@@ -10,6 +10,8 @@
 #include <optional>
 
 #include "models/group_blocks.h"
+#include <cmath>
+
 #include "core/model_context.h"
 
 namespace kurv {
@@ -75,5 +77,14 @@ double outcomeDensity(const ModelContext& ctx, int i, double eta, double sigmaO,
 
 // The logistic function of a clamped predictor, exp(eta) / (exp(eta) + 1).
 double logisticOfClamped(const ModelContext& ctx, double eta);
+
+// Censoring bounds of the outcome analysis's normal model: none (infinite)
+// unless set.
+inline double outcomeLowerBound(const ModelContext& ctx) {
+  return ctx.hasOutcomeCensorMin ? ctx.outcomeCensorMin : -HUGE_VAL;
+}
+inline double outcomeUpperBound(const ModelContext& ctx) {
+  return ctx.hasOutcomeCensorMax ? ctx.outcomeCensorMax : HUGE_VAL;
+}
 
 }  // namespace kurv

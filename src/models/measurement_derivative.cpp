@@ -20,6 +20,7 @@
 #include <cfloat>
 #include <cmath>
 
+#include "models/censored_normal.h"
 #include "models/densities.h"
 #include "models/group_blocks.h"
 #include "core/log_gamma.h"
@@ -29,7 +30,6 @@ namespace kurv {
 
 namespace {
 
-constexpr double kInvSqrt2Pi = 0.3989422804014327;
 
 struct Cursor {
   MeasurementSite site;
@@ -77,26 +77,13 @@ int cnormMeasurementDerivative(int, const double* x, double* work, const ModelCo
 
   const double sigma = std::exp(x[sigmaIndex]);
   const double mu = trajectoryPredictor(x, c, cur.site, cur.blocks.trajectory);
+  const CensoredNormalSlopes d = censoredNormalSlopes(cur.y, mu, sigma, c.censorMin[m], c.censorMax[m]);
   const int b = cur.blocks.trajectory;
-  if (cur.y <= c.censorMin[m]) {
-    const double z = (c.censorMin[m] - mu) / sigma;
-    const double q = std::exp(-z * z / 2.0) * kInvSqrt2Pi / sigma;
-    for (int p = 0; p <= cur.order; ++p) work[b + p] = -q * powerAt(c, cur, p);
-    for (int v = 0; v < cur.nCovariates; ++v) work[b + cur.order + 1 + v] = -q * covariateAt(c, cur, v);
-    work[sigmaIndex] = -q * z;
-  } else if (cur.y >= c.censorMax[m]) {
-    const double z = (c.censorMax[m] - mu) / sigma;
-    const double q = std::exp(-z * z / 2.0) * kInvSqrt2Pi / sigma;
-    for (int p = 0; p <= cur.order; ++p) work[b + p] = q * powerAt(c, cur, p);
-    for (int v = 0; v < cur.nCovariates; ++v) work[b + cur.order + 1 + v] = q * covariateAt(c, cur, v);
-    work[sigmaIndex] = q * z;
-  } else {
-    const double z = (cur.y - mu) / sigma;
-    const double q = std::exp(-z * z / 2.0) * kInvSqrt2Pi / sigma;
-    for (int p = 0; p <= cur.order; ++p) work[b + p] = powerAt(c, cur, p) * z * q / sigma;
-    for (int v = 0; v < cur.nCovariates; ++v) work[b + cur.order + 1 + v] = z * covariateAt(c, cur, v) * q / sigma;
-    work[sigmaIndex] = -(1.0 - z * z) * q / sigma;
-  }
+  for (int p = 0; p <= cur.order; ++p) work[b + p] = powerAt(c, cur, p) * d.dMu;
+  for (int v = 0; v < cur.nCovariates; ++v) work[b + cur.order + 1 + v] = covariateAt(c, cur, v) * d.dMu;
+  // The parameter is ln sigma; the chain-rule factor sigma is applied by the
+  // gradient, which sums these slopes over the group's periods.
+  work[sigmaIndex] = d.dSigma;
   return 0;
 }
 

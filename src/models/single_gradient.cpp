@@ -26,6 +26,8 @@
 
 #include <cmath>
 
+#include "core/logistic.h"
+#include "models/censored_normal.h"
 #include "models/densities.h"
 #include "models/group_blocks.h"
 #include "models/measurement_derivative.h"
@@ -38,7 +40,6 @@ namespace kurv {
 
 namespace {
 
-constexpr double kInvSqrt2Pi = 0.3989422804014327;
 
 // Every change of the gradient goes to the subject's score as well when
 // weighted scores are kept.
@@ -187,17 +188,15 @@ bool outcomeTerms(const double* x, ModelContext& c, int i, double w, double* gro
     case kCnorm: {
       const double sigma = std::exp(x[extra]);
       double dLogSigma = 0.0;
-      if (c.hasOutcomeCensorMin && y <= c.outcomeCensorMin) {
-        const double z = (c.outcomeCensorMin - eta) / sigma;
-        const double q = std::exp(-z * z / 2.0) * kInvSqrt2Pi;
-        slope = -q / sigma / O;
-        dLogSigma = -z * q / O;
-      } else if (c.hasOutcomeCensorMax && y >= c.outcomeCensorMax) {
-        const double z = (c.outcomeCensorMax - eta) / sigma;
-        const double q = std::exp(-z * z / 2.0) * kInvSqrt2Pi;
-        slope = q / sigma / O;
-        dLogSigma = z * q / O;
+      if ((c.hasOutcomeCensorMin && y <= c.outcomeCensorMin) || (c.hasOutcomeCensorMax && y >= c.outcomeCensorMax)) {
+        // A censored outcome: derivatives of its probability O, divided by O.
+        const CensoredNormalSlopes d =
+            censoredNormalSlopes(y, eta, sigma, outcomeLowerBound(c), outcomeUpperBound(c));
+        slope = d.dMu / O;
+        dLogSigma = sigma * d.dSigma / O;
       } else {
+        // Inside the bounds d ln f/d eta and d ln f/d ln sigma have closed
+        // forms that stay exact where f itself underflows.
         const double z = (y - eta) / sigma;
         slope = z / sigma;
         dLogSigma = z * z - 1.0;
@@ -206,16 +205,14 @@ bool outcomeTerms(const double* x, ModelContext& c, int i, double w, double* gro
       break;
     }
     case kLogit: {
-      const double e = std::exp(eta);
-      const double p = e / (e + 1.0);
+      const double p = logistic(c.expClamp, eta);  // eta is clamped
       slope = y == 0.0 ? -p : 1.0 - p;
       break;
     }
     case kZip: {
       double omega = 0.0;
       if (c.outcomeHasZeroInflation) {
-        const double e = std::exp(x[extra]);
-        omega = e / (e + 1.0);
+        omega = logistic(c.expClamp, x[extra]);
       }
       const double lambda = std::exp(eta);
       double dOmegaLogit = 0.0;

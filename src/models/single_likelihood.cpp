@@ -18,6 +18,7 @@
 #include "models/measurement_tables.h"
 #include "models/membership.h"
 #include "models/parameter_trace.h"
+#include "core/logistic.h"
 #include "core/text_format.h"
 
 namespace kurv {
@@ -126,10 +127,7 @@ int singleModelLogLikelihood(int n, const double* x, double* f, ModelContext* ct
   if (c.hasOutcome) {
     const int extra = c.outcomeStart + c.nGroups[0];
     if (c.omodelKind == kCnorm) sigmaO = std::exp(x[extra]);
-    if (c.omodelKind == kZip && c.outcomeHasZeroInflation) {
-      const double e = std::exp(x[extra]);
-      omegaO = e / (e + 1.0);
-    }
+    if (c.omodelKind == kZip && c.outcomeHasZeroInflation) omegaO = logistic(c.expClamp, x[extra]);
   }
 
   for (int k = 0; k < c.nGroups[0]; ++k) accumulateGroup(x, c, k, sigma);

@@ -7,7 +7,9 @@
 #include <cmath>
 
 #include "core/exp_clamp.h"
+#include "core/logistic.h"
 #include "core/normal_cdf.h"
+#include "core/normal_density.h"
 
 namespace kurv::report_detail {
 
@@ -19,12 +21,11 @@ inline double clampExponent(double x) {
 
 // Logistic function of a clamped predictor, exp(x) / (exp(x) + 1).
 inline double logisticOf(double x) {
-  const double e = std::exp(clampExponent(x));
-  return e / (e + 1.0);
+  static const ExpClamp clamp = makeExpClamp();
+  return logistic(clamp, x);
 }
 
-// Standard normal density; 0.3989422804014327 is 1/sqrt(2*pi).
-inline double normalDensity(double z) { return std::exp(-0.5 * z * z) * 0.3989422804014327; }
+using kurv::normalDensity;
 
 // Standard normal distribution function Phi(x): the models' normalCdf, so
 // that the reports use the same Phi as the likelihoods.
