@@ -17,33 +17,13 @@
 #include <cfloat>
 #include <cmath>
 
-#include "core/log_gamma.h"
 #include "core/logistic.h"
 #include "models/censored_normal.h"
 #include "models/measurement_tables.h"
+#include "models/zip_probability.h"
 
 namespace kurv {
 
-namespace {
-
-// Zero-inflated Poisson probability of the count y with mean lambda; 0 when
-// y is nonzero and lambda is at most DBL_MIN (ln lambda is not finite there).
-double zipProbability(const ExpClamp& clamp, double y, double lambda, double omega) {
-  if (y == 0.0) {
-    // Only the upper end can bite: lambda is an exponential times exposure.
-    lambda = clamp(lambda);
-    return std::exp(-lambda) * (1.0 - omega) + omega;
-  }
-  if (lambda > DBL_MIN) {
-    int sign = 0;
-    const double g = y + 1.0 > 0.0 ? logGamma(y + 1.0, &sign) : 0.0;
-    const double l = clamp(std::log(lambda) * y - lambda - g);
-    return std::exp(l) * (1.0 - omega);
-  }
-  return 0.0;
-}
-
-}  // namespace
 
 double logisticOfClamped(const ModelContext& ctx, double eta) { return logistic(ctx.expClamp, eta); }
 

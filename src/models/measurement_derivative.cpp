@@ -23,8 +23,9 @@
 #include "models/censored_normal.h"
 #include "models/densities.h"
 #include "models/group_blocks.h"
-#include "core/log_gamma.h"
+#include "core/logistic.h"
 #include "models/measurement_tables.h"
+#include "models/zip_probability.h"
 
 namespace kurv {
 
@@ -111,37 +112,24 @@ int zipMeasurementDerivative(int, const double* x, double* work, const ModelCont
   for (int p = 0; p <= inflOrder; ++p) work[zb + p] = 0.0;
   if (isZeroOnlyGroup(c, m, cur.site.group)) return 0;
 
-  // Zero-inflation probability omega = e / (e + 1).
-  double e = 0.0;
   double omega = 0.0;
   if (inflOrder >= 0) {
     double eta = x[zb];
     for (int p = 1; p <= inflOrder; ++p) eta += powerAt(c, cur, p) * x[zb + p];
-    e = std::exp(c.expClamp(eta));
-    omega = e / (e + 1.0);
+    omega = logistic(c.expClamp, eta);
   }
   double lambda = std::exp(c.expClamp(trajectoryPredictor(x, c, cur.site, cur.blocks.trajectory)));
   if (c.nExposure[m] > 0) lambda *= c.exposure[m][cur.site.period][cur.site.subject];
   // A mean too small to represent: the density is 0 or 1 and flat.
   if (lambda < DBL_MIN) return 0;
 
+  // Nonzero counts, negative ones included, take the density's Poisson
+  // branch, and so do their slopes.
+  const ZipSlopes d = zipSlopes(c.expClamp, cur.y, lambda, omega);
   const int b = cur.blocks.trajectory;
-  const double y = cur.y;
-  if (y == 0.0) {
-    const double dMu = -std::exp(-lambda) * (1.0 - omega) * lambda;
-    for (int p = 0; p <= cur.order; ++p) work[b + p] = dMu * powerAt(c, cur, p);
-    for (int p = 0; p <= inflOrder; ++p) work[zb + p] = (1.0 - std::exp(-lambda)) * omega / (e + 1.0) * powerAt(c, cur, p);
-    for (int v = 0; v < cur.nCovariates; ++v) work[b + cur.order + 1 + v] = dMu * covariateAt(c, cur, v);
-  } else {
-    // Nonzero counts, negative ones included, take the density's Poisson
-    // branch, so their derivative does too.
-    int sign = 0;
-    const double g = y + 1.0 > 0.0 ? logGamma(y + 1.0, &sign) : 0.0;
-    const double P = std::exp(c.expClamp(std::log(lambda) * y - lambda - g));
-    for (int p = 0; p <= cur.order; ++p) work[b + p] = powerAt(c, cur, p) * (y - lambda) * P * (1.0 - omega);
-    for (int p = 0; p <= inflOrder; ++p) work[zb + p] = -powerAt(c, cur, p) * P * omega / (e + 1.0);
-    for (int v = 0; v < cur.nCovariates; ++v) work[b + cur.order + 1 + v] = (y - lambda) * P * (1.0 - omega) * covariateAt(c, cur, v);
-  }
+  for (int p = 0; p <= cur.order; ++p) work[b + p] = powerAt(c, cur, p) * d.dLogLambda;
+  for (int v = 0; v < cur.nCovariates; ++v) work[b + cur.order + 1 + v] = covariateAt(c, cur, v) * d.dLogLambda;
+  for (int p = 0; p <= inflOrder; ++p) work[zb + p] = powerAt(c, cur, p) * d.dOmegaLogit;
   return 0;
 }
 

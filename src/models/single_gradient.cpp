@@ -35,6 +35,7 @@
 #include "models/membership.h"
 #include "models/parameter_trace.h"
 #include "models/single_likelihood.h"
+#include "models/zip_probability.h"
 
 namespace kurv {
 
@@ -214,15 +215,15 @@ bool outcomeTerms(const double* x, ModelContext& c, int i, double w, double* gro
       if (c.outcomeHasZeroInflation) {
         omega = logistic(c.expClamp, x[extra]);
       }
+      // Slopes of ln O: those of O divided by O (for a nonzero count
+      // (y - lambda) and -omega exactly, which stay finite where O underflows).
       const double lambda = std::exp(eta);
-      double dOmegaLogit = 0.0;
+      double dOmegaLogit = -omega;
+      slope = y - lambda;
       if (y == 0.0) {
-        const double e0 = std::exp(-c.expClamp(lambda));
-        slope = -(1.0 - omega) * lambda * e0 / O;
-        dOmegaLogit = omega * (1.0 - omega) * (1.0 - e0) / O;
-      } else {
-        slope = y - lambda;
-        dOmegaLogit = -omega;
+        const ZipSlopes d = zipSlopes(c.expClamp, y, lambda, omega);
+        slope = d.dLogLambda / O;
+        dOmegaLogit = d.dOmegaLogit / O;
       }
       if (c.outcomeHasZeroInflation) sink.subtract(extra, w * dOmegaLogit);
       break;
