@@ -17,7 +17,7 @@
 #include "cli/dta_file.h"
 #include "cli/number_text.h"
 #include "cli_test_support.h"
-#include "engine/run_driver.h"
+#include "plugin/run_command.h"
 #include "support/memory_host.h"
 #include "xml_check.h"
 

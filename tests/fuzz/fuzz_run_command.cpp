@@ -7,7 +7,7 @@
 #include <new>
 #include <string>
 #include <vector>
-#include "engine/run_driver.h"
+#include "plugin/run_command.h"
 #include "support/memory_host.h"
 using kurv::testing::MemoryHost;
 namespace {

@@ -8,7 +8,7 @@
 
 #include <cmath>
 
-#include "engine/run_driver.h"
+#include "plugin/run_command.h"
 #include "support/csv_data.h"
 #include "support/run_builder.h"
 

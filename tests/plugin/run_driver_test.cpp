@@ -7,7 +7,7 @@
 #include <cmath>
 
 #include "engine/fit_phases.h"
-#include "engine/run_driver.h"
+#include "plugin/run_command.h"
 #include "core/text_format.h"
 #include "support/run_builder.h"
 

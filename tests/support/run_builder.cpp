@@ -1,6 +1,6 @@
 #include "support/run_builder.h"
 
-#include "engine/run_driver.h"
+#include "plugin/run_command.h"
 #include "core/text_format.h"
 
 namespace kurv::testing {
