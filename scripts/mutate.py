@@ -149,7 +149,8 @@ def main():
     ap.add_argument("--count", type=int, default=120, help="mutants that compile (default 120)")
     ap.add_argument("--seed", type=int, default=2026)
     ap.add_argument("--build-dir", default="build-mutation")
-    ap.add_argument("--timeout", type=int, default=60, help="seconds per test")
+    ap.add_argument("--timeout", type=int, default=10,
+                    help="seconds per test (the whole suite takes about a second)")
     ap.add_argument("--replay", help="a report of an earlier measurement: the same mutants again")
     ap.add_argument("--out", default=None, help="report file (default BUILD_DIR/mutants.tsv)")
     ap.add_argument("--only", default=None, help="with --replay: only mutants whose file matches this regex")
