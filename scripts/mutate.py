@@ -160,7 +160,8 @@ def main():
 
     if not os.path.exists(os.path.join(build_dir, "CMakeCache.txt")):
         subprocess.run(["cmake", "-S", ROOT, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release",
-                        "-DKURV_BUILD_BENCH=OFF"], check=True, stdout=subprocess.DEVNULL)
+                        "-DKURV_BUILD_BENCH=OFF",
+                        f"-DKURV_TEST_TIMEOUT={args.timeout}"], check=True, stdout=subprocess.DEVNULL)
     ok, log = build(build_dir)
     if not ok:
         sys.exit("the unmutated tree does not build:\n" + log[-3000:])
