@@ -1,75 +1,114 @@
-// Densities of single measurements and dropout factors against the textbook
-// forms of scenario.h, cell by cell, on hand-made data that reach every
-// branch: censoring below, at and above each bound, nonzero logit values,
-// zero inflation per group and shared, exposure (0 and missing), the
-// zero-only first group, unusable periods, and the dropout factor's
-// existence rules. Then the exponent clamp's ends, the outcome-analysis
-// density, and the derivative pieces of model 2 of a joint run.
+// The pieces of the likelihoods against independent truth: normalCdf against
+// R's pnorm and std::erfc, logGamma against std::lgamma, every measurement
+// density and dropout factor against the textbook forms of scenario.h cell by
+// cell, the exponent clamp's ends, the derivative pieces of model 2 of a joint
+// run against differences, and membership probabilities against a softmax.
+//
+// Hart's normal cdf is accurate to about one unit in the last place in
+// absolute terms everywhere, and to about 1e-13 relative in the body; in the
+// lower tail its relative error grows to about 3.6e-9 at the branch change
+// a = 5 sqrt(2) and 8.9e-9 near a = 7.8, where the four-level continued
+// fraction is at its weakest. The bounds below are those properties,
+// measured against R (Cody's algorithm).
 
 #include <gtest/gtest.h>
 
 #include <cfloat>
 
 #include "models/densities.h"
+#include "models/log_gamma.h"
 #include "models/measurement_derivative.h"
 #include "models/measurement_tables.h"
+#include "models/membership.h"
+#include "models/normal_cdf.h"
 #include "scenario.h"
+#include "support/csv_data.h"
 
 namespace kurv {
 namespace {
 
 using namespace modeltest;
 
-Subject subject(std::vector<double> y, std::vector<double> t) { return {.y = std::move(y), .t = std::move(t)}; }
+double cdf(double x) { return normalCdf(&x); }
 
-Scenario dropoutSubjects() {
-  Scenario s{.T = 5, .dcov = 1, .orders = {0, 0}, .dropoutOrders = {1, 2}, .exempt = true};
-  for (auto y : std::vector<std::vector<double>>{{1, 2, 3, 4, 5}, {1, 2, M, M, M}, {1, 2, M, M, M}, {M, 1, 2, 3, 4},
-                                                 {1, M, 3, 4, 5}, {1, 2, 3, 4, 5}, {M, M, M, M, M}, {1, 2, 3, 4, 5}})
-    s.subjects.push_back({.y = y, .t = {1, 2, 3, 4, 5}, .dcov = {0.1, 0.2, 0.3, 0.4, 0.5}});
-  s.subjects[2].exempt = 1;       // drops out too, but exempt from the model
-  s.subjects[5].dcov[3] = M;      // no factor where a dropout covariate is missing
-  s.subjects[7].selected = false;  // excluded
-  return s;
+TEST(NormalCdf, MatchesRPnormAndErfc) {
+  const auto rows = testing::readNumericCsv(std::string(KURV_FIXTURE_DIR) + "/models/normal_cdf_reference.csv").rows;
+  ASSERT_GT(rows.size(), 1200u);
+  for (const auto& r : rows) {  // x, pnorm(x)
+    EXPECT_LE(std::fabs(cdf(r[0]) - r[1]), 2.3e-16) << "x = " << r[0];
+    if (r[1] > 1e-300 && r[0] >= -37.0) {  // beyond 37 the tail is 0 by design
+      EXPECT_LE(std::fabs(cdf(r[0]) - r[1]) / r[1], r[0] >= -3.5 ? 1e-13 : 1e-8) << "x = " << r[0];
+    }
+  }
+  for (double x = -3.5; x <= 8.0; x += 0.01) EXPECT_NEAR(cdf(x) / Phi(x), 1.0, 1e-13) << x;
+  EXPECT_EQ(cdf(0.0), 0.5);
+  EXPECT_EQ(cdf(-37.0000001), 0.0);  // beyond 37 the tail is 0
+  EXPECT_GT(cdf(-37.0), 0.0);        // 37 itself is still computed
+  EXPECT_EQ(cdf(DBL_MAX), 1.0);
+  for (double x = 0.125; x < 10.0; x += 0.125) EXPECT_EQ(cdf(x), 1.0 - cdf(-x)) << x;
+  const double a = 7.071067811865475;  // continuous across the change of form
+  EXPECT_NEAR(cdf(-a) / cdf(-std::nextafter(a, 0.0)), 1.0, 1e-8);
 }
 
+TEST(LogGamma, MatchesLgammaWithinTheSeriesTruncation) {
+  // The first omitted Stirling term, 1/(1188 z^9), is 2.09e-11 at z = 7; on
+  // top of it the rounding of the leading terms, two units in the last place.
+  int sign = 1;
+  for (double x = 1e-300; x < 1e6; x = x < 1e-3 ? x * 7.0 : x * 1.0007 + 1e-4) {
+    EXPECT_LE(std::fabs(logGamma(x, &sign) - std::lgamma(x)), 2.2e-11 + 8e-16 * std::fabs(std::lgamma(x))) << x;
+    EXPECT_EQ(sign, 0);
+  }
+}
+
+Subject subject(std::vector<double> y, std::vector<double> t) { return {.y = std::move(y), .t = std::move(t)}; }
+
 TEST(Densities, EveryCellAgainstTheTextbookForms) {
+  // Normal: below, at, between and above the bounds 0 and 8; two covariates;
+  // a missing outcome, time and covariate.
   Scenario cnorm{.T = 5, .tcov = 2, .orders = {1, 2}, .censorMin = 0, .censorMax = 8};
   cnorm.subjects = {subject({-1, 0, 4.2, 8, 9}, {0.5, 1, 1.5, 2, 2.5}), subject({1, M, 2, 3, 4}, {1, 2, M, 3, 4})};
   cnorm.subjects[0].tcov = {0.3, -1, 0.5, 1, 0, 2, 0.4, -0.5, 1, 0.2};
   cnorm.subjects[1].tcov = {0, 0, 0, M, 0, 1, 1, 1, 1, 1};
+  // ZIP: inflation for group 0 only, or shared; exposure 0 and missing.
   Scenario zip{.kind = "zip", .T = 4, .orders = {1, 0}, .inflOrders = {1, -1}, .exposure = true};
   zip.subjects = {subject({0, 3, 0, 2}, {0.5, 1, 1.5, 2}), subject({4, 0, 1, 0}, {0, 1, 2, 3})};
-  zip.subjects[0].exposure = {0, 1.5, 2, 0.5};  // exposure 0: lambda 0
-  zip.subjects[1].exposure = {1, M, 0, 0.7};
+  zip.subjects[0].exposure = {0, 1.5, 2, 0.5}, zip.subjects[1].exposure = {1, M, 0, 0.7};
   Scenario zipShared = zip;
   zipShared.inflOrders = {0};
-  Scenario zeroOnly{.T = 3, .orders = {-1, 1}, .subjects = {subject({0, 2.5, 0}, {1, 2, 3})}};
-  Scenario completeLength{.T = 5, .orders = {0}, .dropoutOrders = {2}};
-  completeLength.subjects = {subject({M, 1, 2, 3, M}, {1, 2, 3, 4, 5}), subject({1, 2, 3, M, M}, {1, 2, 3, 4, 5})};
+  // Dropout of orders 1 and 2 with a covariate: complete, dropping out at
+  // period 2 (once exempt), starting late, a gap, a missing covariate, no
+  // data, not selected; then a complete data length of 3 that binds.
+  Scenario dropout{.T = 5, .dcov = 1, .orders = {0, 0}, .dropoutOrders = {1, 2}, .exempt = true};
+  for (auto y : std::vector<std::vector<double>>{{1, 2, 3, 4, 5}, {1, 2, M, M, M}, {1, 2, M, M, M}, {M, 1, 2, 3, 4},
+                                                 {1, M, 3, 4, 5}, {1, 2, 3, 4, 5}, {M, M, M, M, M}, {1, 2, 3, 4, 5}})
+    dropout.subjects.push_back({.y = y, .t = {1, 2, 3, 4, 5}, .dcov = {0.1, 0.2, 0.3, 0.4, 0.5}});
+  dropout.subjects[2].exempt = 1, dropout.subjects[5].dcov[3] = M, dropout.subjects[7].selected = false;
+  Scenario complete{.T = 5, .orders = {0}, .dropoutOrders = {2}};
+  complete.subjects = {subject({M, 1, 2, 3, M}, {1, 2, 3, 4, 5}), subject({1, 2, 3, M, M}, {1, 2, 3, 4, 5})};
   const std::pair<const char*, Scenario> cases[] = {
       {"cnorm", cnorm}, {"logit", {.kind = "logit", .T = 3, .orders = {1}, .subjects = {subject({0, 1, 2}, {0, 1, 2})}}},
-      {"zip per group", zip}, {"zip shared", zipShared}, {"zero-only group", zeroOnly},
-      {"dropout", dropoutSubjects()}, {"complete data length", completeLength}};
+      {"zip per group", zip}, {"zip shared", zipShared},
+      {"zero-only group", {.T = 3, .orders = {-1, 1}, .subjects = {subject({0, 2.5, 0}, {1, 2, 3})}}},
+      {"dropout", dropout}, {"complete data length", complete}};
   for (const auto& [name, s] : cases) {
     SCOPED_TRACE(name);
     Prepared run = prepare(s);
     ASSERT_TRUE(run.ctx) << run.host->errors;
     ModelContext& c = *run.ctx;
+    const Reference ref(s);
     const std::vector<double> x = parametersOf(s, 5);
-    const Facts f = factsOf(s);
-    const double sigma = s.kind == "cnorm" ? std::exp(x[layoutOf(s).sigma]) : 0.0;
+    const double sigma = ref.sigma >= 0 ? std::exp(x[ref.sigma]) : 0.0;
     for (bool tables : {false, true}) {  // from the data, then from the cached tables
       if (tables) prepareMeasurementTables(c);
       for (int k = 0; k < s.G(); ++k) {
         for (int i = 0; i < c.nObs; ++i) {
           for (int j = 0; j < s.T; ++j) {
-            const double expected = f.usable[i][j] ? referenceDensity(s, x, k, i, j) : 1.0;
-            const double density = measurementDensity(x.data(), c, {0, k, i, j}, groupBlocks(c, 0, k), sigma);
+            const GroupBlocks b = groupBlocks(c, 0, k);
             // logGamma's series error, 2.1e-11 in ln y!, bounds the Poisson cells.
-            EXPECT_NEAR(density, expected, 2.5e-11 * expected) << k << "," << i << "," << j;
-            const auto factor = dropoutProb(x.data(), c, k, i, j, groupBlocks(c, 0, k).dropout);
-            EXPECT_NEAR(factor.value_or(1.0), referenceDropout(s, f, x, k, i, j), 1e-15) << k << "," << i << "," << j;
+            EXPECT_NEAR(measurementDensity(x.data(), c, {0, k, i, j}, b, sigma), ref.density(x, k, i, j),
+                        2.5e-11 * ref.density(x, k, i, j)) << k << "," << i << "," << j;
+            EXPECT_NEAR(dropoutProb(x.data(), c, k, i, j, b.dropout).value_or(1.0), ref.dropout(x, k, i, j), 1e-15)
+                << k << "," << i << "," << j;
           }
         }
       }
@@ -85,36 +124,18 @@ TEST(Densities, ClampEnds) {
   Prepared logit = prepare({.kind = "logit", .T = 2, .orders = {0}, .subjects = {subject({1, 0}, {1, 2})}});
   Prepared poisson = prepare({.kind = "poisson", .T = 2, .orders = {0}, .subjects = {subject({3, 0}, {1, 2})}});
   auto at = [](Prepared& run, double b, int j) {
-    const std::vector<double> x = {b};
-    return measurementDensity(x.data(), *run.ctx, {0, 0, 0, j}, groupBlocks(*run.ctx, 0, 0), 1.0);
+    return measurementDensity(&b, *run.ctx, {0, 0, 0, j}, groupBlocks(*run.ctx, 0, 0), 1.0);
   };
   EXPECT_EQ(at(logit, -800, 0), low / (low + 1.0));
   EXPECT_EQ(at(logit, 800, 1), 1.0 - std::exp(high) / (std::exp(high) + 1.0));
   EXPECT_EQ(at(poisson, -800, 0), 0.0);
   EXPECT_EQ(at(poisson, -800, 1), 1.0);
   EXPECT_EQ(at(poisson, 800, 1), std::exp(-high));
-  poisson.ctx->currentModel = poisson.ctx->cursorSubject = poisson.ctx->cursorGroup = 0;
-  poisson.ctx->cursorPeriod = 1;
-  std::vector<double> x = {-800.0}, work = {7.0};
-  measurementDerivative(1, x.data(), work.data(), poisson.ctx.get());
-  EXPECT_EQ(work[0], 0.0);
-}
-
-TEST(Densities, OutcomeAnalysis) {
-  ModelContext c;
-  c.outcomeValue = {0.0, 1.0, 3.0, -2.0, 9.0};
-  struct Case { int kind, i; double eta, sigma, omega, expected; };
-  const Case cases[] = {
-      {kLogit, 0, 0.4, 0, 0, 1.0 - logistic(0.4)}, {kLogit, 2, 0.4, 0, 0, logistic(0.4)},
-      {kCnorm, 2, 1.0, 2.0, 0, pdf(1.0) / 2.0}, {kCnorm, 3, 1.0, 2.0, 0, Phi(-1.5)},
-      {kCnorm, 4, 1.0, 2.0, 0, 1.0 - Phi(4.0)}, {kZip, 0, 0.5, 0, 0.2, 0.2 + 0.8 * std::exp(-std::exp(0.5))},
-      {kZip, 2, 0.5, 0, 0.2, 0.8 * poisson(3, std::exp(0.5))}, {kZip, 2, -719.0, 0, 0.0, 0.0}};
-  for (const Case& k : cases) {
-    c.omodelKind = k.kind;
-    c.hasOutcomeCensorMin = c.hasOutcomeCensorMax = k.i >= 3;  // bounds -2 and 9
-    c.outcomeCensorMin = -2.0, c.outcomeCensorMax = 9.0;
-    EXPECT_NEAR(outcomeDensity(c, k.i, k.eta, k.sigma, k.omega), k.expected, 2.5e-11 * k.expected) << k.kind << " " << k.i;
-  }
+  ModelContext& c = *poisson.ctx;
+  c.currentModel = c.cursorSubject = c.cursorGroup = 0, c.cursorPeriod = 1;
+  double b = -800.0, work = 7.0;
+  measurementDerivative(1, &b, &work, &c);
+  EXPECT_EQ(work, 0.0);
 }
 
 // Model 2 of a joint run (model 1: one normal group, 2 periods; model 2: 3
@@ -138,7 +159,7 @@ TEST(Densities, JointModelTwoPiecesAgainstDifferences) {
     prepareMeasurementTables(c);
     const int n = c.nParams, sigmaAt = logSigmaIndex(c, 1);
     std::vector<double> x(n, 0.2);
-    if (cnorm) x[sigmaAt] = std::log(0.9);
+    x[sigmaAt] = std::log(0.9);
     c.currentModel = 1, c.cursorSubject = 0;
     for (int k = 0; k < 2; ++k) {
       for (int j = 0; j < 3; ++j) {
@@ -147,20 +168,59 @@ TEST(Densities, JointModelTwoPiecesAgainstDifferences) {
         measurementDerivative(n, x.data(), work.data(), &c);
         const int start = groupBlocks(c, 1, k).trajectory, size = trajectoryBlockSize(c, 1, k);
         for (int p = 0; p < n; ++p) {
-          const bool own = (p >= start && p < start + size) || (cnorm && p == sigmaAt);
-          if (!own) continue;
-          auto density = [&](double v) {
+          if ((p < start || p >= start + size) && !(cnorm && p == sigmaAt)) continue;
+          auto density = [&](double h) {
             std::vector<double> y = x;
-            y[p] = v;
+            y[p] += h;
             return measurementDensity(y.data(), c, {1, k, 0, j}, groupBlocks(c, 1, k), std::exp(y[sigmaAt]));
           };
           // The piece gives d/dsigma at the log-sigma position: d/d ln sigma / sigma.
-          const double fd = (density(x[p] + 1e-6) - density(x[p] - 1e-6)) / 2e-6 / (p == sigmaAt && cnorm ? 0.9 : 1.0);
+          const double fd = (density(1e-6) - density(-1e-6)) / 2e-6 / (cnorm && p == sigmaAt ? 0.9 : 1.0);
           EXPECT_NEAR(work[p], fd, 1e-7 * std::max(1.0, std::fabs(fd))) << k << "," << j << " position " << p;
         }
         EXPECT_EQ(work[0], 99.0);  // model 1's positions are not the piece's
       }
     }
+  }
+}
+
+// pi_g = exp(eta_g) / sum_h exp(eta_h), eta 0 for the reference group.
+std::vector<double> softmax(std::vector<double> eta) {
+  double sum = 0.0;
+  for (double& e : eta) sum += (e = std::exp(e));
+  for (double& e : eta) e /= sum;
+  return eta;
+}
+
+TEST(Membership, SoftmaxOfTheJointAndMultiTrajectoryFormsAndClamp) {
+  testing::MemoryHost host;
+  // Model 2 of a joint run, 2 x 3 groups and one risk variable: constants of
+  // model-1 group j at 10 + 2j, then the risk coefficients of model-2 groups 1, 2.
+  ModelContext two;
+  two.host = &host, two.nModels = 2, two.currentModel = 1, two.jointThetaStart = 10;
+  two.nGroups = {2, 3, 0}, two.nRisk = {0, 1, 0}, two.risk[1] = {{1.5}};
+  const std::vector<double> x = {0, 0.3, 0.2, 0, 0, 0, 0, 0, 0, 0, 0.1, -0.2, 0.4, 0.9, 0.3, -0.6};
+  for (int j = 0; j < 2; ++j) {
+    computeMembershipProbabilities(0, 10 + 2 * j, two.risk[0], x.data(), &two);
+    const auto expected = softmax({0.0, x[10 + 2 * j] + 0.3 * 1.5, x[11 + 2 * j] - 0.6 * 1.5});
+    for (int g = 0; g < 3; ++g) EXPECT_NEAR(two.membershipProb[1][g], expected[g], 1e-15) << j << "," << g;
+  }
+  // The multi-trajectory form uses its own counts and vector.
+  ModelContext mult;
+  mult.host = &host, mult.isMultModel = true, mult.multNGroups = 3, mult.nGroups[0] = 2;
+  computeMembershipProbabilities(0, 1, mult.risk[0], x.data(), &mult);
+  const auto expected = softmax({0.0, 0.3, 0.2});
+  for (int g = 0; g < 3; ++g) EXPECT_NEAR(mult.multMembershipProb[g], expected[g], 1e-15);
+  EXPECT_TRUE(mult.membershipProb[0].empty());
+  // Model 1's predictors are clamped to [-ln DBL_MAX - 10, ln DBL_MAX - 10]:
+  // every probability stays positive.
+  ModelContext one;
+  one.host = &host, one.nGroups[0] = 2;
+  for (double eta : {800.0, -800.0}) {
+    computeMembershipProbabilities(0, 0, one.risk[0], &eta, &one);
+    const double e = std::exp(eta > 0 ? std::log(DBL_MAX) - 10.0 : -std::log(DBL_MAX) - 10.0);
+    EXPECT_EQ(one.membershipProb[0][0], 1.0 / (1.0 + e));
+    EXPECT_EQ(one.membershipProb[0][1], e / (1.0 + e));
   }
 }
 
