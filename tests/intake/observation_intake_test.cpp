@@ -49,44 +49,28 @@ TEST(Intake, ExclusionsUsablePeriodsCountsAndReport) {
   EXPECT_EQ(std::vector<int>(ctx->excluded), (std::vector<int>{0, 1, 1, 0, 0, 1, 1}));
   EXPECT_EQ(std::vector<int>(ctx->included), (std::vector<int>{1, 0, 0, 1, 1, 0, 0}));
   EXPECT_EQ(ctx->risk[0][0][1], M);  // an excluded subject's values are still stored
-  EXPECT_EQ(ctx->firstPeriod[3], 1);
-  EXPECT_EQ(ctx->firstPeriod[4], -1);
-  EXPECT_EQ(ctx->lastPeriod[0], 3);
-  EXPECT_EQ(ctx->lastPeriod[3], 2);
-  EXPECT_EQ(ctx->lastPeriod[4], 0);
-  EXPECT_EQ(ctx->completeLength, 3);
-  EXPECT_EQ(ctx->outVarBase, 9);
+  // First and last observed periods of subjects 0, 3 and 4, and the counts per period.
+  EXPECT_EQ((std::vector<int>{ctx->firstPeriod[0], ctx->firstPeriod[3], ctx->firstPeriod[4]}), (std::vector<int>{0, 1, -1}));
+  EXPECT_EQ((std::vector<int>{ctx->lastPeriod[0], ctx->lastPeriod[3], ctx->lastPeriod[4]}), (std::vector<int>{3, 2, 0}));
   EXPECT_EQ(ctx->periodN[0], (std::vector<double>{1, 2, 1}));
   EXPECT_DOUBLE_EQ(ctx->meanTime[0][1], 2.0);
-  // Valid weights 1, 2, 1, 1, 1 (the unselected subject's and the missing-risk
-  // subject's count) sum to 6 over 7 observations: each times 7/6.
-  EXPECT_DOUBLE_EQ(ctx->weight[3], 2.0 * 7.0 / 6.0);
+  EXPECT_EQ(ctx->completeLength, 3);
+  EXPECT_EQ(ctx->outVarBase, 9);
   EXPECT_EQ(host.displayed.substr(host.displayed.find("7 observations")),
             "7 observations read.\n"
             "4 excluded by if condition, missing values in risk variables, or weights = 0.\n"
             "Of the remaining 3 observations, 1 had no trajectory data.\n"
             "2 observations used in trajectory model.\n \n");
-}
-
-// Weights are scaled to average 1 over all observations. Without a weight
-// column, or when no weight is valid (read again directly: the run itself
-// then stops for want of data), nothing is scaled.
-TEST(Intake, WeightNormalisation) {
-  const std::pair<std::vector<double>, std::vector<double>> cases[] = {{{2, 4, 0, M}, {2 / 1.5, 4 / 1.5}}, {{}, {1, 1}}};
-  for (const auto& [weights, expected] : cases) {
-    testing::MemoryHost host;
-    std::vector<std::vector<double>> data = {{1, 0}, {2, 0}};
-    data.resize(std::max<std::size_t>(weights.size(), 2), {3, 0});
-    for (std::size_t i = 0; i < weights.size(); ++i) data[i].push_back(weights[i]);
-    auto ctx = intake(host, data, {{4, weights.empty() ? "0" : "1"}});
-    EXPECT_EQ(std::vector<double>(ctx->weight.begin(), ctx->weight.begin() + expected.size()), expected);
-    if (weights.empty()) continue;
-    const std::vector<double> before = ctx->weight;
-    for (auto& row : host.data) row.back() = 0.0;
-    readObservations(*ctx);
-    EXPECT_EQ(ctx->nExcluded, 4);
-    EXPECT_EQ(ctx->weight, before);
-  }
+  // Weights are scaled to average 1 over all observations: the valid weights
+  // 1, 2, 1, 1, 1 (the unselected and the missing-risk subject's count) sum
+  // to 6 over 7 observations. When none is valid (read again directly: the
+  // run itself would stop for want of data) nothing is scaled.
+  EXPECT_DOUBLE_EQ(ctx->weight[3], 2.0 * 7.0 / 6.0);
+  const std::vector<double> before = ctx->weight;
+  for (auto& row : host.data) row.back() = 0.0;
+  readObservations(*ctx);
+  EXPECT_EQ(ctx->nExcluded, 7);
+  EXPECT_EQ(ctx->weight, before);
 }
 
 // Start-value ranges: mean -+ 2 sd of the usable outcomes (population sd,
@@ -121,20 +105,18 @@ TEST(Intake, StartValueRanges) {
 }
 
 TEST(Intake, ReportLines) {
-  struct Case { bool weights, risk, exclude, dropout; const char* line; };
+  struct Case { bool risk, exclude, dropout; const char* line; };
   const Case cases[] = {
-      {false, false, true, false, "1 excluded by if condition.\n"},
-      {false, true, true, false, "1 excluded by if condition or by missing values in risk variables.\n"},
-      {true, false, true, false, "1 excluded by if condition, missing values in risk variables, or weights = 0.\n"},
-      {false, false, false, false, "3 observations read.\n1 had no trajectory data.\n"},
-      {false, false, false, true, "2 observations used in trajectory model.\n \nComplete data length is 2 for dropout model. \n"},
+      {false, true, false, "1 excluded by if condition.\n"},
+      {true, true, false, "1 excluded by if condition or by missing values in risk variables.\n"},
+      {false, false, false, "3 observations read.\n1 had no trajectory data.\n"},
+      {false, false, true, "2 observations used in trajectory model.\n \nComplete data length is 2 for dropout model. \n"},
   };
   for (const Case& c : cases) {
     testing::MemoryHost host;
     std::vector<std::vector<double>> data = {{1, 2, M, 0, 1, 2}, {1, M, M, 0, 1, 2}, {M, M, M, 0, 1, 2}};
-    for (auto& row : data) row.insert(row.end(), c.risk + c.weights, 1.0);
-    auto ctx = intake(host, data, {{2, "3"}, {3, c.risk ? "1" : "0"}, {4, c.weights ? "1" : "0"}, {13, c.dropout ? "1" : "0"}},
-                      {true, !c.exclude, true});
+    for (auto& row : data) row.insert(row.end(), c.risk, 1.0);
+    intake(host, data, {{2, "3"}, {3, c.risk ? "1" : "0"}, {13, c.dropout ? "1" : "0"}}, {true, !c.exclude, true});
     EXPECT_NE(host.displayed.find(c.line), std::string::npos) << host.displayed;
     EXPECT_EQ(host.displayed.find("excluded") != std::string::npos, c.exclude) << host.displayed;
     EXPECT_EQ(host.displayed.find("Complete") != std::string::npos, c.dropout) << host.displayed;

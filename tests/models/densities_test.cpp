@@ -141,7 +141,7 @@ TEST(Densities, ClampEnds) {
 // Model 2 of a joint run (model 1: one normal group, 2 periods; model 2: 3
 // periods, groups of orders 1 and 2, normal censored at -1 and 2): each
 // derivative piece against central differences of the density it
-// differentiates, at model 2's positions of the parameter vector.
+// differentiates, at model 2's positions, step 1e-6, tolerance 1e-7.
 TEST(Densities, JointModelTwoPiecesAgainstDifferences) {
   for (const char* kind : {"cnorm", "logit", "poisson"}) {
     SCOPED_TRACE(kind);
@@ -156,29 +156,27 @@ TEST(Densities, JointModelTwoPiecesAgainstDifferences) {
     auto ctx = testing::prepareTestRun(host, args);
     ASSERT_TRUE(ctx && ctx->isJointModel()) << host.errors;
     ModelContext& c = *ctx;
-    prepareMeasurementTables(c);
-    const int n = c.nParams, sigmaAt = logSigmaIndex(c, 1);
-    std::vector<double> x(n, 0.2);
-    x[sigmaAt] = std::log(0.9);
+    const int n = c.nParams, sigmaAt = cnorm ? logSigmaIndex(c, 1) : -1;
+    std::vector<double> x(n, 0.2), work(n);
+    if (cnorm) x[sigmaAt] = std::log(0.9);
     c.currentModel = 1, c.cursorSubject = 0;
     for (int k = 0; k < 2; ++k) {
       for (int j = 0; j < 3; ++j) {
         c.cursorGroup = k, c.cursorPeriod = j;
-        std::vector<double> work(n, 99.0);
+        std::fill(work.begin(), work.end(), 99.0);
         measurementDerivative(n, x.data(), work.data(), &c);
-        const int start = groupBlocks(c, 1, k).trajectory, size = trajectoryBlockSize(c, 1, k);
+        const int start = groupBlocks(c, 1, k).trajectory, end = start + trajectoryBlockSize(c, 1, k);
         for (int p = 0; p < n; ++p) {
-          if ((p < start || p >= start + size) && !(cnorm && p == sigmaAt)) continue;
-          auto density = [&](double h) {
+          auto f = [&](double h) {
             std::vector<double> y = x;
             y[p] += h;
-            return measurementDensity(y.data(), c, {1, k, 0, j}, groupBlocks(c, 1, k), std::exp(y[sigmaAt]));
+            return measurementDensity(y.data(), c, {1, k, 0, j}, groupBlocks(c, 1, k), cnorm ? std::exp(y[sigmaAt]) : 0);
           };
-          // The piece gives d/dsigma at the log-sigma position: d/d ln sigma / sigma.
-          const double fd = (density(1e-6) - density(-1e-6)) / 2e-6 / (cnorm && p == sigmaAt ? 0.9 : 1.0);
-          EXPECT_NEAR(work[p], fd, 1e-7 * std::max(1.0, std::fabs(fd))) << k << "," << j << " position " << p;
+          // At the log-sigma position the piece gives d/dsigma = d/d ln sigma / sigma.
+          const double fd = (f(1e-6) - f(-1e-6)) / 2e-6 / (p == sigmaAt ? 0.9 : 1.0);
+          if ((p >= start && p < end) || p == sigmaAt) EXPECT_NEAR(work[p], fd, 1e-7 * std::max(1.0, std::fabs(fd))) << k << j << p;
+          else EXPECT_EQ(work[p], 99.0) << k << j << p;  // other blocks are not the piece's
         }
-        EXPECT_EQ(work[0], 99.0);  // model 1's positions are not the piece's
       }
     }
   }
@@ -196,31 +194,30 @@ TEST(Membership, SoftmaxOfTheJointAndMultiTrajectoryFormsAndClamp) {
   testing::MemoryHost host;
   // Model 2 of a joint run, 2 x 3 groups and one risk variable: constants of
   // model-1 group j at 10 + 2j, then the risk coefficients of model-2 groups 1, 2.
-  ModelContext two;
-  two.host = &host, two.nModels = 2, two.currentModel = 1, two.jointThetaStart = 10;
+  ModelContext two, mult, one;
+  two.host = mult.host = one.host = &host;
+  two.nModels = 2, two.currentModel = 1, two.jointThetaStart = 10;
   two.nGroups = {2, 3, 0}, two.nRisk = {0, 1, 0}, two.risk[1] = {{1.5}};
   const std::vector<double> x = {0, 0.3, 0.2, 0, 0, 0, 0, 0, 0, 0, 0.1, -0.2, 0.4, 0.9, 0.3, -0.6};
   for (int j = 0; j < 2; ++j) {
     computeMembershipProbabilities(0, 10 + 2 * j, two.risk[0], x.data(), &two);
+    EXPECT_EQ(two.membershipProb[1].size(), 3u);
     const auto expected = softmax({0.0, x[10 + 2 * j] + 0.3 * 1.5, x[11 + 2 * j] - 0.6 * 1.5});
     for (int g = 0; g < 3; ++g) EXPECT_NEAR(two.membershipProb[1][g], expected[g], 1e-15) << j << "," << g;
   }
   // The multi-trajectory form uses its own counts and vector.
-  ModelContext mult;
-  mult.host = &host, mult.isMultModel = true, mult.multNGroups = 3, mult.nGroups[0] = 2;
+  mult.isMultModel = true, mult.multNGroups = 3, mult.nGroups[0] = 2;
   computeMembershipProbabilities(0, 1, mult.risk[0], x.data(), &mult);
   const auto expected = softmax({0.0, 0.3, 0.2});
   for (int g = 0; g < 3; ++g) EXPECT_NEAR(mult.multMembershipProb[g], expected[g], 1e-15);
   EXPECT_TRUE(mult.membershipProb[0].empty());
   // Model 1's predictors are clamped to [-ln DBL_MAX - 10, ln DBL_MAX - 10]:
   // every probability stays positive.
-  ModelContext one;
-  one.host = &host, one.nGroups[0] = 2;
+  one.nGroups[0] = 2;
   for (double eta : {800.0, -800.0}) {
     computeMembershipProbabilities(0, 0, one.risk[0], &eta, &one);
     const double e = std::exp(eta > 0 ? std::log(DBL_MAX) - 10.0 : -std::log(DBL_MAX) - 10.0);
-    EXPECT_EQ(one.membershipProb[0][0], 1.0 / (1.0 + e));
-    EXPECT_EQ(one.membershipProb[0][1], e / (1.0 + e));
+    EXPECT_EQ(one.membershipProb[0], (std::vector<double>{1.0 / (1.0 + e), e / (1.0 + e)}));
   }
 }
 

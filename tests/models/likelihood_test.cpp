@@ -47,9 +47,9 @@ TEST(SingleModel, LikelihoodAndGradientOverEveryOptionSet) {
       {"cnorm one group", withData({.T = 4, .orders = {2}}, 22, 12)},
       {"cnorm two covariates, weights", withData({.T = 5, .tcov = 2, .orders = {1, 2, 0}, .weights = true}, 23, 25)},
       {"logit risks, reference 2", withData({.kind = "logit", .T = 5, .nRisk = 2, .refGroup = 2, .orders = {0, 1, 2}}, 24, 30)},
-      {"logit risks, reference 3", withData({.kind = "logit", .T = 5, .nRisk = 2, .refGroup = 3, .orders = {2, 0, 1}}, 25, 30)},
-      {"zip per group, exposure",
-       withData({.kind = "zip", .T = 5, .orders = {1, 2, 0}, .inflOrders = {1, -1, 0}, .exposure = true}, 26, 25)},
+      {"logit risks, reference 3, covariate", withData({.kind = "logit", .T = 5, .nRisk = 2, .refGroup = 3, .tcov = 1, .orders = {2, 0, 1}}, 25, 30)},
+      {"zip per group, exposure, covariate",
+       withData({.kind = "zip", .T = 5, .tcov = 1, .orders = {1, 2, 0}, .inflOrders = {1, -1, 0}, .exposure = true}, 26, 25)},
       {"zip shared", withData({.kind = "zip", .T = 5, .orders = {0, 1, 1}, .inflOrders = {2}}, 27, 25)},
       {"poisson zero-only group", withData({.kind = "poisson", .T = 5, .orders = {-1, 1}, .exposure = true}, 28, 25)},
       {"dropout per group, weights",
@@ -136,17 +136,6 @@ TEST(SingleModel, UncomputableSubjectFailsWithDblMax) {
   // ln sigma = -800: sigma underflows to 0 and an uncensored density is 0/0.
   Prepared normal = prepare({.T = 2, .subjects = {{.y = {1, 2}, .t = {1, 2}}}});
   EXPECT_EQ(normal.nll({0.5, -800.0}), DBL_MAX);
-}
-
-// An excluded subject with missing risk values takes no part: large risk
-// coefficients of opposite sign times the missing-value code would give
-// inf - inf in its membership predictor.
-TEST(SingleModel, ExcludedSubjectWithMissingRisksTakesNoPart) {
-  Scenario s{.nRisk = 2, .orders = {0, 0}};
-  s.subjects = {{.y = {1}, .t = {0}, .risk = {0.5, 1}}, {.y = {3}, .t = {0}, .risk = {M, M}}, {.y = {2}, .t = {0}, .risk = {1, 0}}};
-  const std::vector<double> x = {0.5, 2.5, 0.0, 0.1, 3.0, -3.0};
-  Prepared run = prepare(s);
-  EXPECT_NEAR(run.nll(x), Reference(s).nll(x), 1e-12);
 }
 
 }  // namespace

@@ -267,7 +267,8 @@ inline Scenario withData(Scenario s, unsigned seed, int n) {
 }
 
 // Interior parameter values: group levels spread apart by kind, a slope of 1
-// for normal trajectories, ln sigma = ln 1.5, everything else small.
+// for normal trajectories, ln sigma = ln 1.5, risk coefficients of 3 and -3
+// (times a missing value they would overflow to inf - inf), the rest small.
 inline std::vector<double> parametersOf(const Scenario& s, unsigned seed) {
   Uniform u{std::mt19937(seed)};
   const Reference r(s);
@@ -278,6 +279,7 @@ inline std::vector<double> parametersOf(const Scenario& s, unsigned seed) {
     x[r.traj[k]] = s.kind == "cnorm" ? 1.5 + 2.0 * k : s.kind == "logit" ? -0.6 + 0.6 * k : 0.3 + 0.4 * k;
     if (s.kind == "cnorm" && s.orders[k] >= 1) x[r.traj[k] + 1] = 1.0;
   }
+  for (int k = 0; k < (s.G() - 1) * s.nRisk; ++k) x[r.theta + k / s.nRisk * (s.nRisk + 1) + 1 + k % s.nRisk] = k % 2 ? -3 : 3;
   if (r.sigma >= 0) x[r.sigma] = std::log(1.5);
   if (s.omodel == "normal") x[r.outcome + s.G()] = std::log(1.2);
   return x;
