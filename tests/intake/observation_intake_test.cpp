@@ -11,7 +11,6 @@
 namespace kurv {
 namespace {
 
-using testing::setArg;
 constexpr double M = testing::kHostMissing;
 
 // A run of `data` with the arguments `set` (position, value) over the defaults.
@@ -23,7 +22,7 @@ std::unique_ptr<ModelContext> intake(testing::MemoryHost& host, std::vector<std:
   host.setRowVector("kurv_mat_order2", {0});
   host.setRowVector("kurv_mat_dropoutorder1", {0});
   auto args = testing::defaultArgs();
-  for (const auto& [position, value] : set) setArg(args, position, value);
+  for (const auto& [position, value] : set) testing::setArg(args, position, value);
   auto ctx = testing::prepareTestRun(host, args);
   EXPECT_TRUE(ctx) << host.errors;
   return ctx;
@@ -42,20 +41,17 @@ TEST(Intake, ExclusionsUsablePeriodsCountsAndReport) {
                      {1, 2, 3, 1, 2, 3, 1, M}},  // missing weight: excluded
                     {{2, "3"}, {3, "1"}, {4, "1"}}, {true, true, true, true, true, false, true});
   ASSERT_TRUE(ctx);
-  EXPECT_EQ(ctx->nExcluded, 4);
-  EXPECT_EQ(ctx->nNotExcluded, 3);
-  EXPECT_EQ(ctx->nSubjects, 2);
-  EXPECT_EQ(ctx->nMeasurements, 4);
+  // Excluded, not excluded, used (with trajectory data), usable measurements,
+  // complete data length, first variable after the data.
+  EXPECT_EQ((std::vector<int>{ctx->nExcluded, ctx->nNotExcluded, ctx->nSubjects, ctx->nMeasurements, ctx->completeLength,
+                              ctx->outVarBase}), (std::vector<int>{4, 3, 2, 4, 3, 9}));
   EXPECT_EQ(std::vector<int>(ctx->excluded), (std::vector<int>{0, 1, 1, 0, 0, 1, 1}));
   EXPECT_EQ(std::vector<int>(ctx->included), (std::vector<int>{1, 0, 0, 1, 1, 0, 0}));
-  EXPECT_EQ(ctx->risk[0][0][1], M);  // an excluded subject's values are still stored
   // First and last observed periods of subjects 0, 3 and 4, and the counts per period.
   EXPECT_EQ((std::vector<int>{ctx->firstPeriod[0], ctx->firstPeriod[3], ctx->firstPeriod[4]}), (std::vector<int>{0, 1, -1}));
   EXPECT_EQ((std::vector<int>{ctx->lastPeriod[0], ctx->lastPeriod[3], ctx->lastPeriod[4]}), (std::vector<int>{3, 2, 0}));
   EXPECT_EQ(ctx->periodN[0], (std::vector<double>{1, 2, 1}));
   EXPECT_DOUBLE_EQ(ctx->meanTime[0][1], 2.0);
-  EXPECT_EQ(ctx->completeLength, 3);
-  EXPECT_EQ(ctx->outVarBase, 9);
   EXPECT_EQ(host.displayed.substr(host.displayed.find("7 observations")),
             "7 observations read.\n"
             "4 excluded by if condition, missing values in risk variables, or weights = 0.\n"
@@ -77,20 +73,15 @@ TEST(Intake, ExclusionsUsablePeriodsCountsAndReport) {
 // 0.01 when it is 0); LOGIT uses the binomial sd and stays within [0, 1]; the
 // outcome analysis the same on the log scale (Poisson) or the logit scale.
 TEST(Intake, StartValueRanges) {
-  auto ones = [](int k) {
-    std::vector<std::vector<double>> d;
-    for (int i = 0; i < 10; ++i) d.push_back({i < k ? 1.0 : 0.0, 0.0});
-    return d;
-  };
   const double sd = std::sqrt(26.0 / 3 - 64.0 / 9), p = std::sqrt(0.1875);  // of 1, 3, 4; of 0, 1, 1, 1
   struct Case { std::vector<std::pair<int, std::string>> set; std::vector<std::vector<double>> data; double sd, low, high; };
   const Case cases[] = {
       // y1 y2 t1 t2 c1 c2: the covariate missing in period 2 of subject 1
       {{{2, "2"}, {6, "2"}}, {{1, 2, 0, 1, 5, M}, {3, 4, 0, 1, 5, 6}}, sd, 8.0 / 3 - 2 * sd, 8.0 / 3 + 2 * sd},
       {{}, {{2, 0}, {2, 1}}, 0.01, 1.98, 2.02},
-      {{{1, "logit"}}, ones(9), 0.3, 0.3, 1.0},
-      {{{1, "logit"}}, ones(1), 0.3, 0.0, 0.7},
-      {{{16, "poisson"}}, {{1, 0, 1}, {2, 0, 5}, {3, 0, M}}, std::log(2), std::log(3) - 2 * std::log(2), std::log(3) + 2 * std::log(2)},
+      {{{1, "logit"}}, {{1, 0}, {1, 0}, {1, 0}, {1, 0}, {1, 0}, {1, 0}, {1, 0}, {1, 0}, {1, 0}, {0, 0}}, 0.3, 0.3, 1.0},
+      {{{1, "logit"}}, {{0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {1, 0}}, 0.3, 0.0, 0.7},
+      {{{16, "poisson"}}, {{1, 0, 1}, {2, 0, 5}, {3, 0, M}}, std::log(2), std::log(3 / 4.0), std::log(12)},
       {{{16, "logit"}}, {{1, 0, 1}, {2, 0, 0}, {3, 0, 1}, {4, 0, 1}}, std::log(p / (1 - p)),
        std::log(3) - 2 * std::log(p / (1 - p)), std::log(3) + 2 * std::log(p / (1 - p))},
   };
@@ -129,12 +120,11 @@ TEST(Intake, JointModelReadsSecondModelColumns) {
   auto ctx = intake(host, {{1, 0, 5, 10, 20, 0, 1, 7}, {2, 0, 5, 30, M, 0, 1, 7}, {3, 0, 5, 40, 40, 0, 1, M}},
                     {{3, "1"}, {18, "cnorm"}, {19, "2"}, {20, "1"}, {23, "1"}});
   ASSERT_TRUE(ctx);
-  EXPECT_EQ(ctx->nExcluded, 1);  // model 2's risk is missing for the third
-  EXPECT_EQ(ctx->nMeasurements, 2 + 3);
+  // Model 2's risk is missing for the third: excluded; 2 + 3 measurements.
+  EXPECT_EQ((std::vector<int>{ctx->nExcluded, ctx->nMeasurements, ctx->outVarBase}), (std::vector<int>{1, 5, 9}));
   EXPECT_EQ(ctx->outcomeY[1][1][0], 20.0);
   EXPECT_DOUBLE_EQ(ctx->ySd[1], std::sqrt((100 + 400 + 900) / 3.0 - 400));
   EXPECT_DOUBLE_EQ(ctx->yMin[1], 20 - 2 * ctx->ySd[1]);
-  EXPECT_EQ(ctx->outVarBase, 9);
 }
 
 }  // namespace

@@ -1,9 +1,8 @@
-// The single-model likelihood and its analytic gradient. One table of
-// scenarios, one per option set, drives every check: the likelihood against
-// the independent evaluation of scenario.h, the gradient against central
-// differences of the engine's own subject likelihoods, and with weights the
-// score outer-product sum against the per-subject difference scores. Then the
-// likelihood at R's fits, and the failure value of an uncomputable evaluation.
+// The single-model likelihood and its gradient. One table of scenarios, one
+// per option set: the likelihood against scenario.h's independent evaluation,
+// the gradient against central differences of the engine's subject
+// likelihoods, with weights the score outer-product sum against the
+// per-subject difference scores. Then R's fits and the failure value.
 
 #include <gtest/gtest.h>
 
@@ -25,13 +24,10 @@ std::vector<std::vector<double>> differenceScores(Prepared& run, std::vector<dou
   std::vector<std::vector<double>> score(c.nObs, std::vector<double>(x.size()));
   for (std::size_t p = 0; p < x.size(); ++p) {
     const double saved = x[p], h = 1e-5 * std::max(1.0, std::fabs(saved));
-    x[p] = saved + h;
-    run.nll(x);
-    const std::vector<double> up = c.subjectLik;
-    x[p] = saved - h;
-    run.nll(x);
+    auto at = [&](double v) { x[p] = v; run.nll(x); return c.subjectLik; };
+    const std::vector<double> up = at(saved + h), down = at(saved - h);
     x[p] = saved;
-    for (int i = 0; i < c.nObs; ++i) score[i][p] = -c.weight[i] * std::log(up[i] / c.subjectLik[i]) / (2 * h);
+    for (int i = 0; i < c.nObs; ++i) score[i][p] = -c.weight[i] * std::log(up[i] / down[i]) / (2 * h);
   }
   return score;
 }
@@ -47,7 +43,8 @@ TEST(SingleModel, LikelihoodAndGradientOverEveryOptionSet) {
       {"cnorm one group", withData({.T = 4, .orders = {2}}, 22, 12)},
       {"cnorm two covariates, weights", withData({.T = 5, .tcov = 2, .orders = {1, 2, 0}, .weights = true}, 23, 25)},
       {"logit risks, reference 2", withData({.kind = "logit", .T = 5, .nRisk = 2, .refGroup = 2, .orders = {0, 1, 2}}, 24, 30)},
-      {"logit risks, reference 3, covariate", withData({.kind = "logit", .T = 5, .nRisk = 2, .refGroup = 3, .tcov = 1, .orders = {2, 0, 1}}, 25, 30)},
+      {"logit risks, reference 3, covariate",
+       withData({.kind = "logit", .T = 5, .nRisk = 2, .refGroup = 3, .tcov = 1, .orders = {2, 0, 1}}, 25, 30)},
       {"zip per group, exposure, covariate",
        withData({.kind = "zip", .T = 5, .tcov = 1, .orders = {1, 2, 0}, .inflOrders = {1, -1, 0}, .exposure = true}, 26, 25)},
       {"zip shared", withData({.kind = "zip", .T = 5, .orders = {0, 1, 1}, .inflOrders = {2}}, 27, 25)},
@@ -124,11 +121,10 @@ TEST(SingleModel, LikelihoodAtRFitsEqualsR) {
 }
 
 // A subject whose likelihood cannot be computed makes the evaluation fail
-// with DBL_MAX rather than hand inf or NaN to the minimizer.
+// with DBL_MAX, not inf or NaN. Poisson means of exp(-719.78): the first
+// subject's nonzero counts underflow; the second's zeros have density 1 and,
+// the mean being below DBL_MIN, a flat derivative.
 TEST(SingleModel, UncomputableSubjectFailsWithDblMax) {
-  // Poisson means of exp(-719.78) in both groups: the nonzero counts of the
-  // first subject underflow; the zero counts of the second have density 1
-  // and, the mean being below DBL_MIN, a flat derivative.
   Prepared poisson = prepare(
       {.kind = "poisson", .T = 2, .orders = {0, 0}, .subjects = {{.y = {1, 2}, .t = {1, 2}}, {.y = {0, 0}, .t = {1, 2}}}});
   EXPECT_EQ(poisson.nll({-800.0, -900.0, 0.0}), DBL_MAX);

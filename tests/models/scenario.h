@@ -1,17 +1,13 @@
 #pragma once
 // Single-trajectory test scenarios: options and subjects in plain form, a run
 // prepared from them through the real argument decoding, layout and intake,
-// random data and parameters, and an independent evaluation of the mixture
-// likelihood: the parameter layout and the intake's rules (exclusion, usable
-// periods, weight scaling, dropout factors) written anew, and the textbook
-// densities (normal pdf and erfc-based cdf, logistic, Poisson through lgamma).
+// random data and parameters, and an independent evaluation: the layout and
+// the intake's rules written anew, and the textbook densities (normal pdf and
+// erfc-based cdf, logistic, Poisson through lgamma).
 
 #include <algorithm>
 #include <cmath>
-#include <memory>
 #include <random>
-#include <string>
-#include <vector>
 
 #include "models/single_gradient.h"
 #include "models/single_likelihood.h"
@@ -169,23 +165,18 @@ struct Reference {
   }
 
   // The dropout factor of period j (1 where none exists): after the first
-  // observed period and the lags, up to the last observed period and within
-  // the complete data length; staying 1 - p, dropping out at the last
-  // observed period p, p logistic in the constant, the lagged outcomes and
-  // the dropout covariates.
+  // observed period and the lags, up to the last observed period, within the
+  // complete data length; staying 1 - p, dropping out at the last period p.
   double dropout(const std::vector<double>& x, int k, int i, int j) const {
     const Subject& a = s.subjects[i];
     if (s.dropoutOrders.empty() || excluded[i] || first[i] < 0 || (s.exempt && a.exempt != 0.0)) return 1.0;
     const int d = static_cast<int>(s.dropoutOrders[s.dropoutOrders.size() == 1 ? 0 : k]), b = drop[k];
     if (d == -1 || j <= first[i] + d - 1 || j <= first[i] || j > last[i] || j >= first[i] + complete) return 1.0;
     double eta = x[b];
-    for (int p = 1; p <= d; ++p) {
-      if (missing(a.y[j - p])) return 1.0;
-      eta += a.y[j - p] * x[b + p];
-    }
-    for (int q = 0; q < s.dcov; ++q) {
-      if (missing(a.dcov[q * s.T + j])) return 1.0;
-      eta += a.dcov[q * s.T + j] * x[b + d + 1 + q];
+    for (int p = 1; p <= d + s.dcov; ++p) {  // lagged outcomes y_{j-p}, then the covariates of period j
+      const double v = p <= d ? a.y[j - p] : a.dcov[(p - d - 1) * s.T + j];
+      if (missing(v)) return 1.0;
+      eta += v * x[b + p];
     }
     return j < last[i] ? 1.0 - logistic(eta) : logistic(eta);
   }
@@ -218,7 +209,7 @@ struct Reference {
         const double y = a.outcome, sd = std::exp(x[outcome + G]), lambda = std::exp(eta);
         const double omega = s.omodel == "zip" ? logistic(x[outcome + G]) : 0.0;
         if (s.omodel == "logit") lik *= y == 0.0 ? 1.0 - logistic(eta) : logistic(eta);
-        else if (s.omodel != "normal") lik *= y == 0.0 ? omega + (1.0 - omega) * std::exp(-lambda) : (1.0 - omega) * poisson(y, lambda);
+        else if (s.omodel != "normal") lik *= y == 0.0 ? omega + (1 - omega) * std::exp(-lambda) : (1 - omega) * poisson(y, lambda);
         else if (y <= s.outcomeMin) lik *= Phi((s.outcomeMin - eta) / sd);
         else lik *= y >= s.outcomeMax ? 1.0 - Phi((s.outcomeMax - eta) / sd) : pdf((y - eta) / sd) / sd;
       }
