@@ -228,7 +228,7 @@ struct Uniform {
 
 // Random subjects for the scenario's options. Each subject follows one
 // group's level; about 10% of outcomes and 3% of times, covariates and
-// exposures are missing; every third subject stops early (drops out), some
+// exposures are missing, 5% of exposures 0; every third subject drops out, some
 // have a gap; subject 1 has no data, subject 2 is not selected, subject 3
 // misses its risk values and subject 4 has weight 0 (both excluded).
 inline Scenario withData(Scenario s, unsigned seed, int n) {
@@ -241,7 +241,7 @@ inline Scenario withData(Scenario s, unsigned seed, int n) {
     for (int c = 0; c < s.tcov * s.T; ++c) a.tcov.push_back(maybe(u(-1, 1), 0.03));
     for (int c = 0; c < s.dcov * s.T; ++c) a.dcov.push_back(maybe(u(0, 1), 0.03));
     for (int j = 0; j < s.T; ++j) {
-      const double e = s.exposure ? u(0.5, 2.0) : 1.0, t = missing(a.t[j]) ? 0.0 : a.t[j];
+      const double e = s.exposure ? (u() < 0.05 ? 0.0 : u(0.5, 2.0)) : 1.0, t = missing(a.t[j]) ? 0.0 : a.t[j];
       if (s.exposure) a.exposure.push_back(maybe(e, 0.03));
       double y = std::clamp(1.5 + 2.0 * g + 1.2 * t + u(-2.5, 2.5), s.censorMin, s.censorMax);
       if (s.kind == "logit") y = u() < 0.25 + 0.5 * g / s.G();
