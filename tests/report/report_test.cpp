@@ -1,8 +1,6 @@
 // The reports of a fitted model against independent truth: Student t
-// probabilities from R, the estimates table of one model line by line,
-// group shares and their delta-method errors against differences of the
-// share function, expected values against closed forms and quadrature with
-// slopes against differences, and outcome means.
+// probabilities and p-values from R, group shares and expected values against
+// closed forms, quadrature and central differences.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -25,8 +23,7 @@ using testing::MemoryHost;
 
 double logistic(double x) { return 1.0 / (1.0 + std::exp(-x)); }
 
-// Model 1 of the given kind with one group per order, its parameters and a
-// covariance with the given standard errors on its diagonal.
+// Model 1 with one group per order, and a diagonal covariance of the errors.
 ModelContext fitted(MemoryHost& host, int kind, std::vector<double> orders, std::vector<double> params,
                     std::vector<double> se) {
   ModelContext ctx;
@@ -42,17 +39,14 @@ ModelContext fitted(MemoryHost& host, int kind, std::vector<double> orders, std:
   return ctx;
 }
 
-// Two-group CNORM model, linear and quadratic trajectories: interc1 linear1
-// interc2 linear2 quadra2 log(sigma) theta2; the scale is correlated with an
-// intercept and with the constant.
+// interc1 linear1 interc2 linear2 quadra2 log(sigma) theta2, the scale
+// correlated with an intercept and with the constant.
 ModelContext twoGroupCnorm(MemoryHost& host) {
   ModelContext ctx = fitted(host, kCnorm, {1, 2}, {10.0, 0.5, 20.0, -1.0, 0.05, std::log(2.0), 0.0},
                             {2.0, 0.25, 2e6, 0.5, 0.025, 0.1, 0.2});
-  ctx.nPeriods[0] = 3;
   ctx.censorMin[0] = -1e10;
   ctx.censorMax[0] = 1e10;
   ctx.scaleIndex[0] = 5;
-  ctx.thetaStart = 6;
   ctx.nMeasurements = 100;
   ctx.covariance[5 * 7 + 0] = ctx.covariance[0 * 7 + 5] = 0.01;
   ctx.covariance[5 * 7 + 6] = ctx.covariance[6 * 7 + 5] = 0.003;
@@ -85,8 +79,7 @@ TEST(EstimatesTable, TwoGroupCnormLineByLine) {
   const std::vector<double> before = ctx.covariance;
   printEstimatesTable(ctx);
   // p-values from R: 2 * (1 - pt(c(5, 2, 0, 10), 100)) = 2.5e-06, 0.0482, 1, 0.
-  // Sigma = exp(log 2) with standard error 2 * 0.1 (delta method); shares of
-  // 1/2 with standard error 100 * 0.2 / 4.
+  // Sigma 2 with error 2 * 0.1 (delta method); shares 1/2 with error 100 * 0.2 / 4.
   const std::vector<std::string> expected = {
       " ",
       "\t\t\tMaximum Likelihood Estimates",
@@ -111,8 +104,7 @@ TEST(EstimatesTable, TwoGroupCnormLineByLine) {
       " "};
   EXPECT_EQ(lines(host.displayed), expected);
   EXPECT_EQ(host.macros["_outvars"], "interc1 linear1 interc2 linear2 quadra2 sigma theta2 ");
-  // Afterwards the covariance refers to sigma itself: the scale's row and
-  // column are multiplied by sigma = 2; the parameter stays a logarithm.
+  // The covariance now refers to sigma: its row and column times 2.
   for (int r = 0; r < 7; ++r)
     for (int c = 0; c < 7; ++c)
       EXPECT_EQ(ctx.covariance[r * 7 + c], before[r * 7 + c] * (r == 5 ? 2 : 1) * (c == 5 ? 2 : 1));
@@ -130,26 +122,15 @@ TEST(EstimatesTable, TwoGroupCnormLineByLine) {
   EXPECT_EQ(text[19], " 1       (%)              50.00000                        ");
 }
 
-TEST(EstimatesTable, RowsWithoutTests) {
-  MemoryHost host;
-  printEstimateRow(host, 2, 1, 100, 1.0, 0.5, "Intercept   ");  // tests not wanted
-  printEstimateRow(host, 0, 0, 100, 1.0, 1e-17, "x");           // a standard error of 0
-  EXPECT_EQ(host.displayed, " 2       Intercept         1.00000      0.50000           \n"
-                            "         x                 1.00000      0.00000           \n");
-}
-
 TEST(EstimatesTable, ReferenceGroupOtherThanFirstOwnsNoConstant) {
   // Reference group 2: the constants 0 and log 2 belong to groups 1 and 3.
   MemoryHost host;
-  ModelContext ctx = fitted(host, kLogit, {0, 0, 0}, {-1.0, 0.0, 1.0, 0.0, std::log(2.0)}, {0.1, 0.1, 0.1, 0.3, 0.4});
+  ModelContext ctx = fitted(host, kLogit, {0, 0, 0}, {-1, 0, 1, 0, std::log(2.0)}, {0.1, 0.1, 0.1, 0.3, 0.4});
   ctx.refGroup[0] = 1;
   ctx.hasRefGroup[0] = true;
   printEstimatesTable(ctx);
-  EXPECT_NEAR(ctx.groupPct[0], 25.0, 1e-12);
-  EXPECT_NEAR(ctx.groupPct[1], 25.0, 1e-12);
-  EXPECT_NEAR(ctx.groupPct[2], 50.0, 1e-12);
-  // With independent constants the variance of the reference share p_r is
-  // p_r^2 (p_1^2 var_1 + p_3^2 var_3).
+  for (int g = 0; g < 3; ++g) EXPECT_NEAR(ctx.groupPct[g], g == 2 ? 50.0 : 25.0, 1e-12) << g;
+  // Independent constants: var(p_r) = p_r^2 (p_1^2 var_1 + p_3^2 var_3).
   EXPECT_NEAR(ctx.groupPctSe[1], 100.0 * 0.25 * std::sqrt(0.0625 * 0.09 + 0.25 * 0.16), 1e-12);
   EXPECT_EQ(host.macros["_outvars"], "interc1 interc2 interc3 theta1 theta3 ");
 }
@@ -167,8 +148,7 @@ std::vector<double> shares(const std::vector<double>& constants, int ref) {
 }
 
 TEST(GroupPercentages, DeltaMethodForEveryReferenceGroup) {
-  // Four groups, correlated constants at indexes 1..3 of a 5-parameter
-  // covariance; the entries of the other parameters must not enter.
+  // Four groups, constants at indexes 1..3 of 5; other entries must not enter.
   const std::vector<double> block = {0.30, 0.05, -0.02, 0.05, 0.20, 0.04, -0.02, 0.04, 0.50};
   std::vector<double> full(25, 7.0);
   for (int a = 0; a < 9; ++a) full[(1 + a / 3) * 5 + 1 + a % 3] = block[a];
@@ -176,8 +156,7 @@ TEST(GroupPercentages, DeltaMethodForEveryReferenceGroup) {
   for (int ref = 0; ref < 4; ++ref) {
     std::vector<double> constants = c0, pct(4), se(4);
     groupPercentages(constants, ref, full.data(), 5, 1, -1.0, pct, se);
-    // Central-difference Jacobian of the shares (as fractions), step 1e-6:
-    // error ~1e-10 against standard errors of order 10.
+    // Central-difference Jacobian of the shares, step 1e-6: error ~1e-10.
     std::vector<double> jac(12);
     for (int c = 0; c < 3; ++c) {
       std::vector<double> up = c0, down = c0;
@@ -193,18 +172,16 @@ TEST(GroupPercentages, DeltaMethodForEveryReferenceGroup) {
       EXPECT_NEAR(se[g], 100.0 * std::sqrt(v), 1e-7) << "reference " << ref << " group " << g;
     }
   }
-  // exp(800) overflows: the constant is clamped to log(DBL_MAX) - 10, and
-  // without a covariance the errors are missing.
+  // exp(800) overflows: the constant is clamped to log(DBL_MAX) - 10.
   std::vector<double> big = {800.0}, pct(2), se(2);
   groupPercentages(big, 0, nullptr, 1, 0, -1.0, pct, se);
   EXPECT_NEAR(big[0], std::log(1.7976931348623157e308) - 10.0, 1e-12);
   EXPECT_NEAR(pct[1], 100.0, 1e-12);
-  EXPECT_EQ(se[0], -1.0);
+  EXPECT_EQ(se[0], -1.0);  // missing without a covariance
 }
 
-// E[min(max(X, lo), hi)] for X ~ N(eta, sigma^2) by Simpson's rule over
-// eta -+ 12 sigma (the tails beyond carry less than 1e-30 of the mass), split
-// at the censoring points where the integrand has its kinks.
+// E[min(max(X, lo), hi)], X ~ N(eta, sigma^2), by Simpson's rule on eta -+ 12
+// sigma (beyond: < 1e-30 of the mass), split at the kinks lo and hi.
 double censoredMeanByQuadrature(double eta, double sigma, double lo, double hi) {
   auto part = [&](double a, double b, auto value) {
     const int n = 4000;
@@ -217,7 +194,8 @@ double censoredMeanByQuadrature(double eta, double sigma, double lo, double hi) 
     return sum * h / 3 / (sigma * std::sqrt(2 * M_PI));
   };
   return part(std::min(lo, eta - 12 * sigma), lo, [&](double) { return lo; }) +
-         part(lo, hi, [](double x) { return x; }) + part(hi, std::max(hi, eta + 12 * sigma), [&](double) { return hi; });
+         part(lo, hi, [](double x) { return x; }) +
+         part(hi, std::max(hi, eta + 12 * sigma), [&](double) { return hi; });
 }
 
 struct TrajectoryCase {
@@ -253,8 +231,7 @@ std::vector<TrajectoryCase> trajectoryCases(MemoryHost& host) {
   const double keep = 1 - logistic(-1.0 + 0.4 * 2.0);
   all.push_back({"zip, one shared inflation order 1", shared, 2.0, 1.0,
                  {keep * std::exp(0.1 + 0.2 * 2.0), keep * std::exp(0.3)}});
-  // Group 1 of order -1 has no trajectory; group 2 has two covariates whose
-  // plot value at period j is in column c * 2 + j, one of them missing.
+  // Group 1 of order -1; covariate c of group 2 at period j in column c * 2 + j.
   ModelContext cov = fitted(host, kLogit, {-1, 0}, {0.0, 0.5, 0.25, 0.0}, {});
   cov.nPeriods[0] = 2;
   cov.nTcov[0] = 4;
@@ -279,8 +256,7 @@ TEST(ExpectedTrajectory, MeansAgainstClosedFormsAndSlopesAgainstDifferences) {
     expectedTrajectoryPoint(c.t, c.exposure, mean, variance, ctx);
     const std::vector<double> d = ctx.derivativeWork;  // gradient of the last group's mean
     for (int g = 0; g <= last; ++g) EXPECT_NEAR(mean[g], c.mean[g], 1e-10 * std::max(1.0, c.mean[g])) << g;
-    // Central differences, step 1e-6 scaled to the parameter: error ~1e-10.
-    // The bands leave out the CNORM scale's own uncertainty: its entry is 0.
+    // Central differences (step 1e-6, error ~1e-10); the scale is left out of bands.
     std::vector<double> fd(n);
     const std::vector<double> base = ctx.params;
     for (int k = 0; k < n; ++k) {
@@ -303,10 +279,8 @@ TEST(ExpectedTrajectory, MeansAgainstClosedFormsAndSlopesAgainstDifferences) {
 }
 
 TEST(OutcomeGroupMeans, MeansAndLimitsOfEveryOutcomeModel) {
-  // theta2 | one outcome constant per group | the outcome's extra parameter:
-  // log sigma = log 1.5 of a normal outcome censored to [0, 3], or the
-  // zero-inflation constant 0.4 of a zip outcome. The limits are the mean
-  // function at eta -+ 1.96 se.
+  // theta2 | a constant per group | log sigma of a normal outcome censored to
+  // [0, 3], or a zip outcome's inflation constant. Limits: the mean at eta -+ 1.96 se.
   MemoryHost host;
   for (int kind : {kCnorm, kLogit, kZip, kZip + 10}) {
     ModelContext ctx = fitted(host, kLogit, {0, 0}, {0.0, 0.0, 2.5, kind == kCnorm ? std::log(1.5) : 0.4},
