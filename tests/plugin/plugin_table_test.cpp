@@ -23,11 +23,7 @@ union Slot {
 static_assert(sizeof(Slot) == 8);
 
 template <typename R, typename... A>
-void* fn(R (*f)(A...)) {
-  void* p;
-  std::memcpy(&p, &f, sizeof p);
-  return p;
-}
+void* fn(R (*f)(A...)) { void* p; std::memcpy(&p, &f, sizeof p); return p; }
 
 std::vector<Slot> makeTable() {
   std::vector<Slot> t(53, Slot{nullptr});

@@ -279,28 +279,31 @@ TEST(ExpectedTrajectory, MeansAgainstClosedFormsAndSlopesAgainstDifferences) {
 }
 
 TEST(OutcomeGroupMeans, MeansAndLimitsOfEveryOutcomeModel) {
-  // theta2 | a constant per group | log sigma of a normal outcome censored to
-  // [0, 3], or a zip outcome's inflation constant. Limits: the mean at eta -+ 1.96 se.
+  // theta2 | a constant per group | log sigma = log 1.5 of a normal outcome,
+  // censored to [0, 3] or not, or a zip outcome's inflation constant 0.4,
+  // used when the outcome is inflated. The limits are the mean at eta -+ 1.96 se.
+  struct Case { int kind; bool bounded, inflated; };
   MemoryHost host;
-  for (int kind : {kCnorm, kLogit, kZip, kZip + 10}) {
-    ModelContext ctx = fitted(host, kLogit, {0, 0}, {0.0, 0.0, 2.5, kind == kCnorm ? std::log(1.5) : 0.4},
+  for (Case c : {Case{kCnorm, true, false}, {kCnorm, false, false}, {kLogit, false, false}, {kZip, false, false},
+                 {kZip, false, true}}) {
+    ModelContext ctx = fitted(host, kLogit, {0, 0}, {0, 0, 2.5, c.kind == kCnorm ? std::log(1.5) : 0.4},
                               {0.05, 1.0, 0.3, 0.1});
     ctx.hasOutcome = true;
-    ctx.omodelKind = kind % 10;
+    ctx.omodelKind = c.kind;
     ctx.outcomeStart = 1;
-    ctx.hasOutcomeCensorMin = ctx.hasOutcomeCensorMax = true;
+    ctx.hasOutcomeCensorMin = ctx.hasOutcomeCensorMax = c.bounded;
     ctx.outcomeCensorMax = 3.0;
-    ctx.outcomeHasZeroInflation = kind > 10;
+    ctx.outcomeHasZeroInflation = c.inflated;
     outcomeGroupMeans(ctx);
     auto f = [&](double eta) {
-      if (kind == kCnorm) return censoredMeanByQuadrature(eta, 1.5, 0.0, 3.0);
-      return kind == kLogit ? logistic(eta) : std::exp(eta) * (kind > 10 ? 1 - logistic(0.4) : 1.0);
+      if (c.kind == kCnorm) return c.bounded ? censoredMeanByQuadrature(eta, 1.5, 0.0, 3.0) : eta;
+      return c.kind == kLogit ? logistic(eta) : std::exp(eta) * (c.inflated ? 1 - logistic(0.4) : 1.0);
     };
     for (int k = 0; k < 2; ++k) {
       const double eta = ctx.params[1 + k], se = ctx.stdErrors[1 + k];
-      EXPECT_NEAR(ctx.outcomeGroupMean[k], f(eta), 1e-10) << kind << " " << k;
-      EXPECT_NEAR(ctx.outcomeGroupLower[k], f(eta - 1.96 * se), 1e-10) << kind << " " << k;
-      EXPECT_NEAR(ctx.outcomeGroupUpper[k], f(eta + 1.96 * se), 1e-10) << kind << " " << k;
+      EXPECT_NEAR(ctx.outcomeGroupMean[k], f(eta), 1e-10) << c.kind << c.bounded << c.inflated << " " << k;
+      EXPECT_NEAR(ctx.outcomeGroupLower[k], f(eta - 1.96 * se), 1e-10) << c.kind << c.bounded << c.inflated;
+      EXPECT_NEAR(ctx.outcomeGroupUpper[k], f(eta + 1.96 * se), 1e-10) << c.kind << c.bounded << c.inflated;
     }
   }
   EXPECT_NEAR(logistic(-1.96), 0.1234670475652, 1e-12);  // R: plogis(-1.96), the logit lower limit of group 1
