@@ -8,7 +8,7 @@
 #include <cstring>
 #include <new>
 
-#include "support/memory_host.h"
+#include "support/run_builder.h"
 
 namespace {
 
@@ -51,11 +51,11 @@ TEST(PluginTable, FitsRefusesBadInputAndReportsMemoryExhaustion) {
   ASSERT_TRUE(pginit != nullptr && call != nullptr);
   std::vector<Slot> table = makeTable();
   EXPECT_EQ(pginit(table.data()), 2);  // interface version 2
-  // The 39 arguments: model 1, its periods and groups, open censoring bounds.
-  auto run = [&](const char* model, const char* periods, const char* starts) {
-    std::vector<std::string> a(39, "0");
-    a[0] = model, a[1] = periods, a[7] = "1", a[8] = "-1e300", a[9] = "1e300", a[34] = starts;
-    a[15] = a[17] = a[27] = "none";
+  // The 39 arguments: one group of model 1 on two periods, open censoring bounds.
+  auto run = [&](const char* startValues) {
+    auto a = kurv::testing::defaultArgs();
+    kurv::testing::setArg(a, 2, "2");
+    kurv::testing::setArg(a, 35, startValues);
     std::vector<char*> argv;
     for (auto& s : a) argv.push_back(s.data());
     host.errors.clear();
@@ -66,17 +66,17 @@ TEST(PluginTable, FitsRefusesBadInputAndReportsMemoryExhaustion) {
   const double miss = kurv::testing::kHostMissing;
   host.data = {{1, 2, 0, 1}, {2, miss, 0, 1}, {miss, miss, 0, 1}};
   host.setRowVector("kurv_mat_order1", {1});
-  EXPECT_EQ(run("cnorm", "2", "0"), 0) << host.errors;
+  EXPECT_EQ(run("0"), 0) << host.errors;
   EXPECT_EQ(host.value(5, 1), 1.0);  // most likely group, after the input variables
   EXPECT_NE(host.displayed.find("3 observations read.\n1 had no trajectory data.\n2 observations used in "
                                 "trajectory model.\n \n \n\t\t\tMaximum Likelihood Estimates"), std::string::npos)
       << host.displayed;
 
-  EXPECT_EQ(run("cnorm", "2", "4"), 198);
+  EXPECT_EQ(run("4"), 198);
   EXPECT_EQ(host.errors, "Incorrect number of start values, the correct number is 3.\n");
   // A service that throws: no exception crosses into the host.
   throwInNobs = true;
-  EXPECT_EQ(run("cnorm", "2", "0"), 198);
+  EXPECT_EQ(run("0"), 198);
   throwInNobs = false;
   EXPECT_EQ(host.errors, "Not enough memory for this model.\n");
   dlclose(handle);

@@ -42,7 +42,7 @@ int run(MemoryHost& host, const Args& changes, const Matrices& matrices, RunSumm
 }
 
 // Mixtures have several optima: they start at R's solution in the user's form
-// (sigma itself; group percentages without risk factors); R gives no errors.
+// (sigma itself; group percentages without risk factors); R gives no standard errors.
 struct ReferenceFit {
   const char* name;
   Args args;  // on 5 periods
@@ -218,7 +218,7 @@ TEST(Run, FinishedRunWritesEveryResultWithOrWithoutStandardErrors) {
     for (int j = 0; j < 4; ++j) EXPECT_EQ(host.matrices["parmData"][0][j], s.estimates[j]);
     // From variable 5 on: the most likely group (a tie goes to group 1) and the
     // posteriors by Bayes' rule from interc1 interc2 sigma theta2 (prior odds
-    // e^theta2, normal densities); the group shares are their means.
+    // e^theta2, normal densities), equal up to rounding; the shares are their means.
     const std::vector<double>& b = s.estimates;
     double share1 = 0.0;
     for (int i = 0; i < 10; ++i) {

@@ -107,7 +107,7 @@ TEST(EstimatesTable, TwoGroupCnormLineByLine) {
   // The covariance now refers to sigma: its row and column times 2.
   for (int r = 0; r < 7; ++r)
     for (int c = 0; c < 7; ++c)
-      EXPECT_EQ(ctx.covariance[r * 7 + c], before[r * 7 + c] * (r == 5 ? 2 : 1) * (c == 5 ? 2 : 1));
+      EXPECT_DOUBLE_EQ(ctx.covariance[r * 7 + c], before[r * 7 + c] * (r == 5 ? 2 : 1) * (c == 5 ? 2 : 1));
   EXPECT_EQ(ctx.params[5], std::log(2.0));
 
   // Without a covariance: blank errors and tests, and a note in the heading.
