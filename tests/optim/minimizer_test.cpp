@@ -1,11 +1,10 @@
-// The minimizer's outcomes: convergence on classic problems, its limits and
-// failure codes, the validation of its settings, the restart protocol and
-// the iteration log.
+// The minimizer: its fits against R's reference traces, its edge cases and
+// their codes, false convergence and the restart, and the iteration log.
 
 #include <gtest/gtest.h>
 
-#include <cfloat>
-#include <cmath>
+#include <fstream>
+#include <sstream>
 
 #include "plugin/text_format.h"
 #include "support/memory_host.h"
@@ -14,372 +13,190 @@
 namespace kurv::testing {
 namespace {
 
-double distance(const std::vector<double>& a, const std::vector<double>& b) {
-  double s = 0.0;
-  for (std::size_t i = 0; i < a.size(); ++i) s += (a[i] - b[i]) * (a[i] - b[i]);
-  return std::sqrt(s);
-}
+// Against reference traces of R's nlminb, an independent implementation of the
+// same published routines (fixtures/optim/make_traces.R). Each tolerance keeps
+// a margin of about ten over the largest deviation measured under the OpenBLAS
+// kernels Prescott, Nehalem, Sandybridge, Haswell, SkylakeX and Zen, whose ddot
+// and dnrm2 differ in the last bits. Beale, logistic and quadratic follow R's
+// trace to the end: same code and counts, f at each iteration within 1e-9
+// (measured 9.1e-11), x within 1e-9 (9.2e-11). The others agree for
+// `agreeUntil` iterations, f within 1e-9 (measured deviation in the table):
+// then nlminb declines to evaluate a lengthened step predicting at most 1.2
+// times the decrease achieved, where this minimizer evaluates it, and through
+// differences on ill-conditioned problems the kernels' last bits grow by a
+// digit or two an iteration (rosenbrock: 7.6e-11 at iteration 3, 2e-10 at 4).
+// For them: a convergence code, final f within 1e-11 of R's (measured 2.4e-12),
+// x within `xTolerance` of R's, counts within 30% (wood evaluates f 107 times to
+// R's 89, the others are within 15%). And f converged to about 1e-10 leaves x
+// within about 1e-5 of a quadratic minimum (measured 2.7e-7) and (1e-10)^¼ of
+// Powell's quartic one (1.6e-3).
+struct Divergence {
+  std::size_t agreeUntil;  // 0: the whole trace, with R's code and counts
+  double xTolerance;
+};
+const std::map<std::string, Divergence> kDivergent = {
+    {"rosenbrock_gradient", {22, 1e-6}},   // f 1.5e-11, x 5.4e-9
+    {"rosenbrock_difference", {4, 1e-5}},  // f 7.6e-11, x 3.9e-7
+    {"powell_gradient", {33, 3e-4}},       // f 4.9e-16, x 2.4e-5
+    {"powell_difference", {6, 3e-4}},      // f 3.2e-11, x 2.2e-5
+    {"wood_gradient", {16, 1e-6}},         // f 1.8e-15, x 9.6e-8
+    {"wood_difference", {3, 1e-5}},        // f 6e-16 (1.5e-10 at iteration 3), x 5.8e-7
+    {"normal_gradient", {2, 1e-6}},        // f 0, x 8.4e-8
+    {"normal_difference", {2, 1e-6}}};     // f 0, x 7.9e-8
 
-// ---- Convergence on problems with known minima -------------------------------
+class ReferenceTraceTest : public ::testing::TestWithParam<std::tuple<std::string, std::string>> {};
 
-TEST(MinimizerConvergence, ReachesKnownMinimaInBothModes) {
-  struct Case {
-    const char* name;
-    double xTolerance;
-  };
-  // The Powell singular function has a fourth-order minimum: f within 1e-10
-  // of its minimum leaves x only within about 1e-2.
-  for (const Case c : {Case{"rosenbrock", 1e-6}, Case{"beale", 1e-6}, Case{"wood", 1e-6},
-                       Case{"quadratic", 1e-6}, Case{"powell", 1e-2}}) {
-    const TestProblem& p = problemNamed(c.name);
-    for (bool gradientMode : {true, false}) {
-      SCOPED_TRACE(std::string(c.name) + (gradientMode ? " gradient" : " difference"));
-      const FitResult r = fitProblem(p, gradientMode);
-      EXPECT_GE(r.code, kXConvergence);
-      EXPECT_LE(r.code, kBothConvergence);
-      EXPECT_NEAR(r.f, p.minimum, 1e-9 * p.minimum);
-      EXPECT_LT(distance(r.x, p.minimizer), c.xTolerance);
-      // Counters: every function value the core asked for was computed.
-      if (gradientMode) {
-        EXPECT_EQ(r.likelihoodCalls, r.funcEvals);
-        EXPECT_EQ(r.gradientCalls, r.gradEvals);
-      } else {
-        EXPECT_EQ(r.likelihoodCalls, r.funcEvals + r.gradEvals);
-      }
+TEST_P(ReferenceTraceTest, MatchesNlminb) {
+  const auto& [name, mode] = GetParam();
+  std::ifstream in(std::string(KURV_FIXTURE_DIR) + "/optim/trace_" + name + "_" + mode + ".txt");
+  std::map<std::string, Point> ref;  // key, then the values, on each line
+  for (std::string line, key; std::getline(in, line);) {
+    std::istringstream s(line);
+    s >> key;
+    for (double v; s >> v;) ref[key].push_back(v);
+  }
+  ASSERT_FALSE(ref["iteration_f"].empty()) << name << " " << mode;
+  const bool gradientMode = mode == "gradient";
+  const Fit r = Fit(problemNamed(name)).run(gradientMode);
+  const MinimizerState& st = r.state;
+  const auto found = kDivergent.find(name + "_" + mode);
+  const Divergence d = found == kDivergent.end() ? Divergence{0, 1e-9} : found->second;
+  const int counts[] = {st.iterationCount, st.funcEvalCount, st.gradEvalCount};
+  const char* keys[] = {"iterations", "function_evals", "gradient_evals"};
+  for (int k = 0; k < 3; ++k) EXPECT_NEAR(counts[k], ref[keys[k]][0], d.agreeUntil ? 0.3 * ref[keys[k]][0] : 0) << keys[k];
+  EXPECT_EQ(st.returnCode, d.agreeUntil ? std::clamp(st.returnCode, kXConvergence, kBothConvergence) : ref["code"][0]);
+  // Every value the core counted was computed (in difference mode the
+  // gradient count is that of the function values the differences took).
+  EXPECT_EQ(r.pc.evalX.size(), st.funcEvalCount + (gradientMode ? 0 : st.gradEvalCount));
+  EXPECT_EQ(r.pc.gradX.size(), gradientMode ? st.gradEvalCount : 0);
+  EXPECT_NEAR(st.f, ref["f"][0], 1e-11 * ref["f"][0]);
+  for (std::size_t i = 0; i < r.x.size(); ++i) {
+    EXPECT_NEAR(r.x[i], ref["x"].at(i), d.xTolerance * std::fmax(std::fabs(ref["x"][i]), 1.0)) << i;
+    if (!r.pc.problem->minimizer.empty()) {
+      EXPECT_NEAR(r.x[i], r.pc.problem->minimizer[i], name == "powell" ? 2e-2 : 3e-6) << i;
     }
+  }
+  const Point& iterationF = ref["iteration_f"];
+  EXPECT_EQ(r.pc.iterationF.size(), d.agreeUntil ? r.pc.iterationF.size() : iterationF.size());
+  for (std::size_t k = 0; k < (d.agreeUntil ? d.agreeUntil : iterationF.size()); ++k) {
+    EXPECT_NEAR(r.pc.iterationF.at(k), iterationF[k], 1e-9 * iterationF[k]) << "iteration " << k;
   }
 }
 
+INSTANTIATE_TEST_SUITE_P(
+    Problems, ReferenceTraceTest,
+    ::testing::Combine(::testing::Values("rosenbrock", "powell", "beale", "wood", "logistic", "normal", "quadratic"),
+                       ::testing::Values("gradient", "difference")),
+    [](const auto& info) { return std::get<0>(info.param) + "_" + std::get<1>(info.param); });
+
+// Computable only up to x₀ = 1: from (1, 0.5) the first forward difference fails.
+double wall(const double* x, double* g) {
+  if (g) g[0] = g[1] = 0;
+  return x[0] > 1 ? DBL_MAX : x[0] * x[0] + x[1] * x[1] + 1;
+}
+double noGradient(const double*, double* g) {
+  if (g) g[0] = NAN;
+  return 1;
+}
+// Computable only within |x| ≤ 0.4; the minimum (10, 0) lies outside, so the
+// first (Cauchy) trial, of length 1, fails, then one of 0.5, then 0.25 succeeds.
+double fenced(const double* x, double* g) {
+  if (g) g[0] = x[0] - 10, g[1] = x[1];
+  return std::hypot(x[0], x[1]) > 0.4 ? DBL_MAX : 0.5 * ((x[0] - 10) * (x[0] - 10) + x[1] * x[1]) + 1;
+}
 // With H₀ = I, a quadratic with unit Hessian whose minimum lies within the
-// first radius is solved by the first step: the full Newton step, exactly.
-double unitQuadraticF(const double* x) {
-  return 0.5 * ((x[0] - 0.5) * (x[0] - 0.5) + (x[1] + 0.25) * (x[1] + 0.25) +
-                (x[2] - 0.125) * (x[2] - 0.125)) + 3.0;
-}
-void unitQuadraticG(const double* x, double* g) {
-  g[0] = x[0] - 0.5;
-  g[1] = x[1] + 0.25;
-  g[2] = x[2] - 0.125;
+// first radius is solved exactly by the first step, the full Newton step;
+// the gradient there is exactly zero, so the second step is the zero step,
+// both x- and relative function convergence.
+double unit(const double* x, double* g) {
+  const double a = x[0] - 0.5, b = x[1] + 0.25, c = x[2] - 0.125;
+  if (g) g[0] = a, g[1] = b, g[2] = c;
+  return 0.5 * (a * a + b * b + c * c) + 3;
 }
 
-TEST(MinimizerConvergence, FirstNewtonStepOfUnitQuadraticIsExact) {
-  const TestProblem p{"unit", {0, 0, 0}, {0.5, -0.25, 0.125}, 3.0, unitQuadraticF, unitQuadraticG};
-  const FitResult r = fitProblem(p, true);
-  ASSERT_GE(r.evalX.size(), 2u);
-  EXPECT_EQ(r.evalX[1], p.minimizer);  // the first trial is the minimizer, bit for bit
-  EXPECT_EQ(r.x, p.minimizer);
-  EXPECT_EQ(r.f, 3.0);
-  // The gradient there is exactly zero: the second iteration's step is the
-  // zero Newton step, predicting and achieving no reduction, which is both
-  // x- and relative function convergence.
-  ASSERT_EQ(r.evalX.size(), 3u);
-  EXPECT_EQ(r.evalX[2], p.minimizer);
-  EXPECT_EQ(r.iterations, 2);
-  EXPECT_EQ(r.code, kBothConvergence);
-}
-
-// ---- Failures and limits ------------------------------------------------------
-
-double failingF(const double*) { return DBL_MAX; }
-void zeroG(const double*, double* g) { g[0] = g[1] = 0.0; }
-
-TEST(MinimizerFailures, StartNotComputableEndsAfterOneEvaluation) {
-  const TestProblem p{"failing", {1, 2}, {}, 0.0, failingF, zeroG};
-  for (bool gradientMode : {true, false}) {
-    MemoryHost host;
-    FitOptions options;
-    options.printLevel = -1;
-    options.host = &host;
-    const FitResult r = fitProblem(p, gradientMode, options);
-    EXPECT_EQ(r.code, kStartNotComputable);
-    EXPECT_EQ(r.likelihoodCalls, 1);
-    EXPECT_EQ(r.gradientCalls, 0);
-    EXPECT_EQ(host.displayed, "");  // code 63 adds no log line
+TEST(Minimizer, EdgeCasesEndWithTheirCodes) {
+  const TestProblem outside{{2, 1}, {}, wall}, wallEdge{{1, 0.5}, {}, wall}, noGrad{{1, 2}, {}, noGradient};
+  const TestProblem fence{{0, 0}, {}, fenced}, unitQuadratic{{0, 0, 0}, {0.5, -0.25, 0.125}, unit};
+  const Point& solution = unitQuadratic.minimizer;
+  const struct {
+    const char* what;
+    const TestProblem& problem;
+    bool gradientMode;
+    int maxFuncEvals, maxIterations;  // 0: the run's limits
+    int code, calls, iterations;      // calls: likelihood calls; −1: not checked
+    Point x;                          // final point, f there its value; empty: not checked
+    std::vector<Point> trials;        // the first evaluation points
+  } cases[] = {
+      {"start not computable", outside, true, 0, 0, kStartNotComputable, 1, 0, {2, 1}, {}},
+      {"start not computable, differences", outside, false, 0, 0, kStartNotComputable, 1, 0, {2, 1}, {}},
+      {"gradient not computable", noGrad, true, 0, 0, kGradientNotComputable, 1, 0, {1, 2}, {}},
+      // The perturbed component is put back.
+      {"difference point not computable", wallEdge, false, 0, 0, kGradientNotComputable, 2, 0, {1, 0.5}, {}},
+      // From (-1.2, 1) the first trial raises f (172.3 > 25.2): no improved point.
+      {"evaluation limit", problemNamed("rosenbrock"), true, 2, 0, kEvalLimit, 2, -1, {-1.2, 1}, {}},
+      {"iteration limit", problemNamed("wood"), true, 0, 3, kIterationLimit, -1, 3, {}, {}},
+      {"iteration limit, differences", problemNamed("wood"), false, 0, 3, kIterationLimit, -1, 3, {}, {}},
+      // A failed evaluation halves the radius from the same point.
+      {"failed trials", fence, true, 4, 0, kEvalLimit, 4, -1, {0.25, 0}, {{0, 0}, {1, 0}, {0.5, 0}, {0.25, 0}}},
+      {"failed trials, differences", fence, false, 4, 0, kEvalLimit, -1, -1, {0.25, 0}, {}},
+      // Stopped right after a failed trial: the last computable point.
+      {"limit after a failed trial", fence, true, 2, 0, kEvalLimit, 2, -1, {0, 0}, {}},
+      {"Newton step", unitQuadratic, true, 0, 0, kBothConvergence, 3, 2, solution, {{0, 0, 0}, solution, solution}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Fit r(c.problem);
+    if (c.maxFuncEvals > 0) r.state.maxFuncEvals = c.maxFuncEvals;
+    if (c.maxIterations > 0) r.state.maxIterations = c.maxIterations;
+    EXPECT_EQ(r.run(c.gradientMode).state.returnCode, c.code);
+    const int calls = static_cast<int>(r.pc.evalX.size());
+    EXPECT_EQ(calls, c.calls < 0 ? calls : c.calls);
+    EXPECT_EQ(r.state.iterationCount, c.iterations < 0 ? r.state.iterationCount : c.iterations);
+    EXPECT_EQ(r.x, c.x.empty() ? r.x : c.x);
+    EXPECT_EQ(r.state.f, c.x.empty() ? r.state.f : c.problem.f(c.x));
+    for (std::size_t k = 0; k < c.trials.size(); ++k) EXPECT_EQ(r.pc.evalX.at(k), c.trials[k]) << k;
   }
 }
-
-TEST(MinimizerFailures, GradientNotComputableGives65) {
-  struct FailingGradient {
-    static int gradient(int n, const double* x, int* index, double* g, ModelContext* ctx) {
-      problemGradient(n, x, index, g, ctx);
-      *index = 0;
-      return 0;
-    }
-  };
-  const TestProblem& p = problemNamed("quadratic");
-  ProblemContext pc;
-  pc.problem = &p;
-  std::vector<double> x = p.start, d(3, 1.0);
-  MinimizerState st;
-  setMinimizerDefaults(kGeneralMinimization, realWorkLength(3), st);
-  setMinimizerIntegerSettings(st);
-  minimizeWithGradient(st, 3, d, x, problemLikelihood, FailingGradient::gradient, kIntWorkLength,
-                       realWorkLength(3), &pc);
-  EXPECT_EQ(st.returnCode, kGradientNotComputable);
-  EXPECT_EQ(pc.evalF.size(), 1u);
-}
-
-// Computable only up to x₀ = 1: the first forward difference fails.
-double wallF(const double* x) { return x[0] > 1.0 ? DBL_MAX : x[0] * x[0] + x[1] * x[1] + 1; }
-
-TEST(MinimizerFailures, FailedDifferencePointGives65) {
-  const TestProblem p{"wall", {1.0, 0.5}, {}, 0.0, wallF, zeroG};
-  const FitResult r = fitProblem(p, false);
-  EXPECT_EQ(r.code, kGradientNotComputable);
-  EXPECT_EQ(r.likelihoodCalls, 2);
-  EXPECT_EQ(r.x, p.start);  // the perturbed component is put back
-}
-
-void limitTo(MinimizerState& st, int evaluations) { st.maxFuncEvals = evaluations; }
-
-TEST(MinimizerFailures, EvaluationLimitWithAndWithoutImprovedPoint) {
-  const TestProblem& p = problemNamed("rosenbrock");
-  // From (-1.2, 1) the first trial raises f (172.3 > 25.2): at a limit of 2
-  // evaluations the iteration has no improved point and stops at θ₀.
-  FitOptions two;
-  two.configure = [](MinimizerState& st) { limitTo(st, 2); };
-  const FitResult a = fitProblem(p, true, two);
-  EXPECT_EQ(a.code, kEvalLimit);
-  EXPECT_EQ(a.likelihoodCalls, 2);
-  EXPECT_EQ(a.gradientCalls, 1);
-  EXPECT_EQ(a.x, p.start);
-  EXPECT_EQ(a.f, a.iterationF[0]);
-  // The fifth evaluation (third iteration) is a good trial that the
-  // assessment wants to lengthen; at a limit of 5 the gradient is still
-  // formed there before the stop, and the fit ends on that point.
-  FitOptions five;
-  five.configure = [](MinimizerState& st) { limitTo(st, 5); };
-  const FitResult b = fitProblem(p, true, five);
-  EXPECT_EQ(b.code, kEvalLimit);
-  EXPECT_EQ(b.likelihoodCalls, 5);
-  ASSERT_FALSE(b.gradX.empty());
-  EXPECT_EQ(b.gradX.back(), b.evalX.back());
-  EXPECT_EQ(b.x, b.evalX.back());
-  EXPECT_LT(b.f, b.iterationF[b.iterationF.size() - 2]);
-}
-
-TEST(MinimizerFailures, IterationLimitGives10) {
-  FitOptions options;
-  options.configure = [](MinimizerState& st) { st.maxIterations = 3; };
-  const FitResult r = fitProblem(problemNamed("wood"), true, options);
-  EXPECT_EQ(r.code, kIterationLimit);
-  EXPECT_EQ(r.iterations, 3);
-}
-
-// f cannot be computed beyond |x| = 0.4; the minimum (10, 0) lies outside, so
-// the first Cauchy step of length 1 fails, then one of 0.5, then 0.25 succeeds.
-double fencedF(const double* x) {
-  if (std::sqrt(x[0] * x[0] + x[1] * x[1]) > 0.4) return DBL_MAX;
-  return 0.5 * ((x[0] - 10) * (x[0] - 10) + x[1] * x[1]) + 1;
-}
-void fencedG(const double* x, double* g) {
-  g[0] = x[0] - 10;
-  g[1] = x[1];
-}
-
-TEST(MinimizerFailures, FailedEvaluationHalvesTheRadiusFromTheSamePoint) {
-  const TestProblem p{"fenced", {0, 0}, {}, 0.0, fencedF, fencedG};
-  FitOptions options;
-  options.configure = [](MinimizerState& st) { st.maxFuncEvals = 4; };
-  const FitResult r = fitProblem(p, true, options);
-  ASSERT_EQ(r.evalX.size(), 4u);
-  EXPECT_EQ(r.evalX[1], (std::vector<double>{1.0, 0.0}));
-  EXPECT_EQ(r.evalX[2], (std::vector<double>{0.5, 0.0}));
-  EXPECT_EQ(r.evalX[3], (std::vector<double>{0.25, 0.0}));
-  EXPECT_EQ(r.x, (std::vector<double>{0.25, 0.0}));
-  // In difference mode the same trials are made.
-  const FitResult d = fitProblem(p, false, options);
-  EXPECT_EQ(d.x, (std::vector<double>{0.25, 0.0}));
-  // Stopped by the evaluation limit right after a failed trial, the fit
-  // ends on the last computable point and its value, not the failed one.
-  FitOptions two;
-  two.configure = [](MinimizerState& st) { st.maxFuncEvals = 2; };
-  const FitResult stopped = fitProblem(p, true, two);
-  EXPECT_EQ(stopped.code, kEvalLimit);
-  EXPECT_EQ(stopped.x, p.start);
-  EXPECT_EQ(stopped.f, fencedF(p.start.data()));
-}
-
-// ---- Validation of the settings -------------------------------------------------
-
-int freshStartCode(void (*change)(MinimizerState&), int n = 2, int intLength = kIntWorkLength,
-                   int realLength = -1, double scale0 = 1.0) {
-  MinimizerState st;
-  setMinimizerDefaults(kGeneralMinimization, realWorkLength(2), st);
-  setMinimizerIntegerSettings(st);
-  if (change != nullptr) change(st);
-  std::vector<double> x(2, 0.0), d{scale0, 1.0};
-  ProblemContext pc;
-  pc.problem = &problemNamed("rosenbrock");
-  minimizeWithGradient(st, n, d, x, problemLikelihood, problemGradient, intLength,
-                       realLength < 0 ? realWorkLength(2) : realLength, &pc);
-  if (!pc.evalF.empty()) return -1;  // validation failures evaluate nothing
-  return st.returnCode;
-}
-
-TEST(MinimizerSettings, OutOfRangeAndInconsistentSettingsAreReported) {
-  EXPECT_EQ(freshStartCode([](MinimizerState& st) { st.settings.relFuncTol = 0.2; }), 32);
-  EXPECT_EQ(freshStartCode([](MinimizerState& st) { st.settings.relFuncTol = 1e-17; }), 32);
-  // The last slot out of range gives the code.
-  EXPECT_EQ(freshStartCode([](MinimizerState& st) {
-              st.settings.relFuncTol = 0.2;
-              st.settings.doglegBias = 2.0;
-            }),
-            43);
-  EXPECT_EQ(freshStartCode([](MinimizerState& st) { st.settings.modelTol = 0.95; }), 19);
-  EXPECT_EQ(freshStartCode(nullptr, 2, kIntWorkLength, -1, 0.0), kBadScale);
-  EXPECT_EQ(freshStartCode(nullptr, 2, 58), kShortIntWork);
-  // Gradient mode needs 71 + n(n+15)/2 = 88 reals for n = 2.
-  EXPECT_EQ(freshStartCode(nullptr, 2, kIntWorkLength, 87), kShortRealWork);
-  EXPECT_EQ(freshStartCode(nullptr, 0), kBadN);
-  EXPECT_EQ(freshStartCode([](MinimizerState& st) { st.settingsCount = 24; }), kBadSettingsCount);
-  EXPECT_EQ(freshStartCode([](MinimizerState& st) { st.algorithmKind = 1; }), kChangedAlgorithm);
-  EXPECT_EQ(freshStartCode([](MinimizerState& st) { st.returnCode = 15; }), kBadEntryCode);
-  MinimizerState st;
-  EXPECT_EQ(setMinimizerDefaults(1, realWorkLength(2), st), kUnknownAlgorithm);
-}
-
-TEST(MinimizerSettings, RealWorkspaceNeedsPerMode) {
-  // Gradient mode needs exactly 71 + n(n+15)/2, difference mode 77 + n(n+17)/2.
-  for (int n : {1, 2, 5}) {
-    const auto gradientCode = [n](int length) {
-      MinimizerState st;
-      setMinimizerDefaults(kGeneralMinimization, realWorkLength(n), st);
-      setMinimizerIntegerSettings(st);
-      std::vector<double> x(static_cast<std::size_t>(n), 0.0), d(static_cast<std::size_t>(n), 1.0);
-      ProblemContext pc;
-      pc.problem = &problemNamed("quadratic");
-      st.maxFuncEvals = 1;  // stop right after the first evaluation
-      minimizeWithGradient(st, n, d, x, [](int, const double*, double* f, ModelContext*) {
-            *f = 1.0;
-            return 0;
-          }, [](int, const double*, int*, double* g, ModelContext*) {
-            g[0] = 1.0;
-            return 0;
-          }, kIntWorkLength, length, &pc);
-      return st.returnCode;
-    };
-    EXPECT_EQ(gradientCode(71 + n * (n + 15) / 2), kEvalLimit);
-    EXPECT_EQ(gradientCode(70 + n * (n + 15) / 2), kShortRealWork);
-    const auto differenceCode = [n](int length) {
-      MinimizerState st;
-      setMinimizerDefaults(kGeneralMinimization, realWorkLength(n), st);
-      setMinimizerIntegerSettings(st);
-      std::vector<double> x(static_cast<std::size_t>(n), 0.0), d(static_cast<std::size_t>(n), 1.0);
-      double f = 0.0;
-      minimizeWithDifferences(st, d, f, kIntWorkLength, length, n, x);
-      return st.returnCode;
-    };
-    EXPECT_EQ(differenceCode(77 + n * (n + 17) / 2), kRequestFunction);
-    EXPECT_EQ(differenceCode(76 + n * (n + 17) / 2), kShortRealWork);
-  }
-  // Entry 0 fills the defaults itself.
-  MinimizerState st;
-  std::vector<double> x(2, 0.0), d(2, 1.0);
-  double f = 0.0;
-  minimizeWithDifferences(st, d, f, kIntWorkLength, realWorkLength(2), 2, x);
-  EXPECT_EQ(st.returnCode, kRequestFunction);
-  EXPECT_EQ(st.maxFuncEvals, 1000000);
-  EXPECT_EQ(st.settings.relFuncTol, 1e-10);
-  EXPECT_EQ(st.settings.xConvTol, 1.4901161193847656e-08);
-  EXPECT_EQ(st.settings.falseConvTol, 2.220446049250313e-14);
-  EXPECT_EQ(st.settings.funcErrorBound, 2.220446049250313e-13);
-  // A continuing call with another n is refused.
-  f = 1.0;
-  minimizeWithDifferences(st, d, f, kIntWorkLength, realWorkLength(2), 3, x);
-  EXPECT_EQ(st.returnCode, kChangedN);
-}
-
-// ---- False convergence and the restart protocol ----------------------------------
 
 // A gradient that points the wrong way: no step along it decreases f, and
 // the radius shrinks until the step is at the rounding level of x.
-double bowlF(const double* x) {
-  return 0.5 * ((x[0] - 0.5) * (x[0] - 0.5) + (x[1] + 0.25) * (x[1] + 0.25)) + 2;
-}
-void wrongG(const double* x, double* g) {
-  g[0] = -(x[0] - 0.5);
-  g[1] = -(x[1] + 0.25);
+double wrongWay(const double* x, double* g) {
+  const double a = x[0] - 0.5, b = x[1] + 0.25;
+  if (g) g[0] = -a, g[1] = -b;
+  return 0.5 * (a * a + b * b) + 2;
 }
 
-TEST(MinimizerRestart, FalseConvergenceAndFreshStartKeepIterationCount) {
-  const TestProblem p{"wrong", {1.0, 1.0}, {0.5, -0.25}, 2.0, bowlF, wrongG};
+TEST(Minimizer, FalseConvergenceAndFreshStartKeepIterationCount) {
+  const TestProblem p{{1.0, 1.0}, {0.5, -0.25}, wrongWay};
   MemoryHost host;
-  MinimizerState st;
-  st.host = &host;
-  setMinimizerDefaults(kGeneralMinimization, realWorkLength(2), st);
-  setMinimizerIntegerSettings(st);
-  st.printLevel = -1;
-  FitOptions options;
-  options.state = &st;
-  const FitResult first = fitProblem(p, true, options);
-  ASSERT_EQ(first.code, kFalseConvergence);
-  const int iterationsBefore = st.iterationCount;
+  Fit r(p, &host, -1);
+  ASSERT_EQ(r.run(true).state.returnCode, kFalseConvergence);
+  EXPECT_EQ(r.x, p.start);  // no step was ever accepted
+  const int iterationsBefore = r.state.iterationCount;
   ASSERT_GT(iterationsBefore, 0);
-  EXPECT_EQ(first.x, p.start);  // no step was ever accepted
-
   // The restart: a fresh start from the point reached.
   host.displayed.clear();
-  st.returnCode = kFreshStart;
-  options.start = first.x;
-  const FitResult second = fitProblem(p, true, options);
-  EXPECT_EQ(second.code, kFalseConvergence);
-  EXPECT_GT(st.iterationCount, iterationsBefore);         // not reset
-  EXPECT_EQ(second.likelihoodCalls, second.funcEvals);    // counters start again
-  EXPECT_EQ(second.evalX[0], first.x);
-  // The log continues the numbering: the first line is that of the last
-  // iteration, not "     0".
+  r.state.returnCode = kFreshStart;
+  EXPECT_EQ(r.run(true).state.returnCode, kFalseConvergence);
+  EXPECT_GT(r.state.iterationCount, iterationsBefore);                    // not reset
+  EXPECT_EQ(static_cast<int>(r.pc.evalX.size()), r.state.funcEvalCount);  // counters start again
+  // The log continues the numbering: its first line is that of the last iteration, not 0.
   EXPECT_EQ(host.displayed.rfind(formatText("%6d  ", iterationsBefore), 0), 0u) << host.displayed;
 }
 
-// ---- The iteration log ---------------------------------------------------------------
-
-TEST(MinimizerLog, OneLinePerIterationWithPrintLevelMinusOne) {
-  // The quadratic's iterates agree with the R reference to the last digit
-  // shown, so the expected log is built from its values:
-  // 38, 27.917247899971503, 8.410528215152997, ... .
-  const double f[] = {38, 27.917247899971503, 8.410528215152997, 8.0618965996257437,
-                      5.1478030794852883, 5.0060219668466504, 5.0000005076745673,
-                      5.000000000241192, 5};
+TEST(Minimizer, LogsOneLinePerIterationWithPrintLevelMinusOne) {
+  // The quadratic's iterates agree with the R reference far beyond the
+  // digits shown, so the expected log is built from R's values.
+  const double f[] = {38, 27.917247899971503, 8.410528215152997, 8.0618965996257437, 5.1478030794852883,
+                      5.0060219668466504, 5.0000005076745673, 5.000000000241192, 5};
   std::string expected = "     0          38.0000000\n";
   for (int k = 1; k <= 8; ++k) {
     const double percent = 100.0 * (f[k - 1] - f[k]) / std::fmax(std::fabs(f[k - 1]), std::fabs(f[k]));
     expected += formatText("%6d  %18.7f  %11.8f\n", k, f[k], percent);
   }
   MemoryHost host;
-  FitOptions options;
-  options.printLevel = -1;
-  options.host = &host;
-  const FitResult r = fitProblem(problemNamed("quadratic"), true, options);
-  EXPECT_EQ(r.code, kRelFuncConvergence);
+  Fit r(problemNamed("quadratic"), &host, -1);
+  EXPECT_EQ(r.run(true).state.returnCode, kRelFuncConvergence);
   EXPECT_EQ(host.displayed, expected);
-  EXPECT_EQ(host.displayed.substr(27, 40), "     1          27.9172479  26.53355816\n");
-}
-
-TEST(MinimizerLog, SkippedLinesAndTheLimitLine) {
-  const auto log = [](int printLevel, int maxIterations) {
-    MemoryHost host;
-    FitOptions options;
-    options.printLevel = printLevel;
-    options.host = &host;
-    static int limit;
-    limit = maxIterations;
-    options.configure = [](MinimizerState& st) { st.maxIterations = limit; };
-    fitProblem(problemNamed("wood"), true, options);
-    std::vector<int> numbers;
-    std::size_t at = 0;
-    while (at < host.displayed.size()) {
-      numbers.push_back(std::atoi(host.displayed.c_str() + at));
-      at = host.displayed.find('\n', at) + 1;
-    }
-    return numbers;
-  };
-  // Every second iteration; the iteration limit adds the skipped last one.
-  EXPECT_EQ(log(-2, 3), (std::vector<int>{0, 2, 3}));
-  EXPECT_EQ(log(-2, 4), (std::vector<int>{0, 2, 4}));
-  EXPECT_EQ(log(-1, 2), (std::vector<int>{0, 1, 2}));
-  // A positive level prints nothing.
-  EXPECT_TRUE(log(1, 3).empty());
 }
 
 }  // namespace
