@@ -67,19 +67,19 @@ TEST_P(ReferenceTraceTest, MatchesNlminb) {
   EXPECT_EQ(st.returnCode, d.agreeUntil ? std::clamp(st.returnCode, kXConvergence, kBothConvergence) : ref["code"][0]);
   // Every value the core counted was computed (in difference mode the
   // gradient count is that of the function values the differences took).
-  EXPECT_EQ(r.pc.evalX.size(), st.funcEvalCount + (gradientMode ? 0 : st.gradEvalCount));
-  EXPECT_EQ(r.pc.gradX.size(), gradientMode ? st.gradEvalCount : 0);
+  EXPECT_EQ(r.evalX.size(), st.funcEvalCount + (gradientMode ? 0 : st.gradEvalCount));
+  EXPECT_EQ(r.gradX.size(), gradientMode ? st.gradEvalCount : 0);
   EXPECT_NEAR(st.f, ref["f"][0], 1e-11 * ref["f"][0]);
   for (std::size_t i = 0; i < r.x.size(); ++i) {
     EXPECT_NEAR(r.x[i], ref["x"].at(i), d.xTolerance * std::fmax(std::fabs(ref["x"][i]), 1.0)) << i;
-    if (!r.pc.problem->minimizer.empty()) {
-      EXPECT_NEAR(r.x[i], r.pc.problem->minimizer[i], name == "powell" ? 2e-2 : 3e-6) << i;
+    if (!r.problem->minimizer.empty()) {
+      EXPECT_NEAR(r.x[i], r.problem->minimizer[i], name == "powell" ? 2e-2 : 3e-6) << i;
     }
   }
   const Point& iterationF = ref["iteration_f"];
-  EXPECT_EQ(r.pc.iterationF.size(), d.agreeUntil ? r.pc.iterationF.size() : iterationF.size());
+  EXPECT_EQ(r.iterationF.size(), d.agreeUntil ? r.iterationF.size() : iterationF.size());
   for (std::size_t k = 0; k < (d.agreeUntil ? d.agreeUntil : iterationF.size()); ++k) {
-    EXPECT_NEAR(r.pc.iterationF.at(k), iterationF[k], 1e-9 * iterationF[k]) << "iteration " << k;
+    EXPECT_NEAR(r.iterationF.at(k), iterationF[k], 1e-9 * iterationF[k]) << "iteration " << k;
   }
 }
 
@@ -89,19 +89,12 @@ INSTANTIATE_TEST_SUITE_P(
                        ::testing::Values("gradient", "difference")),
     [](const auto& info) { return std::get<0>(info.param) + "_" + std::get<1>(info.param); });
 
-// Computable only up to x₀ = 1: from (1, 0.5) the first forward difference fails.
-double wall(const double* x, double* g) {
-  if (g) g[0] = g[1] = 0;
-  return x[0] > 1 ? DBL_MAX : x[0] * x[0] + x[1] * x[1] + 1;
-}
-double noGradient(const double*, double* g) {
-  if (g) g[0] = NAN;
-  return 1;
-}
-// Computable only within |x| ≤ 0.4; the minimum (10, 0) lies outside, so the
-// first (Cauchy) trial, of length 1, fails, then one of 0.5, then 0.25 succeeds.
+// f computable only within |x| ≤ 0.4, its gradient only up to x₁ = 0.3. The
+// minimum (10, 0) lies outside: from 0 the first (Cauchy) trial, of length 1,
+// fails, then one of 0.5, then 0.25 succeeds; from (0.4, 0) the first forward
+// difference fails.
 double fenced(const double* x, double* g) {
-  if (g) g[0] = x[0] - 10, g[1] = x[1];
+  if (g) g[0] = x[1] > 0.3 ? NAN : x[0] - 10, g[1] = x[1];
   return std::hypot(x[0], x[1]) > 0.4 ? DBL_MAX : 0.5 * ((x[0] - 10) * (x[0] - 10) + x[1] * x[1]) + 1;
 }
 // With H₀ = I, a quadratic with unit Hessian whose minimum lies within the
@@ -115,23 +108,22 @@ double unit(const double* x, double* g) {
 }
 
 TEST(Minimizer, EdgeCasesEndWithTheirCodes) {
-  const TestProblem outside{{2, 1}, {}, wall}, wallEdge{{1, 0.5}, {}, wall}, noGrad{{1, 2}, {}, noGradient};
+  const TestProblem outside{{1, 0}, {}, fenced}, edge{{0.4, 0}, {}, fenced}, high{{0, 0.35}, {}, fenced};
   const TestProblem fence{{0, 0}, {}, fenced}, unitQuadratic{{0, 0, 0}, {0.5, -0.25, 0.125}, unit};
   const Point& solution = unitQuadratic.minimizer;
   const struct {
     const char* what;
     const TestProblem& problem;
     bool gradientMode;
-    int maxFuncEvals, maxIterations;  // 0: the run's limits
-    int code, calls, iterations;      // calls: likelihood calls; −1: not checked
-    Point x;                          // final point, f there its value; empty: not checked
-    std::vector<Point> trials;        // the first evaluation points
+    int maxFuncEvals, maxIterations, code, calls, iterations;  // limits 0: the run's; −1: not checked
+    Point x;                    // final point, f there its value; empty: not checked
+    std::vector<Point> trials;  // the first points where f was evaluated
   } cases[] = {
-      {"start not computable", outside, true, 0, 0, kStartNotComputable, 1, 0, {2, 1}, {}},
-      {"start not computable, differences", outside, false, 0, 0, kStartNotComputable, 1, 0, {2, 1}, {}},
-      {"gradient not computable", noGrad, true, 0, 0, kGradientNotComputable, 1, 0, {1, 2}, {}},
+      {"start not computable", outside, true, 0, 0, kStartNotComputable, 1, 0, {1, 0}, {}},
+      {"start not computable, differences", outside, false, 0, 0, kStartNotComputable, 1, 0, {1, 0}, {}},
+      {"gradient not computable", high, true, 0, 0, kGradientNotComputable, 1, 0, {0, 0.35}, {}},
       // The perturbed component is put back.
-      {"difference point not computable", wallEdge, false, 0, 0, kGradientNotComputable, 2, 0, {1, 0.5}, {}},
+      {"difference point not computable", edge, false, 0, 0, kGradientNotComputable, 2, 0, {0.4, 0}, {}},
       // From (-1.2, 1) the first trial raises f (172.3 > 25.2): no improved point.
       {"evaluation limit", problemNamed("rosenbrock"), true, 2, 0, kEvalLimit, 2, -1, {-1.2, 1}, {}},
       {"iteration limit", problemNamed("wood"), true, 0, 3, kIterationLimit, -1, 3, {}, {}},
@@ -145,15 +137,15 @@ TEST(Minimizer, EdgeCasesEndWithTheirCodes) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     Fit r(c.problem);
-    if (c.maxFuncEvals > 0) r.state.maxFuncEvals = c.maxFuncEvals;
-    if (c.maxIterations > 0) r.state.maxIterations = c.maxIterations;
+    r.state.maxFuncEvals = c.maxFuncEvals ? c.maxFuncEvals : r.state.maxFuncEvals;
+    r.state.maxIterations = c.maxIterations ? c.maxIterations : r.state.maxIterations;
     EXPECT_EQ(r.run(c.gradientMode).state.returnCode, c.code);
-    const int calls = static_cast<int>(r.pc.evalX.size());
+    const int calls = static_cast<int>(r.evalX.size());
     EXPECT_EQ(calls, c.calls < 0 ? calls : c.calls);
     EXPECT_EQ(r.state.iterationCount, c.iterations < 0 ? r.state.iterationCount : c.iterations);
     EXPECT_EQ(r.x, c.x.empty() ? r.x : c.x);
     EXPECT_EQ(r.state.f, c.x.empty() ? r.state.f : c.problem.f(c.x));
-    for (std::size_t k = 0; k < c.trials.size(); ++k) EXPECT_EQ(r.pc.evalX.at(k), c.trials[k]) << k;
+    for (std::size_t k = 0; k < c.trials.size(); ++k) EXPECT_EQ(r.evalX.at(k), c.trials[k]) << k;
   }
 }
 
@@ -178,7 +170,7 @@ TEST(Minimizer, FalseConvergenceAndFreshStartKeepIterationCount) {
   r.state.returnCode = kFreshStart;
   EXPECT_EQ(r.run(true).state.returnCode, kFalseConvergence);
   EXPECT_GT(r.state.iterationCount, iterationsBefore);                    // not reset
-  EXPECT_EQ(static_cast<int>(r.pc.evalX.size()), r.state.funcEvalCount);  // counters start again
+  EXPECT_EQ(static_cast<int>(r.evalX.size()), r.state.funcEvalCount);  // counters start again
   // The log continues the numbering: its first line is that of the last iteration, not 0.
   EXPECT_EQ(host.displayed.rfind(formatText("%6d  ", iterationsBefore), 0), 0u) << host.displayed;
 }

@@ -1,8 +1,7 @@
 #pragma once
-// Classic test problems, shifted so that no minimum is 0, with the products and
-// sums in the order of the R script behind the reference traces
-// (fixtures/optim/make_traces.R), so that both evaluate bit-identical values;
-// and a driver of a fit in either mode that records what a caller can observe.
+// Classic test problems, shifted so that no minimum is 0, in the order of
+// operations of the R script behind the reference traces (fixtures/optim/
+// make_traces.R), so that both evaluate bit-identical values; and a fit.
 
 #include <cmath>
 #include <map>
@@ -15,8 +14,7 @@
 namespace kurv::testing {
 
 using Point = std::vector<double>;
-// f(x), and the gradient into g unless g is null.
-using Objective = double (*)(const double* x, double* g);
+using Objective = double (*)(const double* x, double* g);  // f(x), and ∇f into g unless null
 
 inline double rosenbrock(const double* x, double* g) {
   const double a = x[1] - x[0] * x[0], b = 1 - x[0];
@@ -88,58 +86,53 @@ inline const TestProblem& problemNamed(const std::string& name) {
   return problems.at(name);
 }
 
-// The run record the callbacks see: the problem, and every evaluation.
-struct ProblemContext : ModelContext {
-  const TestProblem* problem = nullptr;
-  const MinimizerState* state = nullptr;
-  std::vector<Point> evalX, gradX;
-  Point iterationF;  // f where each gradient was formed (0 = the start)
-};
-inline int problemLikelihood(int n, const double* x, double* f, ModelContext* ctx) {
-  static_cast<ProblemContext*>(ctx)->evalX.emplace_back(x, x + n);
-  *f = static_cast<ProblemContext*>(ctx)->problem->fg(x, nullptr);
-  return 0;
-}
-inline int problemGradient(int n, const double* x, int* gradEvalIndex, double* g, ModelContext* ctx) {
-  auto* pc = static_cast<ProblemContext*>(ctx);
-  pc->problem->fg(x, g);
-  pc->gradX.emplace_back(x, x + n);
-  pc->iterationF.push_back(pc->state->f);
-  if (std::isnan(g[0])) *gradEvalIndex = 0;
-  return 0;
-}
-
-// A fit set up as a run sets it up, ready for its settings to be changed.
-struct Fit {
+// A fit set up as a run sets it up; also the run record the callbacks see,
+// which keeps every evaluation.
+struct Fit : ModelContext {
+  const TestProblem* problem;
   MinimizerState state;
-  ProblemContext pc;
-  Point x;
-  explicit Fit(const TestProblem& problem, Host* host = nullptr, int printLevel = 1) : x(problem.start) {
-    pc.problem = &problem, state.host = host;
+  Point x, iterationF;  // the current point; f where each gradient was formed (0 = the start)
+  std::vector<Point> evalX, gradX;
+  explicit Fit(const TestProblem& p, Host* log = nullptr, int printLevel = 1) : problem(&p), x(p.start) {
+    state.host = log;
     setMinimizerDefaults(kGeneralMinimization, realWorkLength(static_cast<int>(x.size())), state);
     setMinimizerIntegerSettings(state);
     state.printLevel = printLevel;
   }
-  // Runs (or, after a fresh-start code, continues) the fit from x.
-  Fit& run(bool gradientMode) {
-    const int n = static_cast<int>(x.size());
-    const Point scale(x.size(), 1.0);
-    pc.state = &state, pc.evalX.clear(), pc.gradX.clear(), pc.iterationF.clear();
-    if (gradientMode) {
-      minimizeWithGradient(state, n, scale, x, problemLikelihood, problemGradient, kIntWorkLength, realWorkLength(n), &pc);
-      return *this;
-    }
-    // The caller's side of difference mode: f wherever the minimizer asks; a
-    // gradient block starts with a request 2 after a request 1.
-    for (double f = 0.0;;) {
-      const int previous = state.returnCode;
-      minimizeWithDifferences(state, scale, f, kIntWorkLength, realWorkLength(n), n, x);
-      if (state.returnCode >= kFirstFinalCode) return *this;
-      if (state.returnCode == kRequestGradient && previous != kRequestGradient) pc.iterationF.push_back(state.f);
-      problemLikelihood(n, x.data(), &f, &pc);
-      if (f == kFailedLikelihood) state.tooBig = 1;
-    }
-  }
+  Fit& run(bool gradientMode);
 };
+inline int problemLikelihood(int n, const double* x, double* f, ModelContext* ctx) {
+  static_cast<Fit*>(ctx)->evalX.emplace_back(x, x + n);
+  *f = static_cast<Fit*>(ctx)->problem->fg(x, nullptr);
+  return 0;
+}
+inline int problemGradient(int n, const double* x, int* gradEvalIndex, double* g, ModelContext* ctx) {
+  auto* fit = static_cast<Fit*>(ctx);
+  fit->problem->fg(x, g);
+  fit->gradX.emplace_back(x, x + n);
+  fit->iterationF.push_back(fit->state.f);
+  if (std::isnan(g[0])) *gradEvalIndex = 0;
+  return 0;
+}
+// Runs (or, after a fresh-start code, continues) the fit from x.
+inline Fit& Fit::run(bool gradientMode) {
+  const int n = static_cast<int>(x.size());
+  const Point scale(x.size(), 1.0);
+  evalX.clear(), gradX.clear(), iterationF.clear();
+  if (gradientMode) {
+    minimizeWithGradient(state, n, scale, x, problemLikelihood, problemGradient, kIntWorkLength, realWorkLength(n), this);
+    return *this;
+  }
+  // The caller's side of difference mode: f wherever the minimizer asks; a
+  // gradient block starts with a request 2 after a request 1.
+  for (double f = 0.0;;) {
+    const int previous = state.returnCode;
+    minimizeWithDifferences(state, scale, f, kIntWorkLength, realWorkLength(n), n, x);
+    if (state.returnCode >= kFirstFinalCode) return *this;
+    if (state.returnCode == kRequestGradient && previous != kRequestGradient) iterationF.push_back(state.f);
+    problemLikelihood(n, x.data(), &f, this);
+    if (f == kFailedLikelihood) state.tooBig = 1;
+  }
+}
 
 }  // namespace kurv::testing
