@@ -26,7 +26,6 @@ namespace {
 // operations of the R script behind the reference traces, so that both
 // evaluate bit-identical values.
 using Point = std::vector<double>;
-using Objective = double (*)(const double* x, double* g);  // f(x), and ∇f into g unless null
 
 double rosenbrock(const double* x, double* g) {
   const double a = x[1] - x[0] * x[0], b = 1 - x[0];
@@ -86,7 +85,7 @@ double quadratic(const double* x, double* g) {
 
 struct TestProblem {
   Point start, minimizer;  // minimizer empty: not known in closed form
-  Objective fg;            // NaN in g[0]: the gradient is not computable
+  double (*fg)(const double* x, double* g);  // f(x), and ∇f into g unless null (NaN: not computable)
   double f(const Point& x) const { return fg(x.data(), nullptr); }
 };
 const TestProblem& problemNamed(const std::string& name) {
@@ -105,10 +104,9 @@ struct Fit : ModelContext {
   Point x, iterationF;  // the current point; f where each gradient was formed (0 = the start)
   std::vector<Point> evalX, gradX;
   explicit Fit(const TestProblem& p, Host* log = nullptr, int printLevel = 1) : problem(&p), x(p.start) {
-    state.host = log;
     setMinimizerDefaults(kGeneralMinimization, realWorkLength(static_cast<int>(x.size())), state);
     setMinimizerIntegerSettings(state);
-    state.printLevel = printLevel;
+    state.host = log, state.printLevel = printLevel;
   }
   Fit& run(bool gradientMode);  // from x; after a fresh-start code, continues
 };
@@ -143,7 +141,6 @@ Fit& Fit::run(bool gradientMode) {
     if (f == kFailedLikelihood) state.tooBig = 1;
   }
 }
-
 
 // R's nlminb implements the same published routines independently
 // (fixtures/optim/make_traces.R). Tolerances keep a margin of ten over the
