@@ -158,12 +158,12 @@ Fit& Fit::run(bool gradientMode) {
 // Powell's quartic one (1.6e-3).
 const std::map<std::string, std::pair<std::size_t, double>> kDivergent = {
     // agreeUntil, xTolerance; measured deviations of f until then, and of x
-    {"rosenbrock_gradient", {22, 1e-6}},   // 1.5e-11, 5.4e-9
-    {"rosenbrock_difference", {4, 1e-5}},  // 7.6e-11, 3.9e-7
+    {"rosenbrock_gradient", {22, 6e-8}},   // 1.5e-11, 5.4e-9
+    {"rosenbrock_difference", {4, 4e-6}},  // 7.6e-11, 3.9e-7
     {"powell_gradient", {33, 3e-4}},       // 4.9e-16, 2.4e-5
     {"powell_difference", {6, 3e-4}},      // 3.2e-11, 2.2e-5
     {"wood_gradient", {16, 1e-6}},         // 1.8e-15, 9.6e-8
-    {"wood_difference", {3, 1e-5}},        // 6e-16, 5.8e-7
+    {"wood_difference", {3, 6e-6}},        // 6e-16, 5.8e-7
     {"normal_gradient", {2, 1e-6}},        // 0, 8.4e-8
     {"normal_difference", {2, 1e-6}}};     // 0, 7.9e-8
 
@@ -179,7 +179,6 @@ TEST_P(ReferenceTraceTest, MatchesNlminb) {
     for (double v; s >> v;) ref[key].push_back(v);
   }
   const Point& iterationF = ref["iteration_f"];
-  ASSERT_FALSE(iterationF.empty()) << name << " " << mode;
   const bool gradientMode = mode == "gradient";
   MemoryHost host;
   const Fit r = Fit(problemNamed(name), &host, -1).run(gradientMode);
@@ -188,11 +187,8 @@ TEST_P(ReferenceTraceTest, MatchesNlminb) {
   const auto [agreeUntil, xTolerance] = found == kDivergent.end() ? std::pair<std::size_t, double>{0, 1e-9} : found->second;
   const int counts[] = {st.iterationCount, st.funcEvalCount, st.gradEvalCount};
   const char* keys[] = {"iterations", "function_evals", "gradient_evals"};
-  for (int k = 0; k < 3; ++k) EXPECT_NEAR(counts[k], ref[keys[k]][0], agreeUntil ? 0.3 * ref[keys[k]][0] : 0) << keys[k];
+  for (int k = 0; k < 3; ++k) EXPECT_NEAR(counts[k], ref[keys[k]].at(0), agreeUntil ? 0.3 * ref[keys[k]][0] : 0) << keys[k];
   EXPECT_EQ(st.returnCode, agreeUntil ? std::clamp(st.returnCode, kXConvergence, kBothConvergence) : ref["code"][0]);
-  // Every value counted was computed (the differences' values count as gradients).
-  EXPECT_EQ(r.evalX.size(), st.funcEvalCount + (gradientMode ? 0 : st.gradEvalCount));
-  EXPECT_EQ(r.gradX.size(), gradientMode ? st.gradEvalCount : 0);
   EXPECT_NEAR(st.f, ref["f"][0], 1e-11 * ref["f"][0]);
   for (std::size_t i = 0; i < r.x.size(); ++i) {
     EXPECT_NEAR(r.x[i], ref["x"].at(i), xTolerance * std::fmax(std::fabs(ref["x"][i]), 1.0)) << i;
@@ -213,8 +209,7 @@ TEST_P(ReferenceTraceTest, MatchesNlminb) {
   EXPECT_EQ(host.displayed, agreeUntil || !gradientMode ? host.displayed : log);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Problems, ReferenceTraceTest,
+INSTANTIATE_TEST_SUITE_P(Problems, ReferenceTraceTest,
     ::testing::Combine(::testing::Values("rosenbrock", "powell", "beale", "wood", "logistic", "normal", "quadratic"),
                        ::testing::Values("gradient", "difference")),
     [](const auto& info) { return std::get<0>(info.param) + "_" + std::get<1>(info.param); });
@@ -246,8 +241,7 @@ TEST(Minimizer, EdgeCasesEndWithTheirCodes) {
       {{{1, 0}, {}, fenced}, false, 0, 0, kStartNotComputable, 1, 0, {1, 0}, {}},
       {{{0, 0.35}, {}, fenced}, true, 0, 0, kGradientNotComputable, 1, 0, {0, 0.35}, {}},
       {{{0.4, 0}, {}, fenced}, false, 0, 0, kGradientNotComputable, 2, 0, {0.4, 0}, {}},  // x put back
-      // From (-1.2, 1) the first trial raises f (172.3 > 25.2): no improved point.
-      {problemNamed("rosenbrock"), true, 2, 0, kEvalLimit, 2, -1, {-1.2, 1}, {}},
+      {problemNamed("rosenbrock"), true, 2, 0, kEvalLimit, 2, -1, {-1.2, 1}, {}},  // first trial: f 172.3 > 25.2
       {problemNamed("wood"), true, 0, 3, kIterationLimit, -1, 3, {}, {}},
       {problemNamed("wood"), false, 0, 3, kIterationLimit, -1, 3, {}, {}},
       // A failed trial halves the radius; a stop right after it keeps the last good point.
@@ -272,26 +266,20 @@ TEST(Minimizer, EdgeCasesEndWithTheirCodes) {
   }
 }
 
-// ∇f pointing the wrong way: the radius shrinks to the rounding level of x.
-double wrongWay(const double* x, double* g) {
-  const double a = x[0] - 0.5, b = x[1] + 0.25;
-  if (g) g[0] = -a, g[1] = -b;
-  return 0.5 * (a * a + b * b) + 2;
-}
-
 TEST(Minimizer, FalseConvergenceAndFreshStartKeepIterationCount) {
-  const TestProblem p{{1.0, 1.0}, {0.5, -0.25}, wrongWay};
-  MemoryHost host;
-  Fit r(p, &host, -1);
+  // ∇f pointing the wrong way: the radius shrinks to the rounding level of x.
+  const TestProblem p{{1.0, 1.0}, {0.5, -0.25}, [](const double* x, double* g) {
+    if (g) g[0] = 0.5 - x[0], g[1] = -0.25 - x[1];
+    return 0.5 * ((x[0] - 0.5) * (x[0] - 0.5) + (x[1] + 0.25) * (x[1] + 0.25)) + 2;
+  }};
+  Fit r(p);
   ASSERT_EQ(r.run(true).state.returnCode, kFalseConvergence);
   EXPECT_EQ(r.x, p.start);  // no step was ever accepted
   const int iterationsBefore = r.state.iterationCount;
-  host.displayed.clear();
   r.state.returnCode = kFreshStart;  // the restart, from the point reached
   EXPECT_EQ(r.run(true).state.returnCode, kFalseConvergence);
   EXPECT_GT(r.state.iterationCount, iterationsBefore);                 // not reset
   EXPECT_EQ(static_cast<int>(r.evalX.size()), r.state.funcEvalCount);  // counters start again
-  EXPECT_EQ(host.displayed.rfind(formatText("%6d  ", iterationsBefore), 0), 0u);  // the log's numbering goes on
 }
 
 
@@ -343,8 +331,7 @@ TEST(SecantUpdate, DampedBfgsUpdate) {
     bfgsUpdateVectors(3, l, s, y, w, z);
     secantUpdateFactor(3, l, w, z, work);
     for (int i = 0; i < 9; ++i) {  // column i / 3 of H⁺, row i % 3
-      Point e(3, 0.0);
-      e[i / 3] = 1;
+      const Point e = {i / 3 == 0 ? 1.0 : 0.0, i / 3 == 1 ? 1.0 : 0.0, i / 3 == 2 ? 1.0 : 0.0};
       const double update = -hs[i / 3] * hs[i % 3] / shs + yHat[i / 3] * yHat[i % 3] / dot(yHat, s);
       EXPECT_NEAR(hessianTimes(l, e)[i % 3], hessianTimes(kFactor, e)[i % 3] + update, 1e-13) << i;
     }
@@ -381,15 +368,14 @@ TEST(LuFactorisation, InverseDeterminantAndSingularColumns) {
                {{{1, 2, 3}, {2, 4, 6}, {1, 1, 1}}, 0, 3}, {{{0, 1}, {0, 2}}, 0, 1}, {{{1, 1}, {1, 1}}, 0, 2}};
   for (const auto& c : cases) {
     const int n = static_cast<int>(c.rows.size()), lda = n + 2;  // column-major, two rows of padding
-    Point a(lda * n, -7.0), work(n);
+    Point a(lda * n, -7.0), work(n), det(2);
     for (int i = 0; i < n * n; ++i) a[i / n * lda + i % n] = c.rows[i % n][i / n];
     std::vector<int> pivots(n);
     int info = -1;
-    double det[2];
     factorLU(a.data(), lda, n, pivots.data(), info);
     ASSERT_EQ(info, c.info) << c.det;
     if (info != 0) continue;
-    invertLU(a.data(), lda, n, pivots.data(), det, work.data(), 11);
+    invertLU(a.data(), lda, n, pivots.data(), det.data(), work.data(), 11);
     EXPECT_NEAR(det[0] * std::pow(10.0, det[1]), c.det, 1e-12 * std::fabs(c.det));
     EXPECT_TRUE(std::fabs(det[0]) >= 1 && std::fabs(det[0]) < 10) << det[0];  // det[0]·10^det[1]
     for (int i = 0; i < n * n; ++i) {                                         // A·A⁻¹ = I
