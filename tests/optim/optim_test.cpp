@@ -124,17 +124,17 @@ int problemGradient(int n, const double* x, int* gradEvalIndex, double* g, Model
   return 0;
 }
 Fit& Fit::run(bool gradientMode) {
-  const int n = static_cast<int>(x.size());
+  const int n = static_cast<int>(x.size()), length = realWorkLength(n);
   const Point scale(x.size(), 1.0);
   evalX.clear(), gradX.clear(), iterationF.clear();
   if (gradientMode) {
-    minimizeWithGradient(state, n, scale, x, problemLikelihood, problemGradient, kIntWorkLength, realWorkLength(n), this);
+    minimizeWithGradient(state, n, scale, x, problemLikelihood, problemGradient, kIntWorkLength, length, this);
     return *this;
   }
   // The caller's side of difference mode; a gradient starts with a 2 after a 1.
   for (double f = 0.0;;) {
     const int previous = state.returnCode;
-    minimizeWithDifferences(state, scale, f, kIntWorkLength, realWorkLength(n), n, x);
+    minimizeWithDifferences(state, scale, f, kIntWorkLength, length, n, x);
     if (state.returnCode >= kFirstFinalCode) return *this;
     if (state.returnCode == kRequestGradient && previous != kRequestGradient) iterationF.push_back(state.f);
     problemLikelihood(n, x.data(), &f, this);
@@ -143,8 +143,8 @@ Fit& Fit::run(bool gradientMode) {
 }
 
 // R's nlminb implements the same published routines independently
-// (fixtures/optim/make_traces.R). Tolerances keep a margin of ten over the
-// largest deviation measured under the OpenBLAS kernels Prescott, Nehalem,
+// (fixtures/optim/make_traces.R). Tolerances on values keep a margin of ten over
+// the largest deviation measured under the OpenBLAS kernels Prescott, Nehalem,
 // Sandybridge, Haswell, SkylakeX and Zen, whose ddot and dnrm2 differ in the
 // last bits. Beale, logistic, quadratic: R's code and counts, f at each
 // iteration and x within 1e-9 (measured 9.1e-11, 9.2e-11). The others part
@@ -152,7 +152,7 @@ Fit& Fit::run(bool gradientMode) {
 // predicting at most 1.2 times the decrease achieved, and differences on
 // ill-conditioned problems grow last-bit differences a digit or two an
 // iteration (rosenbrock: 7.6e-11 at iteration 3, 2e-10 at 4). They end with a
-// convergence code, f within 1e-11 of R's (measured 2.4e-12), counts within 30%
+// convergence code, f within 3e-11 of R's (measured 2.4e-12), counts within 30%
 // (wood: 107 evaluations to R's 89, the others within 15%). f converged to 1e-10
 // puts x within about 1e-5 of a minimum (measured 2.7e-7), (1e-10)^¼ of
 // Powell's quartic one (1.6e-3).
@@ -184,12 +184,12 @@ TEST_P(ReferenceTraceTest, MatchesNlminb) {
   const Fit r = Fit(problemNamed(name), &host, -1).run(gradientMode);
   const MinimizerState& st = r.state;
   const auto found = kDivergent.find(name + "_" + mode);
-  const auto [agreeUntil, xTolerance] = found == kDivergent.end() ? std::pair<std::size_t, double>{0, 1e-9} : found->second;
+  const auto [agreeUntil, xTolerance] = found == kDivergent.end() ? decltype(found->second){0, 1e-9} : found->second;
   const int counts[] = {st.iterationCount, st.funcEvalCount, st.gradEvalCount};
   const char* keys[] = {"iterations", "function_evals", "gradient_evals"};
-  for (int k = 0; k < 3; ++k) EXPECT_NEAR(counts[k], ref[keys[k]].at(0), agreeUntil ? 0.3 * ref[keys[k]][0] : 0) << keys[k];
+  for (int k = 0; k < 3; ++k) EXPECT_NEAR(counts[k], ref[keys[k]].at(0), agreeUntil ? 0.3 * ref[keys[k]][0] : 0) << k;
   EXPECT_EQ(st.returnCode, agreeUntil ? std::clamp(st.returnCode, kXConvergence, kBothConvergence) : ref["code"][0]);
-  EXPECT_NEAR(st.f, ref["f"][0], 1e-11 * ref["f"][0]);
+  EXPECT_NEAR(st.f, ref["f"][0], 3e-11 * ref["f"][0]);
   for (std::size_t i = 0; i < r.x.size(); ++i) {
     EXPECT_NEAR(r.x[i], ref["x"].at(i), xTolerance * std::fmax(std::fabs(ref["x"][i]), 1.0)) << i;
     const double known = r.problem->minimizer.empty() ? r.x[i] : r.problem->minimizer[i];
@@ -281,7 +281,6 @@ TEST(Minimizer, FalseConvergenceAndFreshStartKeepIterationCount) {
   EXPECT_GT(r.state.iterationCount, iterationsBefore);                 // not reset
   EXPECT_EQ(static_cast<int>(r.evalX.size()), r.state.funcEvalCount);  // counters start again
 }
-
 
 // A well-conditioned factor L of H = L·Lᵀ, packed by rows, and a gradient.
 const Point kFactor = {2.0, 0.5, 1.5, -0.3, 0.4, 1.2}, kGradient = {0.7, -1.1, 0.4};
@@ -407,7 +406,7 @@ TEST(Covariance, AgainstTheClosedFormInformation) {
   // covariance H⁻¹·N/(N − 1), or with weights H⁻¹BH⁻¹ = Bᵢⱼ/(HᵢᵢHⱼⱼ). Tolerances
   // relative to √(CᵢᵢCⱼⱼ); largest deviations over the six kernels: 1.9e-11 from
   // analytic gradients, 2.8e-6 from differences (the fit by differences ends
-  // within 1e-7 of θ̂), 7.6e-11 for the sandwich.
+  // within 1e-7 of θ̂), 3.8e-11 for the sandwich.
   const TestProblem &normal = problemNamed("normal"), flat{{1, 0.3}, {}, [](const double* x, double* g) {
     if (g) g[0] = 2 * (x[0] - 1), g[1] = 0;  // H singular in column 2
     return (x[0] - 1) * (x[0] - 1) + 2;
@@ -447,7 +446,7 @@ TEST(Covariance, AgainstTheClosedFormInformation) {
       const double scale = std::sqrt(c.covariance[i / 2 * 3] * c.covariance[i % 2 * 3]);
       EXPECT_NEAR(fit.covariance[i], c.covariance[i], c.tolerance * scale) << i;
     }
-    for (int i = 0; i < 2; ++i) EXPECT_EQ(fit.stdErrors[i], c.covariance.empty() ? kHostMissing : std::sqrt(fit.covariance[3 * i]));
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(fit.stdErrors[i], c.code ? kHostMissing : std::sqrt(fit.covariance[3 * i]));
   }
 }
 
