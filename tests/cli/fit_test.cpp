@@ -1,0 +1,181 @@
+// `kurv fit` from the data file to the output files: the same fit as the
+// engine run by hand through the test host, the same results from the CSV
+// and .dta versions of one data set, and output files that parse and hold
+// what they promise.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <nlohmann/json.hpp>
+#include <set>
+
+#include "cli/csv_reader.h"
+#include "cli_support.h"
+#include "plugin/run_driver.h"
+#include "support/csv_data.h"
+#include "support/run_builder.h"
+
+using namespace kurv::cli;
+using namespace kurv::cli::testing;
+using nlohmann::json;
+
+namespace {
+
+const std::string kFit = " --var y1-y5 --indep t1-t5";
+// A missing value comes back as an empty cell or a JSON null.
+double asRead(double v) { return isMissing(v) ? kMissing : v; }
+double asRead(const json& v) { return v.is_null() ? kMissing : v.get<double>(); }
+
+}  // namespace
+
+TEST(FitEndToEnd, SameFitAsTheEngineRunByHandThroughTheTestHost) {
+  // small_cov.csv: id, y1-y5, t1-t5, group, r, w, x1-x5, sel. The host gets the
+  // engine's layout written out by hand: outcomes, times, risk, weight,
+  // covariates; sel as the host's selection. Both paths run the same
+  // arithmetic, so everything must agree to the last bit.
+  const auto rows = kurv::testing::readNumericCsv(fixture("small_cov.csv")).rows;
+  kurv::testing::MemoryHost host;
+  for (const auto& row : rows) {
+    host.data.emplace_back(row.begin() + 1, row.begin() + 11);
+    host.data.back().insert(host.data.back().end(), row.begin() + 12, row.begin() + 19);
+    host.selected.push_back(row[19] != 0);
+  }
+  host.setRowVector("kurv_mat_order1", {1, 2});
+  host.macros = {{"_risk1", "r"}, {"_tcov1", "x1 x2 x3 x4 x5"}};
+  const int n = 3 + 4 + 1 + 2;  // groups of order 1 and 2 with a covariate each, sigma, membership constant and risk
+  host.createMatrix("parmData", 1, n);
+  host.createMatrix("varData", n, n);
+  host.createMatrix("groupPct1", 1, 2);
+  host.createMatrix("outPlot1", 5, 9);
+  auto args = kurv::testing::defaultArgs();
+  for (const auto& [position, text] : std::map<int, std::string>{
+           {2, "5"}, {3, "1"}, {4, "1"}, {6, "5"}, {8, "2"}, {9, "0"}, {10, "30"}, {17, "1"}})
+    kurv::testing::setArg(args, position, text);
+  std::vector<const char*> argv;
+  for (const auto& a : args) argv.push_back(a.c_str());
+  kurv::RunSummary reference;
+  ASSERT_EQ(kurv::runCommand(host, 39, argv.data(), &reference), 0) << host.errors;
+
+  TempDir dir;
+  const CliRun cli = runKurv("fit #small_cov.csv" + kFit + " --model cnorm --order 1 2 --min 0 --max 30 --risk r"
+                             " --weight w --tcov x1-x5 --if sel --id id --out @out", &dir);
+  ASSERT_EQ(cli.code, 0) << cli.err;
+  EXPECT_EQ(cli.out, host.displayed);
+  EXPECT_NE(cli.out.find("15 excluded by if condition"), std::string::npos) << cli.out;  // 15 rows have sel = 0
+  const json fit = json::parse(readFile(dir.file("out/fit.json")));
+  EXPECT_EQ(fit["loglik"].get<double>(), reference.logLikelihood);
+  ASSERT_EQ(fit["n_params"].get<int>(), n);
+  ASSERT_EQ(reference.estimates.size(), static_cast<std::size_t>(n));
+  for (int k = 0; k < n; ++k) {
+    EXPECT_EQ(fit["estimates"][k]["name"].get<std::string>(), reference.names[k]);
+    EXPECT_EQ(fit["estimates"][k]["estimate"].get<double>(), host.matrices["parmData"][0][k]);
+    EXPECT_EQ(fit["estimates"][k]["se"].get<double>(), reference.stdErrors[k]);
+    for (int c = 0; c < n; ++c) EXPECT_EQ(fit["covariance"][k][c].get<double>(), host.matrices["varData"][k][c]);
+  }
+  for (int g = 0; g < 2; ++g) {
+    EXPECT_EQ(asRead(fit["group_pct"][0][g]), asRead(reference.groupPct.at(0).at(g)));  // none with a risk factor
+    EXPECT_EQ(fit["group_pct_posterior"][0][g].get<double>(), host.matrices["groupPct1"][0][g]);
+  }
+  const DataTable plot = parseCsv(readFile(dir.file("out/plot1.csv")), "plot1.csv");
+  for (int t = 0; t < 5; ++t)
+    for (int c = 0; c < 9; ++c) EXPECT_EQ(plot.values[c][t], asRead(host.matrices["outPlot1"][t][c]));
+  // Posterior variables are stored from variable 18 on, one past the 17 inputs.
+  const DataTable post = parseCsv(readFile(dir.file("out/posteriors.csv")), "posteriors.csv");
+  ASSERT_EQ(post.rowCount(), rows.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    EXPECT_EQ(post.values[0][i], rows[i][0]);
+    EXPECT_EQ(isMissing(post.values[1][i]), rows[i][19] == 0) << i;
+    for (std::size_t k = 0; k < 3; ++k)
+      EXPECT_EQ(post.values[1 + k][i], asRead(17 + k < host.data[i].size() ? host.data[i][17 + k] : kMissing));
+  }
+}
+
+TEST(FitEndToEnd, CsvAndDtaGiveTheSameResultsAndFilesHoldTheListedFields) {
+  // cnorm from the committed pair of files, the others simulated into both
+  // formats. Within a format the files are checked for what they list and
+  // for identities of the fit: shares summing to 100, AIC and BIC from L,
+  // t = estimate / se, probabilities summing to 1 with the group their argmax,
+  // predictions inside their bands.
+  struct Case {
+    std::string simulate, fit;
+    int nParams;
+  };
+  const std::vector<Case> cases = {
+      {"", " --model cnorm --order 1 2 --min 0 --max 30", 7},
+      {" --model logit --groups 60:-2,0.3 40:1,-0.2", " --model logit --order 1 1", 5},
+      {" --model zip --groups 60:-1,0.2 40:1.5 --inflation 0.2", " --model zip --order 1 0 --iorder 0", 5},
+      {" --model poisson --groups 50:0.5 50:2", " --model poisson --order 0 0", 3},
+  };
+  TempDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fit);
+    std::vector<CliRun> runs;
+    for (const std::string ext : {"csv", "dta"}) {
+      const std::string data = (c.simulate.empty() ? "#small." : "@sim.") + ext;
+      if (!c.simulate.empty())
+        ASSERT_EQ(runKurv("simulate --times 1 2 3 4 5 --n 120 --seed 4 --missing 0.05 --out " + data + c.simulate, &dir).code, 0);
+      std::filesystem::remove_all(dir.file(ext));
+      runs.push_back(runKurv("fit " + data + kFit + c.fit + " --out @" + ext, &dir));
+      ASSERT_EQ(runs.back().code, 0) << runs.back().err;
+    }
+    EXPECT_EQ(runs[0].out, runs[1].out);
+    json fit = json::parse(readFile(dir.file("csv/fit.json"))), other = json::parse(readFile(dir.file("dta/fit.json")));
+    fit["options"].erase("data");
+    other["options"].erase("data");
+    EXPECT_EQ(fit, other);
+    std::set<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.file("csv"))) {
+      const std::string name = entry.path().filename().string();
+      files.insert(name);
+      EXPECT_TRUE(name == "fit.json" || readFile(entry.path().string()) == readFile(dir.file("dta/" + name))) << name;
+    }
+    EXPECT_EQ(files, (std::set<std::string>{"fit.json", "plot1.csv", "posteriors.csv", "trajectories.svg"}));
+
+    for (const char* key : {"loglik", "aic", "bic_measurements", "bic_subjects", "n_params", "n_subjects",
+                            "n_measurements", "minimizer_code", "estimates", "covariance", "group_pct", "options"})
+      EXPECT_TRUE(fit.contains(key)) << key;
+    const int n = fit["n_params"].get<int>();
+    EXPECT_EQ(n, c.nParams);
+    ASSERT_EQ(fit["estimates"].size(), static_cast<std::size_t>(n));
+    ASSERT_EQ(fit["covariance"].size(), static_cast<std::size_t>(n));
+    for (int k = 0; k < n; ++k) {
+      const json& row = fit["estimates"][k];
+      EXPECT_EQ(fit["covariance"][k].size(), static_cast<std::size_t>(n));
+      for (const char* key : {"name", "estimate", "se", "t", "p"}) EXPECT_TRUE(row.contains(key)) << key;
+      if (row["t"].is_null()) continue;
+      EXPECT_NEAR(row["t"].get<double>(), row["estimate"].get<double>() / row["se"].get<double>(), 1e-12);
+      EXPECT_TRUE(row["p"].get<double>() >= 0 && row["p"].get<double>() <= 1);
+    }
+    for (const char* key : {"group_pct", "group_pct_posterior"}) {
+      double total = 0;
+      for (const auto& p : fit[key][0]) total += p.get<double>();
+      EXPECT_NEAR(total, 100.0, 1e-9) << key;
+    }
+    const double L = fit["loglik"].get<double>();
+    EXPECT_DOUBLE_EQ(fit["aic"].get<double>(), L - n);
+    EXPECT_DOUBLE_EQ(fit["bic_subjects"].get<double>(), L - 0.5 * n * std::log(fit["n_subjects"].get<double>()));
+    EXPECT_EQ(fit["options"]["models"][0]["var"], json({"y1-y5"}));
+
+    const DataTable post = parseCsv(readFile(dir.file("csv/posteriors.csv")), "posteriors.csv");
+    EXPECT_EQ(post.names, (std::vector<std::string>{"row", "group", "prob1", "prob2"}));
+    EXPECT_EQ(post.rowCount(), c.simulate.empty() ? 150u : 120u);
+    for (std::size_t i = 0; i < post.rowCount(); ++i) {
+      const double p1 = post.values[2][i], p2 = post.values[3][i];
+      EXPECT_NEAR(p1 + p2, 1.0, 1e-12);
+      EXPECT_EQ(post.values[1][i], p2 > p1 ? 2.0 : 1.0);
+    }
+    const DataTable plot = parseCsv(readFile(dir.file("csv/plot1.csv")), "plot1.csv");
+    EXPECT_EQ(plot.names, (std::vector<std::string>{"time", "observed1", "observed2", "predicted1", "predicted2",
+                                                    "lower1", "upper1", "lower2", "upper2"}));
+    ASSERT_EQ(plot.rowCount(), 5u);
+    for (std::size_t t = 0; t < 5; ++t) {
+      EXPECT_EQ(plot.values[0][t], t + 1.0);
+      for (int g = 0; g < 2; ++g) {
+        const double predicted = plot.values[3 + g][t], lower = plot.values[5 + 2 * g][t];
+        EXPECT_TRUE(isMissing(lower) || (lower <= predicted && predicted <= plot.values[6 + 2 * g][t])) << t;
+      }
+    }
+    const std::string svg = readFile(dir.file("csv/trajectories.svg"));
+    EXPECT_EQ(xmlError(svg), "");
+    for (const char* text : {">y</text>", ">t</text>", "Group 2: "}) EXPECT_NE(svg.find(text), std::string::npos);
+  }
+}

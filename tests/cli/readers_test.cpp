@@ -1,0 +1,100 @@
+// Reading data: CSV quoting, missing markers, blank lines and bad cells;
+// .dta missing values of every kind and the writer's round trip; column lists.
+#include <gtest/gtest.h>
+
+#include "cli/column_list.h"
+#include "cli/csv_reader.h"
+#include "cli/data_file.h"
+#include "cli/dta_file.h"
+#include "cli/user_error.h"
+#include "cli_support.h"
+
+using namespace kurv::cli;
+using namespace kurv::cli::testing;
+
+namespace {
+
+template <class F>
+std::string errorOf(F&& f) {
+  try {
+    f();
+  } catch (const UserError& e) {
+    return e.what();
+  }
+  return "";
+}
+
+}  // namespace
+
+TEST(CsvReader, QuotingMissingMarkersAndBlankLines) {
+  const DataTable t = parseCsv("\xEF\xBB\xBF\n\nid,\"na,me\",y,z\r\n\"a \"\"quoted\"\" id\",\"x,1\",\"2.5\",.\r\n\n"
+                               "\"two\nlines\",plain, 3 ,NA\n\"\",\" . \",-2e3,+4",  // byte-order mark, no final line break
+                               "d.csv");
+  ASSERT_EQ(t.names, (std::vector<std::string>{"id", "na,me", "y", "z"}));
+  ASSERT_EQ(t.rowCount(), 3u);
+  EXPECT_EQ(t.text[0], (std::vector<std::string>{"a \"quoted\" id", "two\nlines", ""}));
+  EXPECT_EQ(t.text[1][0], "x,1");
+  EXPECT_EQ(t.values[2], (std::vector<double>{2.5, 3.0, -2000.0}));  // quoted, blank-padded, exponent
+  EXPECT_EQ(t.values[3], (std::vector<double>{kMissing, kMissing, 4.0}));
+  EXPECT_EQ(t.values[0][2], kMissing);  // a quoted empty field
+  EXPECT_EQ(t.values[1][2], kMissing);  // a quoted "." marker
+  ASSERT_TRUE(t.badCell[0]);            // text is kept, and remembered as not a number
+  EXPECT_EQ(t.badCell[0]->line, 4u);
+  EXPECT_FALSE(t.badCell[2] || t.badCell[3]);
+}
+
+TEST(CsvReader, CellsThatAreNotNumbersAndMalformedFiles) {
+  // Anything but a finite decimal below the missing value 2^1023 is a bad cell.
+  for (const char* cell : {"abc", "inf", "nan", "1e400", "9e307", "+-1", "1.5x", "0x10", "1,5"}) {
+    const DataTable t = parseCsv(std::string("y\n2\n\"") + cell + "\"\n", "d.csv");
+    ASSERT_TRUE(t.badCell[0]) << cell;
+    EXPECT_EQ(t.badCell[0]->line, 3u);
+    EXPECT_EQ(t.badCell[0]->text, cell);
+  }
+  double v = 0;
+  EXPECT_TRUE(parseCell("8.98e307", v) && v == 8.98e307);  // just below the missing value
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"a,b\n1,2\n3\n", "d.csv, line 3: 1 fields where the header has 2"},
+      {"a,b\n1,\"2\n", "d.csv, line 2: a quoted field is not closed"},
+      {"a,b\n1,\"2\"x\n", "d.csv, line 2: characters after the closing quote of a field"},
+      {"a,,b\n", "d.csv: column 2 has no name in the header row"},
+      {"a,b,a\n", "d.csv: the header names column 'a' twice"},
+      {"\n\n", "d.csv: the file is empty (no header row)"}};
+  for (const auto& [text, message] : cases) EXPECT_EQ(errorOf([&] { parseCsv(text, "d.csv"); }), message);
+}
+
+TEST(DtaFile, SystemAndExtendedMissingValuesOfEveryStorageType) {
+  const DataTable t = readDataFile(fixture("mixed.dta"));  // cells listed in mixed_dta.c
+  ASSERT_EQ(t.names, (std::vector<std::string>{"y", "b", "s", "f", "name"}));
+  EXPECT_EQ(t.values[0], (std::vector<double>{1.25, kMissing, kMissing}));  // ., .a
+  EXPECT_EQ(t.values[1], (std::vector<double>{1.0, kMissing, 0.0}));
+  EXPECT_EQ(t.values[2], (std::vector<double>{-300.0, 7.0, kMissing}));  // .z
+  EXPECT_EQ(t.values[3], (std::vector<double>{0.5, kMissing, static_cast<double>(1.1f)}));
+  EXPECT_EQ(t.text[4], (std::vector<std::string>{"ann", "bo b", ""}));
+  EXPECT_EQ(t.isString, (std::vector<bool>{false, false, false, false, true}));
+}
+
+TEST(DtaFile, WriterRoundTripAndTheTwoFixturesHoldTheSameData) {
+  TempDir dir;
+  DataTable table = parseCsv("id,y1,y2\nA7,0.1,\n\"b,2\",-1e-300,123456.789012345\n", "d.csv");
+  table.isString[0] = true;
+  writeDtaFile(table, dir.file("r.dta"));
+  const DataTable back = readDtaFile(dir.file("r.dta"));
+  EXPECT_EQ(back.names, table.names);
+  EXPECT_EQ(back.text[0], table.text[0]);
+  EXPECT_EQ(std::vector(back.values.begin() + 1, back.values.end()), std::vector(table.values.begin() + 1, table.values.end()));
+  const DataTable csv = readDataFile(fixture("small.csv")), dta = readDataFile(fixture("small.dta"));
+  EXPECT_EQ(csv.names, dta.names);
+  EXPECT_EQ(csv.values, dta.values);
+  EXPECT_GT(std::count(csv.values[3].begin(), csv.values[3].end(), kMissing), 0);  // with missing measurements
+}
+
+TEST(ColumnList, NamesRangesAndErrors) {
+  const DataTable t = parseCsv("id,y1,y2,y3,t-a,t1,t2,t3\n1,2,3,4,5,6,7,8\n", "d.csv");
+  EXPECT_EQ(resolveColumns(t, {"y3 y1", "t2", "y2-y2", "t1-t3", "t-a"}, "--var"),
+            (std::vector<std::size_t>{3, 1, 6, 2, 5, 6, 7, 4}));  // a name with a dash is found by that name
+  auto error = [&](const std::string& word) { return errorOf([&] { resolveColumns(t, {word}, "--var"); }); };
+  EXPECT_EQ(error("Y1"), "--var: unknown column 'Y1' (d.csv)");  // names are case-sensitive
+  EXPECT_EQ(error("y1-y9"), "--var: unknown column 'y9' in range 'y1-y9' (d.csv)");
+  EXPECT_EQ(error("y3-y1"), "--var: range 'y3-y1' runs backwards: 'y1' comes before 'y3' in d.csv");
+}
