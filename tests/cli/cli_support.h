@@ -54,6 +54,12 @@ inline std::string readFile(const std::string& path) {
   return s.str();
 }
 
+// How many times `pattern` matches in `text`.
+inline long matches(const std::string& text, const std::string& pattern) {
+  const std::regex re(pattern);
+  return std::distance(std::sregex_iterator(text.begin(), text.end(), re), std::sregex_iterator());
+}
+
 inline void writeFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 // Empty when `x` is well-formed XML: one root element, tags nested and closed,

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "cli/csv_reader.h"
+#include "cli/data_file.h"
 #include "cli_support.h"
 #include "plugin/run_driver.h"
 #include "support/csv_data.h"
@@ -91,91 +92,72 @@ TEST(FitEndToEnd, SameFitAsTheEngineRunByHandThroughTheTestHost) {
 
 TEST(FitEndToEnd, CsvAndDtaGiveTheSameResultsAndFilesHoldTheListedFields) {
   // cnorm from the committed pair of files, the others simulated into both
-  // formats. Within a format the files are checked for what they list and
-  // for identities of the fit: shares summing to 100, AIC and BIC from L,
-  // t = estimate / se, probabilities summing to 1 with the group their argmax,
-  // predictions inside their bands.
-  struct Case {
-    std::string simulate, fit;
-    int nParams;
-  };
-  const std::vector<Case> cases = {
+  // formats with one seed. Within a format the files are checked for what they
+  // list and for identities of a fit: shares summing to 100, AIC and BIC from
+  // L, t = estimate / se, posterior probabilities summing to 1 with the group
+  // their argmax, predictions inside their bands.
+  const std::vector<std::tuple<std::string, std::string, int>> cases = {
       {"", " --model cnorm --order 1 2 --min 0 --max 30", 7},
       {" --model logit --groups 60:-2,0.3 40:1,-0.2", " --model logit --order 1 1", 5},
       {" --model zip --groups 60:-1,0.2 40:1.5 --inflation 0.2", " --model zip --order 1 0 --iorder 0", 5},
-      {" --model poisson --groups 50:0.5 50:2", " --model poisson --order 0 0", 3},
-  };
+      {" --model poisson --groups 50:0.5 50:2", " --model poisson --order 0 0", 3}};
   TempDir dir;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.fit);
+  for (const auto& [simulation, model, n] : cases) {
+    SCOPED_TRACE(model);
     std::vector<CliRun> runs;
     for (const std::string ext : {"csv", "dta"}) {
-      const std::string data = (c.simulate.empty() ? "#small." : "@sim.") + ext;
-      if (!c.simulate.empty())
-        ASSERT_EQ(runKurv("simulate --times 1 2 3 4 5 --n 120 --seed 4 --missing 0.05 --out " + data + c.simulate, &dir).code, 0);
+      const std::string data = (simulation.empty() ? "#small." : "@sim.") + ext;
+      if (!simulation.empty()) {
+        ASSERT_EQ(runKurv("simulate --times 1 2 3 4 5 --n 120 --seed 4 --missing 0.05 --out " + data + simulation, &dir).code, 0);
+      }
       std::filesystem::remove_all(dir.file(ext));
-      runs.push_back(runKurv("fit " + data + kFit + c.fit + " --out @" + ext, &dir));
+      runs.push_back(runKurv("fit " + data + kFit + model + " --out @" + ext, &dir));
       ASSERT_EQ(runs.back().code, 0) << runs.back().err;
     }
+    EXPECT_TRUE(simulation.empty() || readDataFile(dir.file("sim.csv")).values == readDataFile(dir.file("sim.dta")).values);
     EXPECT_EQ(runs[0].out, runs[1].out);
-    json fit = json::parse(readFile(dir.file("csv/fit.json"))), other = json::parse(readFile(dir.file("dta/fit.json")));
-    fit["options"].erase("data");
-    other["options"].erase("data");
-    EXPECT_EQ(fit, other);
-    std::set<std::string> files;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.file("csv"))) {
-      const std::string name = entry.path().filename().string();
-      files.insert(name);
-      EXPECT_TRUE(name == "fit.json" || readFile(entry.path().string()) == readFile(dir.file("dta/" + name))) << name;
+    for (const char* file : {"fit.json", "posteriors.csv", "plot1.csv", "trajectories.svg"}) {
+      const std::string dta = readFile(dir.file("dta/") + file);
+      EXPECT_EQ(readFile(dir.file("csv/") + file), std::regex_replace(dta, std::regex("\\.dta\""), ".csv\""));  // the data's name
     }
-    EXPECT_EQ(files, (std::set<std::string>{"fit.json", "plot1.csv", "posteriors.csv", "trajectories.svg"}));
+    using std::filesystem::directory_iterator;
+    EXPECT_EQ(std::distance(directory_iterator(dir.file("csv")), directory_iterator()), 4);  // and nothing else
 
-    for (const char* key : {"loglik", "aic", "bic_measurements", "bic_subjects", "n_params", "n_subjects",
-                            "n_measurements", "minimizer_code", "estimates", "covariance", "group_pct", "options"})
-      EXPECT_TRUE(fit.contains(key)) << key;
-    const int n = fit["n_params"].get<int>();
-    EXPECT_EQ(n, c.nParams);
-    ASSERT_EQ(fit["estimates"].size(), static_cast<std::size_t>(n));
-    ASSERT_EQ(fit["covariance"].size(), static_cast<std::size_t>(n));
+    json fit = json::parse(readFile(dir.file("csv/fit.json")));
+    for (const char* key : {"bic_measurements", "n_measurements", "minimizer_code"}) EXPECT_TRUE(fit[key].is_number());
+    ASSERT_EQ(fit["n_params"], n);
+    ASSERT_EQ(fit["estimates"].size() + fit["covariance"].size(), 2u * n);
     for (int k = 0; k < n; ++k) {
       const json& row = fit["estimates"][k];
       EXPECT_EQ(fit["covariance"][k].size(), static_cast<std::size_t>(n));
-      for (const char* key : {"name", "estimate", "se", "t", "p"}) EXPECT_TRUE(row.contains(key)) << key;
-      if (row["t"].is_null()) continue;
+      EXPECT_TRUE(row["name"].is_string() && row["estimate"].is_number() && row["se"].is_number()) << row;
       EXPECT_NEAR(row["t"].get<double>(), row["estimate"].get<double>() / row["se"].get<double>(), 1e-12);
       EXPECT_TRUE(row["p"].get<double>() >= 0 && row["p"].get<double>() <= 1);
     }
-    for (const char* key : {"group_pct", "group_pct_posterior"}) {
-      double total = 0;
-      for (const auto& p : fit[key][0]) total += p.get<double>();
-      EXPECT_NEAR(total, 100.0, 1e-9) << key;
-    }
-    const double L = fit["loglik"].get<double>();
-    EXPECT_DOUBLE_EQ(fit["aic"].get<double>(), L - n);
-    EXPECT_DOUBLE_EQ(fit["bic_subjects"].get<double>(), L - 0.5 * n * std::log(fit["n_subjects"].get<double>()));
+    for (const char* key : {"group_pct", "group_pct_posterior"})
+      EXPECT_NEAR(fit[key][0][0].get<double>() + fit[key][0][1].get<double>(), 100.0, 1e-9) << key;
+    const double L = fit["loglik"];
+    EXPECT_DOUBLE_EQ(fit["aic"], L - n);
+    EXPECT_DOUBLE_EQ(fit["bic_subjects"], L - 0.5 * n * std::log(fit["n_subjects"].get<double>()));
     EXPECT_EQ(fit["options"]["models"][0]["var"], json({"y1-y5"}));
 
-    const DataTable post = parseCsv(readFile(dir.file("csv/posteriors.csv")), "posteriors.csv");
+    const DataTable post = readCsvFile(dir.file("csv/posteriors.csv"));
     EXPECT_EQ(post.names, (std::vector<std::string>{"row", "group", "prob1", "prob2"}));
-    EXPECT_EQ(post.rowCount(), c.simulate.empty() ? 150u : 120u);
+    EXPECT_EQ(post.rowCount(), simulation.empty() ? 150u : 120u);
     for (std::size_t i = 0; i < post.rowCount(); ++i) {
-      const double p1 = post.values[2][i], p2 = post.values[3][i];
-      EXPECT_NEAR(p1 + p2, 1.0, 1e-12);
-      EXPECT_EQ(post.values[1][i], p2 > p1 ? 2.0 : 1.0);
+      EXPECT_NEAR(post.values[2][i] + post.values[3][i], 1.0, 1e-12);
+      EXPECT_EQ(post.values[1][i], post.values[3][i] > post.values[2][i] ? 2.0 : 1.0);
     }
-    const DataTable plot = parseCsv(readFile(dir.file("csv/plot1.csv")), "plot1.csv");
-    EXPECT_EQ(plot.names, (std::vector<std::string>{"time", "observed1", "observed2", "predicted1", "predicted2",
-                                                    "lower1", "upper1", "lower2", "upper2"}));
+    const DataTable plot = readCsvFile(dir.file("csv/plot1.csv"));
+    EXPECT_EQ(plot.names, words("time observed1 observed2 predicted1 predicted2 lower1 upper1 lower2 upper2"));
     ASSERT_EQ(plot.rowCount(), 5u);
-    for (std::size_t t = 0; t < 5; ++t) {
-      EXPECT_EQ(plot.values[0][t], t + 1.0);
-      for (int g = 0; g < 2; ++g) {
+    for (std::size_t t = 0; t < 5; ++t)
+      for (std::size_t g = 0; g < 2; ++g) {
         const double predicted = plot.values[3 + g][t], lower = plot.values[5 + 2 * g][t];
-        EXPECT_TRUE(isMissing(lower) || (lower <= predicted && predicted <= plot.values[6 + 2 * g][t])) << t;
+        EXPECT_TRUE(plot.values[0][t] == t + 1.0 && (isMissing(lower) || (lower <= predicted && predicted <= plot.values[6 + 2 * g][t])));
       }
-    }
     const std::string svg = readFile(dir.file("csv/trajectories.svg"));
     EXPECT_EQ(xmlError(svg), "");
-    for (const char* text : {">y</text>", ">t</text>", "Group 2: "}) EXPECT_NE(svg.find(text), std::string::npos);
+    EXPECT_TRUE(svg.find(">y</text>") != svg.npos && svg.find(">t</text>") != svg.npos && svg.find("Group 2: ") != svg.npos);
   }
 }

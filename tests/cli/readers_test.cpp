@@ -18,10 +18,10 @@ template <class F>
 std::string errorOf(F&& f) {
   try {
     f();
+    return "";
   } catch (const UserError& e) {
     return e.what();
   }
-  return "";
 }
 
 }  // namespace
@@ -64,12 +64,9 @@ TEST(CsvReader, CellsThatAreNotNumbersAndMalformedFiles) {
 }
 
 TEST(DtaFile, SystemAndExtendedMissingValuesOfEveryStorageType) {
-  const DataTable t = readDataFile(fixture("mixed.dta"));  // cells listed in mixed_dta.c
-  ASSERT_EQ(t.names, (std::vector<std::string>{"y", "b", "s", "f", "name"}));
-  EXPECT_EQ(t.values[0], (std::vector<double>{1.25, kMissing, kMissing}));  // ., .a
-  EXPECT_EQ(t.values[1], (std::vector<double>{1.0, kMissing, 0.0}));
-  EXPECT_EQ(t.values[2], (std::vector<double>{-300.0, 7.0, kMissing}));  // .z
-  EXPECT_EQ(t.values[3], (std::vector<double>{0.5, kMissing, static_cast<double>(1.1f)}));
+  const DataTable t = readDataFile(fixture("mixed.dta"));  // y, b, s, f, name: cells listed in mixed_dta.c
+  const double M = kMissing;  // for the system missing value . and the extended ones .a and .z
+  EXPECT_EQ(t.values, (std::vector<std::vector<double>>{{1.25, M, M}, {1, M, 0}, {-300, 7, M}, {0.5, M, 1.1f}, {M, M, M}}));
   EXPECT_EQ(t.text[4], (std::vector<std::string>{"ann", "bo b", ""}));
   EXPECT_EQ(t.isString, (std::vector<bool>{false, false, false, false, true}));
 }
