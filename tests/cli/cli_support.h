@@ -38,11 +38,12 @@ struct CliRun {
 // `kurv COMMAND` with its output captured. The command's words are split at
 // blanks; a leading '@' names a file of `dir`, a leading '#' a fixture.
 inline CliRun runKurv(const std::string& command, const TempDir* dir = nullptr) {
-  std::vector<std::string> argv{"kurv"};
-  for (const auto& w : words(command))
-    argv.push_back(w[0] == '@' && dir ? dir->file(w.substr(1)) : w[0] == '#' ? fixture(w.substr(1)) : w);
+  auto argv = words("kurv " + command);
   std::vector<const char*> pointers;
-  for (const auto& w : argv) pointers.push_back(w.c_str());
+  for (auto& w : argv) {
+    w = w[0] == '@' && dir ? dir->file(w.substr(1)) : w[0] == '#' ? fixture(w.substr(1)) : w;
+    pointers.push_back(w.c_str());
+  }
   std::ostringstream out, err;
   const int code = runCli(static_cast<int>(pointers.size()), pointers.data(), out, err);
   return {code, out.str(), err.str()};
@@ -60,8 +61,6 @@ inline long matches(const std::string& text, const std::string& pattern) {
   return std::distance(std::sregex_iterator(text.begin(), text.end(), re), std::sregex_iterator());
 }
 
-inline void writeFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-
 // Empty when `x` is well-formed XML: one root element, tags nested and closed,
 // attributes quoted and not repeated, no '<' outside tags and only the
 // predefined or numeric character references. Otherwise the first problem.
@@ -73,25 +72,22 @@ inline std::string xmlError(const std::string& x) {
   std::vector<std::string> open;
   int roots = 0;
   std::size_t at = 0;
-  auto badText = [&](std::size_t end) {
+  auto badText = [&](std::size_t end) {  // only blanks outside the root
     const std::string text = x.substr(at, end - at);
     return text.find('<') != std::string::npos || std::regex_search(text, badReference) ||
            (open.empty() && text.find_first_not_of(" \t\r\n") != std::string::npos);
   };
-  for (std::sregex_iterator it(x.begin(), x.end(), tag), end; it != end; ++it) {
+  for (std::sregex_iterator it(x.begin(), x.end(), tag), end; it != end; at = it->position() + it->length(), ++it) {
     const std::smatch& m = *it;
-    if (badText(m.position())) return "bad text before " + m.str();
-    at = m.position() + m.length();
-    if (m[2].length() == 0 && m.str()[1] == '?' && m.position() != 0) return "declaration not first";
-    if (m[2].length() == 0) continue;
     const std::string attributes = m[3];
     std::set<std::string> names;
     for (std::sregex_iterator a(attributes.begin(), attributes.end(), attribute); a != end; ++a)
       if (!names.insert((*a)[1]).second) return "repeated attribute in " + m.str();
-    if (std::regex_search(attributes, badReference)) return "bad reference in " + m.str();
+    if (badText(m.position()) || std::regex_search(attributes, badReference)) return "bad text or reference at " + m.str();
+    if (m[2].length() == 0) continue;  // the declaration or a comment
     if (m[1].length() && (open.empty() || open.back() != m[2])) return "unmatched " + m.str();
     if (m[1].length()) open.pop_back();
-    if (!m[1].length() && open.empty() && ++roots > 1) return "second root " + m.str();
+    else if (open.empty() && ++roots > 1) return "second root " + m.str();
     if (!m[1].length() && !m[4].length()) open.push_back(m[2]);
   }
   if (badText(x.size())) return "bad text at the end";

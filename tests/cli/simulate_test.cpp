@@ -58,7 +58,8 @@ TEST(Simulate, MissingnessLogitAndCounts) {
   EXPECT_NEAR(missing / 5000, 0.1, 0.02);
   EXPECT_NEAR(zeros / count, 0.25 + 0.75 * std::exp(-std::exp(1.0)), 0.025);
   EXPECT_NEAR(sum / count, 0.75 * std::exp(1.0), 0.1);
-  o.model = "logit", o.groups = {"1:0"}, o.missing = o.inflation = "0";  // probability 1/2
+  o = {.model = "logit", .groups = {"1:0"}, .times = {"1"}, .n = "5000", .seed = "9", .sigma = "1", .min = "", .max = "",
+       .missing = "0", .inflation = "0", .decimals = "3", .out = ""};  // probability 1/2
   EXPECT_NEAR(mean(simulate(parseSimulation(o)).values[1]), 0.5, 0.03);
   // A mean of about 992, beyond Knuth's product method in one piece.
   o.model = "poisson", o.groups = {"1:6.9"}, o.times = {"0"}, o.n = "400";
