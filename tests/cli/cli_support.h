@@ -30,10 +30,7 @@ struct TempDir {
   std::string file(const std::string& name) const { return path + "/" + name; }
 };
 
-struct CliRun {
-  int code = 0;
-  std::string out, err;
-};
+struct CliRun { int code; std::string out, err; };
 
 // `kurv COMMAND` with its output captured. The command's words are split at
 // blanks; a leading '@' names a file of `dir`, a leading '#' a fixture.
@@ -91,7 +88,7 @@ inline std::string xmlError(const std::string& x) {
     if (!m[1].length() && !m[4].length()) open.push_back(m[2]);
   }
   if (badText(x.size())) return "bad text at the end";
-  return !open.empty() ? "unclosed " + open.back() : roots != 1 ? "no root element" : "";
+  return !open.empty() ? "unclosed " + open.back() : roots == 1 ? "" : "no root element";
 }
 
 }  // namespace kurv::cli::testing

@@ -21,7 +21,6 @@ using nlohmann::json;
 namespace {
 
 const std::string kFit = " --var y1-y5 --indep t1-t5";
-double asRead(double v) { return isMissing(v) ? kMissing : v; }  // a missing value comes back as an empty cell
 
 }  // namespace
 
@@ -40,10 +39,9 @@ TEST(FitEndToEnd, SameFitAsTheEngineRunByHandThroughTheTestHost) {
   host.setRowVector("kurv_mat_order1", {1, 2});
   host.macros = {{"_risk1", "r"}, {"_tcov1", "x1 x2 x3 x4 x5"}};
   const int n = 3 + 4 + 1 + 2;  // groups of order 1 and 2 with a covariate each, sigma, membership constant and risk
-  host.createMatrix("parmData", 1, n);
-  host.createMatrix("varData", n, n);
-  host.createMatrix("groupPct1", 1, 2);
-  host.createMatrix("outPlot1", 5, 9);
+  for (const auto& [name, rows, columns] :
+       {std::tuple{"parmData", 1, n}, {"varData", n, n}, {"groupPct1", 1, 2}, {"outPlot1", 5, 9}})
+    host.createMatrix(name, rows, columns);
   const char* args[39] = {"cnorm", "5", "1", "1", "0", "5", "0", "2", "0", "30", "0", "0", "0", "0", "0", "none", "1",
                           "none", "0", "0", "0", "0", "0", "0", "0", "0", "0", "none", "0", "0", "0", "0", "0", "0", "0",
                           "0", "0", "0", "0"};
@@ -58,7 +56,8 @@ TEST(FitEndToEnd, SameFitAsTheEngineRunByHandThroughTheTestHost) {
   EXPECT_NE(cli.out.find("15 excluded by if condition"), std::string::npos) << cli.out;  // 15 rows have sel = 0
   const json fit = json::parse(readFile(dir.file("out/fit.json")));
   json names, estimates, errors;
-  for (const json& row : fit["estimates"]) names.push_back(row["name"]), estimates.push_back(row["estimate"]), errors.push_back(row["se"]);
+  for (const json& row : fit["estimates"])
+    names.push_back(row["name"]), estimates.push_back(row["estimate"]), errors.push_back(row["se"]);
   EXPECT_EQ(fit["loglik"], reference.logLikelihood);
   EXPECT_EQ(names, json(reference.names));
   EXPECT_EQ(estimates, json(host.matrices["parmData"][0]));
@@ -68,13 +67,13 @@ TEST(FitEndToEnd, SameFitAsTheEngineRunByHandThroughTheTestHost) {
   EXPECT_TRUE(fit["group_pct"][0][0].is_null() && isMissing(reference.groupPct[0][0]));  // none with a risk factor
   const DataTable plot = readCsvFile(dir.file("out/plot1.csv")), post = readCsvFile(dir.file("out/posteriors.csv"));
   for (int t = 0; t < 5; ++t)
-    for (int c = 0; c < 9; ++c) EXPECT_EQ(plot.values[c][t], asRead(host.matrices["outPlot1"][t][c]));
+    for (int c = 0; c < 9; ++c) EXPECT_EQ(plot.values[c][t], host.matrices["outPlot1"][t][c]);
   // Posterior variables are stored from variable 18 on, one past the 17 inputs.
   ASSERT_EQ(post.rowCount(), rows.size());
   for (std::size_t i = 0; i < rows.size(); ++i) {
     EXPECT_TRUE(post.values[0][i] == rows[i][0] && isMissing(post.values[1][i]) == (rows[i][19] == 0)) << i;
     for (std::size_t k = 0; k < 3; ++k)
-      EXPECT_EQ(post.values[1 + k][i], asRead(17 + k < host.data[i].size() ? host.data[i][17 + k] : kMissing));
+      EXPECT_EQ(post.values[1 + k][i], 17 + k < host.data[i].size() ? host.data[i][17 + k] : kMissing);
   }
 }
 
@@ -89,24 +88,24 @@ TEST(FitEndToEnd, CsvAndDtaGiveTheSameResultsAndFilesHoldTheListedFields) {
       {" --model logit --groups 60:-2,0.3 40:1,-0.2", " --model logit --order 1 1", 5},
       {" --model zip --groups 60:-1,0.2 40:1.5 --inflation 0.2", " --model zip --order 1 0 --iorder 0", 5},
       {" --model poisson --groups 50:0.5 50:2", " --model poisson --order 0 0", 3}};
-  TempDir dir;
   for (const auto& [simulation, model, n] : cases) {
     SCOPED_TRACE(model);
+    TempDir dir;
     std::vector<CliRun> runs;
     for (const std::string ext : {"csv", "dta"}) {
       const std::string data = (simulation.empty() ? "#small." : "@sim.") + ext;
       if (!simulation.empty()) {
-        ASSERT_EQ(runKurv("simulate --times 1 2 3 4 5 --n 120 --seed 4 --missing 0.05 --out " + data + simulation, &dir).code, 0);
+        const std::string simulate = "simulate --times 1 2 3 4 5 --n 120 --seed 4 --missing 0.05 --out ";
+        ASSERT_EQ(runKurv(simulate + data + simulation, &dir).code, 0);
       }
-      std::filesystem::remove_all(dir.file(ext));
       runs.push_back(runKurv("fit " + data + kFit + model + " --out @" + ext, &dir));
       ASSERT_EQ(runs.back().code, 0) << runs.back().err;
     }
     EXPECT_TRUE(simulation.empty() || readDataFile(dir.file("sim.csv")).values == readDataFile(dir.file("sim.dta")).values);
     EXPECT_EQ(runs[0].out, runs[1].out);
-    for (const char* file : {"fit.json", "posteriors.csv", "plot1.csv", "trajectories.svg"}) {
-      const std::string dta = readFile(dir.file("dta/") + file);
-      EXPECT_EQ(readFile(dir.file("csv/") + file), std::regex_replace(dta, std::regex("\\.dta\""), ".csv\""));  // the data's name
+    for (const char* file : {"fit.json", "posteriors.csv", "plot1.csv", "trajectories.svg"}) {  // all but the data's name
+      const std::string dta = std::regex_replace(readFile(dir.file("dta/") + file), std::regex("\\.dta\""), ".csv\"");
+      EXPECT_EQ(readFile(dir.file("csv/") + file), dta) << file;
     }
     using std::filesystem::directory_iterator;
     EXPECT_EQ(std::distance(directory_iterator(dir.file("csv")), directory_iterator()), 4);  // and nothing else
@@ -141,8 +140,8 @@ TEST(FitEndToEnd, CsvAndDtaGiveTheSameResultsAndFilesHoldTheListedFields) {
     ASSERT_EQ(plot.rowCount(), 5u);
     for (std::size_t t = 0; t < 5; ++t)
       for (std::size_t g = 0; g < 2; ++g) {
-        const double predicted = plot.values[3 + g][t], lower = plot.values[5 + 2 * g][t];
-        EXPECT_TRUE(plot.values[0][t] == t + 1.0 && (isMissing(lower) || (lower <= predicted && predicted <= plot.values[6 + 2 * g][t])));
+        const double predicted = plot.values[3 + g][t], lower = plot.values[5 + 2 * g][t], upper = plot.values[6 + 2 * g][t];
+        EXPECT_TRUE(plot.values[0][t] == t + 1.0 && (isMissing(lower) || (lower <= predicted && predicted <= upper)));
       }
     const std::string svg = readFile(dir.file("csv/trajectories.svg"));
     EXPECT_EQ(xmlError(svg), "");

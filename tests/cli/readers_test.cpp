@@ -5,33 +5,17 @@
 #include "cli/column_list.h"
 #include "cli/csv_reader.h"
 #include "cli/dta_file.h"
-#include "cli/user_error.h"
 #include "cli_support.h"
 
 using namespace kurv::cli;
 using namespace kurv::cli::testing;
-
-namespace {
-
-std::string csvError(const std::string& text) {
-  try {
-    parseCsv(text, "d.csv");
-    return "";
-  } catch (const UserError& e) {
-    return e.what();
-  }
-}
-
-}  // namespace
 
 TEST(CsvReader, QuotingMissingMarkersAndBlankLines) {
   const DataTable t = parseCsv("\xEF\xBB\xBF\n\nid,\"na,me\",y,z\r\n\"a \"\"quoted\"\" id\",\"x,1\",\"2.5\",.\r\n\n"
                                "\"two\nlines\",plain, 3 ,NA\n\"\",\" . \",-2e3,+4",  // byte-order mark, no final line break
                                "d.csv");
   ASSERT_EQ(t.names, (std::vector<std::string>{"id", "na,me", "y", "z"}));
-  ASSERT_EQ(t.rowCount(), 3u);
   EXPECT_EQ(t.text[0], (std::vector<std::string>{"a \"quoted\" id", "two\nlines", ""}));
-  EXPECT_EQ(t.text[1][0], "x,1");
   EXPECT_EQ(t.values[2], (std::vector<double>{2.5, 3.0, -2000.0}));  // quoted, blank-padded, exponent
   EXPECT_EQ(t.values[3], (std::vector<double>{kMissing, kMissing, 4.0}));
   EXPECT_EQ(t.values[0][2], kMissing);  // a quoted empty field
@@ -41,24 +25,15 @@ TEST(CsvReader, QuotingMissingMarkersAndBlankLines) {
   EXPECT_FALSE(t.badCell[2] || t.badCell[3]);
 }
 
-TEST(CsvReader, CellsThatAreNotNumbersAndMalformedFiles) {
+TEST(CsvReader, CellsThatAreNotNumbers) {  // malformed files are among the user errors
   // Anything but a finite decimal below the missing value 2^1023 is a bad cell.
   for (const char* cell : {"abc", "inf", "nan", "1e400", "9e307", "+-1", "1.5x", "0x10", "1,5"}) {
     const DataTable t = parseCsv(std::string("y\n2\n\"") + cell + "\"\n", "d.csv");
     ASSERT_TRUE(t.badCell[0]) << cell;
-    EXPECT_EQ(t.badCell[0]->line, 3u);
-    EXPECT_EQ(t.badCell[0]->text, cell);
+    EXPECT_TRUE(t.badCell[0]->line == 3 && t.badCell[0]->text == cell) << cell;
   }
   double v = 0;
   EXPECT_TRUE(parseCell("8.98e307", v) && v == 8.98e307);  // just below the missing value
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"a,b\n1,2\n3\n", "d.csv, line 3: 1 fields where the header has 2"},
-      {"a,b\n1,\"2\n", "d.csv, line 2: a quoted field is not closed"},
-      {"a,b\n1,\"2\"x\n", "d.csv, line 2: characters after the closing quote of a field"},
-      {"a,,b\n", "d.csv: column 2 has no name in the header row"},
-      {"a,b,a\n", "d.csv: the header names column 'a' twice"},
-      {"\n\n", "d.csv: the file is empty (no header row)"}};
-  for (const auto& [text, message] : cases) EXPECT_EQ(csvError(text), message);
 }
 
 TEST(DtaFile, SystemAndExtendedMissingValuesOfEveryStorageType) {
