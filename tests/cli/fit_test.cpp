@@ -114,10 +114,11 @@ TEST(FitEndToEnd, CsvAndDtaGiveTheSameResultsAndFilesHoldTheListedFields) {
     for (const char* key : {"bic_measurements", "n_measurements", "minimizer_code"}) EXPECT_TRUE(fit[key].is_number());
     ASSERT_EQ(fit["n_params"], n);
     ASSERT_EQ(fit["estimates"].size() + fit["covariance"].size(), 2u * n);
+    std::set<std::string> names;  // one name per parameter
     for (int k = 0; k < n; ++k) {
       const json& row = fit["estimates"][k];
       EXPECT_EQ(fit["covariance"][k].size(), static_cast<std::size_t>(n));
-      EXPECT_TRUE(row["name"].is_string() && row["estimate"].is_number() && row["se"].is_number()) << row;
+      EXPECT_TRUE(names.insert(row["name"]).second && row["estimate"].is_number() && row["se"].is_number()) << row;
       EXPECT_NEAR(row["t"].get<double>(), row["estimate"].get<double>() / row["se"].get<double>(), 1e-12);
       EXPECT_TRUE(row["p"].get<double>() >= 0 && row["p"].get<double>() <= 1);
     }
