@@ -120,6 +120,9 @@ TEST(FitEndToEnd, CsvAndDtaGiveTheSameResultsAndFilesHoldTheListedFields) {
       EXPECT_EQ(fit["covariance"][k].size(), static_cast<std::size_t>(n));
       EXPECT_TRUE(names.insert(row["name"]).second && row["estimate"].is_number() && row["se"].is_number()) << row;
       EXPECT_NEAR(row["t"].get<double>(), row["estimate"].get<double>() / row["se"].get<double>(), 1e-12);
+      // Every standard error refers to the estimate as written (a scale's too).
+      EXPECT_NEAR(std::pow(row["se"].get<double>(), 2), fit["covariance"][k][k].get<double>(),
+                  1e-12 * fit["covariance"][k][k].get<double>()) << row;
       EXPECT_TRUE(row["p"].get<double>() >= 0 && row["p"].get<double>() <= 1);
     }
     for (const char* key : {"group_pct", "group_pct_posterior"})
