@@ -213,6 +213,7 @@ TEST(Run, FinishedRunWritesEveryResultWithOrWithoutStandardErrors) {
     host.createMatrix("parmData", 1, 4, -99);  // the host objects a front end creates
     host.createMatrix("varData", 4, 4, -99);
     host.createMatrix("groupPct1", 1, 2, -99);
+    host.createMatrix("outPlot1", 2, 9, -99);
     RunSummary s;
     ASSERT_EQ(run(host, {{2, "2"}, {8, "2"}, {38, novar}}, {{"kurv_mat_order1", {0, 0}}}, &s), 0) << host.errors;
     ASSERT_TRUE(s.fitted) << host.stdoutText;
@@ -222,7 +223,7 @@ TEST(Run, FinishedRunWritesEveryResultWithOrWithoutStandardErrors) {
     // posteriors by Bayes' rule from interc1 interc2 sigma theta2 (prior odds
     // e^theta2, normal densities), equal up to rounding; the shares are their means.
     const std::vector<double>& b = s.estimates;
-    double share1 = 0.0;
+    double share1 = 0.0, sum[2][2] = {}, weight[2] = {};  // [group][period] posterior-weighted sums
     for (int i = 0; i < 10; ++i) {
       double term[2] = {1.0, std::exp(b[3])};
       for (int g = 0; g < 2; ++g)
@@ -232,6 +233,24 @@ TEST(Run, FinishedRunWritesEveryResultWithOrWithoutStandardErrors) {
       EXPECT_NEAR(host.value(6, i + 1), p1, 1e-12 * (p1 + 1e-3)) << i;
       EXPECT_NEAR(host.value(7, i + 1), 1 - p1, 1e-12 * (1 - p1 + 1e-3)) << i;
       share1 += 10 * p1;
+      for (int g = 0; g < 2; ++g) {
+        weight[g] += g == 0 ? p1 : 1 - p1;
+        for (int t = 0; t < 2; ++t) sum[g][t] += (g == 0 ? p1 : 1 - p1) * host.data[i][t];
+      }
+    }
+    // Plot series at the mean times 0 and 1: posterior-weighted observed means;
+    // an uncensored constant trajectory predicts its intercept, with the band
+    // intercept -+ 1.96 se (none without standard errors).
+    for (int t = 0; t < 2; ++t) {
+      const std::vector<double>& row = host.matrices["outPlot1"][t];
+      EXPECT_EQ(row[0], t);
+      for (int g = 0; g < 2; ++g) {
+        const double half = omitted ? 0.0 : 1.96 * s.stdErrors[g];
+        EXPECT_NEAR(row[1 + g], sum[g][t] / weight[g], 1e-9) << t << g;
+        EXPECT_NEAR(row[3 + g], b[g], 1e-12) << t << g;
+        EXPECT_NEAR(row[5 + 2 * g], b[g] - half, 1e-9) << t << g;
+        EXPECT_NEAR(row[6 + 2 * g], b[g] + half, 1e-9) << t << g;
+      }
     }
     EXPECT_NEAR(host.matrices["groupPct1"][0][0], share1, 1e-10);
     EXPECT_NEAR(host.matrices["groupPct1"][0][1], 100 - share1, 1e-10);
