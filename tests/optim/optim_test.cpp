@@ -414,7 +414,7 @@ TEST(Covariance, AgainstTheClosedFormInformation) {
   const double h[] = {10 / 0.6489, 20};
   const Point inverse = {1 / h[0] / 0.9, 0, 0, 1 / h[1] / 0.9}, b = scoreOuterSum(normal.minimizer.data());
   Point sandwich(4);
-  for (int i = 0; i < 4; ++i) sandwich[i] = std::fabs(b[i] / (h[i / 2] * h[i % 2]));
+  for (int i = 0; i < 4; ++i) sandwich[i] = b[i] / (h[i / 2] * h[i % 2]);  // off the diagonal with its sign
   const struct {
     const TestProblem& problem;
     bool differences, differenceMode, weights;  // fit by differences; the run's mode; weighted data
