@@ -10,17 +10,28 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 out=build-fuzz
 mkdir -p "$out"
-flags=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
+flags=(-std=c++20 -g -O2 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
        -Isrc -Itests -I/usr/include/x86_64-linux-gnu)
-engine=$(ls src/{plugin,intake,models,optim,report}/*.cpp | grep -v plugin_entry)
 table=(src/cli/data_table.cpp src/cli/number_text.cpp)
 set -e
 clang++ "${flags[@]}" tests/fuzz/fuzz_csv_reader.cpp src/cli/csv_reader.cpp "${table[@]}" \
   -o "$out/fuzz_csv_reader"
 clang++ "${flags[@]}" tests/fuzz/fuzz_dta_reader.cpp src/cli/dta_file.cpp "${table[@]}" -lreadstat \
   -o "$out/fuzz_dta_reader"
-clang++ "${flags[@]}" tests/fuzz/fuzz_run_command.cpp tests/support/memory_host.cpp $engine -lopenblas \
-  -o "$out/fuzz_run_command"
+# A whole run spends its time in the likelihood and minimizer loops, whose
+# integer comparisons (loop bounds) give the fuzzer nothing to steer by:
+# leaving them untraced makes a run about three times faster. Branch
+# coverage and the sanitizers stay everywhere.
+mkdir -p "$out/obj"
+objects=()
+for f in tests/fuzz/fuzz_run_command.cpp tests/support/memory_host.cpp \
+         $(ls src/{plugin,intake,models,optim,report}/*.cpp | grep -v plugin_entry); do
+  extra=()
+  case $f in src/models/* | src/optim/*) extra=(-fno-sanitize-coverage=trace-cmp) ;; esac
+  objects+=("$out/obj/$(echo "$f" | tr / _).o")
+  clang++ "${flags[@]}" "${extra[@]}" -c "$f" -o "${objects[-1]}"
+done
+clang++ "${flags[@]}" "${objects[@]}" -lopenblas -o "$out/fuzz_run_command"
 set +e
 
 failed=0
