@@ -4,7 +4,7 @@
 # replay the committed fuzz inputs), then a short fuzzing run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh clang libclang-rt-14-dev
 jobs=$(nproc 2>/dev/null || echo 2)
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
