@@ -133,15 +133,16 @@ def test(build_dir, timeout):
     return ("timeout" if "Timeout" in out else "killed"), failed
 
 
-def locate(rel, line_text, column):
-    """Line number of a mutant's line in today's tree (the nearest identical line)."""
+def locate(rel, line_text, number):
+    """Line number of a mutant's line in today's tree: of the identical lines,
+    the one nearest to where it was (code moves, but rarely far)."""
     path = os.path.join(ROOT, rel)
     if not os.path.exists(path):
         return None
     with open(path) as f:
         lines = f.read().split("\n")
     hits = [i + 1 for i, l in enumerate(lines) if l == line_text]
-    return hits[0] if hits else None
+    return min(hits, key=lambda h: abs(h - number)) if hits else None
 
 
 def main():
@@ -193,7 +194,7 @@ def main():
             if counted >= wanted:
                 break
             path = os.path.join(ROOT, rel)
-            where = locate(rel, original, column) if args.replay else number
+            where = locate(rel, original, number) if args.replay else number
             if where is None:
                 report.write(f"gone\t{rel}\t{number}\t{column}\t{original}\t{mutated}\t\n")
                 counted += 1

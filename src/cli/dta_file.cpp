@@ -8,6 +8,7 @@
 #include <cstring>
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "cli/number_text.h"
 #include "cli/user_error.h"
@@ -17,26 +18,25 @@ namespace {
 
 struct ReadState {
   DataTable* table = nullptr;
-  long rowCount = -1;
   std::string failure;
 };
 
-int onMetadata(readstat_metadata_t* metadata, void* ctx) {
-  static_cast<ReadState*>(ctx)->rowCount = readstat_get_row_count(metadata);
-  return READSTAT_HANDLER_OK;
-}
-
 int onVariable(int index, readstat_variable_t* variable, const char*, void* ctx) {
   auto& state = *static_cast<ReadState*>(ctx);
+  // A damaged file can give a variable no name (ReadStat then hands back a
+  // null pointer): such a column could never be asked for, so the file is
+  // refused, as a CSV header with an empty name is.
+  const char* name = readstat_variable_get_name(variable);
+  if (name == nullptr || *name == '\0') {
+    state.failure = "variable " + std::to_string(index + 1) + " has no name";
+    return READSTAT_HANDLER_ABORT;
+  }
   const bool isString = readstat_variable_get_type_class(variable) == READSTAT_TYPE_CLASS_STRING;
-  const std::size_t column = state.table->addColumn(readstat_variable_get_name(variable), isString);
+  const std::size_t column = state.table->addColumn(name, isString);
   if (static_cast<std::size_t>(index) != column) {
     state.failure = "variables arrive out of order";
     return READSTAT_HANDLER_ABORT;
   }
-  const std::size_t rows = state.rowCount > 0 ? static_cast<std::size_t>(state.rowCount) : 0;
-  state.table->values[column].assign(rows, kMissing);
-  state.table->text[column].assign(rows, std::string());
   return READSTAT_HANDLER_OK;
 }
 
@@ -58,7 +58,9 @@ int onValue(int row, readstat_variable_t* variable, readstat_value_t value, void
   auto& values = state.table->values[column];
   auto& text = state.table->text[column];
   const auto r = static_cast<std::size_t>(row);
-  // Files that do not state their row count grow row by row.
+  // Columns grow row by row as values arrive rather than being sized by the
+  // row count the header states: a damaged header can claim billions of rows
+  // in a few bytes, and only rows that hold values cost memory this way.
   if (r >= values.size()) {
     values.resize(r + 1, kMissing);
     text.resize(r + 1);
@@ -106,7 +108,6 @@ DataTable readDtaFile(const std::string& path) {
   ReadState state;
   state.table = &table;
   std::unique_ptr<readstat_parser_t, ParserDeleter> parser(readstat_parser_init());
-  readstat_set_metadata_handler(parser.get(), onMetadata);
   readstat_set_variable_handler(parser.get(), onVariable);
   readstat_set_value_handler(parser.get(), onValue);
   const readstat_error_t status = readstat_parse_dta(parser.get(), path.c_str(), &state);

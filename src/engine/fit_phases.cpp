@@ -75,9 +75,17 @@ void fillSummary(const ModelContext& ctx, double L, double bicMeasurements, doub
   s.nModels = ctx.nModels;
   s.names = splitNames(ctx.outVarsText);
   s.estimates.assign(ctx.estimates.begin(), ctx.estimates.begin() + n);
-  s.stdErrors.assign(ctx.stdErrors.begin(), ctx.stdErrors.begin() + n);
   s.covariance.assign(ctx.covariance.begin(), ctx.covariance.begin() + static_cast<std::size_t>(n) * n);
   s.missingValue = ctx.host->missingValue();
+  // The estimates hold the scales exponentiated and the table has rescaled
+  // their covariance rows to match (delta method), so each standard error is
+  // the root of the covariance diagonal as it now stands: s·se(ln s) for a
+  // scale, unchanged for every other parameter. Missing ones stay missing.
+  s.stdErrors.assign(static_cast<std::size_t>(n), s.missingValue);
+  for (int k = 0; k < n; ++k) {
+    if (ctx.host->isMissing(ctx.stdErrors[k])) continue;
+    s.stdErrors[k] = std::sqrt(std::fabs(s.covariance[static_cast<std::size_t>(k) * n + k]));
+  }
   s.groupPct.clear();
   s.groupPct.emplace_back(ctx.groupPct.begin(), ctx.groupPct.begin() + ctx.nGroups[0]);
 }

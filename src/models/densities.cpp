@@ -34,8 +34,15 @@ double trajectoryPredictor(const double* x, const ModelContext& ctx, const Measu
   const double* b = x + trajectoryStart;
   double mu = 0.0;
   for (int p = 0; p <= order; ++p) mu += timePower(ctx, m, s.subject, s.period, p) * b[p];
+  // A group of order -1 owns no coefficients in the layout (its
+  // trajectoryBlockSize is 0): no polynomial and no covariate terms, so its
+  // predictor is the constant mu = 0 whether or not the model has
+  // time-varying covariates, as the measurement derivatives assume. Reading
+  // b[order + 1 + c] for it would take the next group's coefficients or run
+  // past the end of the parameter vector.
+  const int nCovariates = order >= 0 ? ctx.tcovPerPeriod[m] : 0;
   const int nPeriods = ctx.nPeriods[m];
-  for (int c = 0; c < ctx.tcovPerPeriod[m]; ++c) {
+  for (int c = 0; c < nCovariates; ++c) {
     mu += ctx.tcov[m][c * nPeriods + s.period][s.subject] * b[order + 1 + c];
   }
   return mu;

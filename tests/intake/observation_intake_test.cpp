@@ -1,5 +1,5 @@
-// Observation intake: exclusions, usable periods, counts, ranges, weights and
-// the report lines.
+// Observation intake: exclusion rules, usable periods, counts, start-value
+// ranges, weight normalisation and the report lines, each family as a table.
 
 #include <gtest/gtest.h>
 
@@ -11,207 +11,120 @@
 namespace kurv {
 namespace {
 
-using testing::defaultArgs;
-using testing::kHostMissing;
-using testing::MemoryHost;
-using testing::prepareTestRun;
-using testing::setArg;
+constexpr double M = testing::kHostMissing;
 
-constexpr double M = kHostMissing;
-
-// Three periods, outcomes y1-y3 then times t1-t3, plus `extra` columns.
-std::vector<std::string> threePeriodArgs() {
-  auto args = defaultArgs();
-  setArg(args, 2, "3");
-  return args;
+// A run of `data` with the arguments `set` (position, value) over the defaults.
+std::unique_ptr<ModelContext> intake(testing::MemoryHost& host, std::vector<std::vector<double>> data,
+                                     std::vector<std::pair<int, std::string>> set, std::vector<bool> selected = {}) {
+  host.data = std::move(data);
+  host.selected = std::move(selected);
+  host.setRowVector("kurv_mat_order1", {0});
+  host.setRowVector("kurv_mat_order2", {0});
+  host.setRowVector("kurv_mat_dropoutorder1", {0});
+  auto args = testing::defaultArgs();
+  for (const auto& [position, value] : set) testing::setArg(args, position, value);
+  auto ctx = testing::prepareTestRun(host, args);
+  EXPECT_TRUE(ctx) << host.errors;
+  return ctx;
 }
 
-TEST(Intake, ExclusionsUsablePeriodsAndCounts) {
-  MemoryHost host;
+TEST(Intake, ExclusionsUsablePeriodsCountsAndReport) {
+  testing::MemoryHost host;
   // y1 y2 y3 t1 t2 t3 risk weight
-  host.data = {
-      {1, 2, 3, 1, 2, 3, 0, 1},  // complete
-      {1, 2, 3, 1, 2, 3, M, 1},  // missing risk: excluded
-      {1, M, 3, 1, 2, 3, 1, 0},  // weight 0: excluded
-      {M, 5, M, 1, 2, 3, 1, 2},  // one usable period
-      {M, M, M, 1, 2, 3, 1, 1},  // no trajectory data
-      {4, 4, 4, 1, 2, 3, 1, 1},  // not selected
-  };
-  host.selected = {true, true, true, true, true, false};
-  host.setRowVector("kurv_mat_order1", {0});
-  auto args = threePeriodArgs();
-  setArg(args, 3, "1");
-  setArg(args, 4, "1");
-  auto ctx = prepareTestRun(host, args);
-  ASSERT_TRUE(ctx) << host.errors;
-  EXPECT_EQ(ctx->nExcluded, 3);
-  EXPECT_EQ(ctx->nSubjects, 2);
-  EXPECT_EQ(ctx->nMeasurements, 4);
-  EXPECT_EQ(ctx->nNotExcluded, 3);
-  EXPECT_EQ(std::vector<int>(ctx->excluded), (std::vector<int>{0, 1, 1, 0, 0, 1}));
-  EXPECT_EQ(std::vector<int>(ctx->included), (std::vector<int>{1, 0, 0, 1, 1, 0}));
-  EXPECT_EQ(ctx->risk[0][0][1], M);  // an excluded subject's values are still stored
-  EXPECT_EQ(ctx->firstPeriod[3], 1);
-  EXPECT_EQ(ctx->firstPeriod[4], -1);
-  EXPECT_EQ(ctx->lastPeriod[3], 2);
-  EXPECT_EQ(ctx->lastPeriod[0], 3);
-  EXPECT_EQ(ctx->lastPeriod[4], 0);
-  EXPECT_EQ(ctx->completeLength, 3);
-  EXPECT_EQ(ctx->outVarBase, 9);
-  // Valid weights 1, 2, 1, 1 (and 1 for the unselected subject) sum to 6 over
-  // 6 observations: the scale is 1; the invalid weight was never added.
-  EXPECT_DOUBLE_EQ(ctx->weight[3], 2.0);
-  EXPECT_EQ(host.displayed.substr(host.displayed.find("6 observations")),
-            "6 observations read.\n"
-            "3 excluded by if condition, missing values in risk variables, or weights = 0.\n"
+  auto ctx = intake(host,
+                    {{1, 2, 3, 1, 2, 3, 0, 1},   // complete
+                     {1, 2, 3, 1, 2, 3, M, 1},   // missing risk: excluded
+                     {1, M, 3, 1, 2, 3, 1, 0},   // weight 0: excluded
+                     {M, 5, M, 1, 2, 3, 1, 2},   // one usable period
+                     {M, M, M, 1, 2, 3, 1, 1},   // no trajectory data
+                     {4, 4, 4, 1, 2, 3, 1, 1},   // not selected
+                     {1, 2, 3, 1, 2, 3, 1, M}},  // missing weight: excluded
+                    {{2, "3"}, {3, "1"}, {4, "1"}}, {true, true, true, true, true, false, true});
+  ASSERT_TRUE(ctx);
+  // Excluded, not excluded, used (with trajectory data), usable measurements,
+  // complete data length, first variable after the data.
+  EXPECT_EQ((std::vector<int>{ctx->nExcluded, ctx->nNotExcluded, ctx->nSubjects, ctx->nMeasurements, ctx->completeLength,
+                              ctx->outVarBase}), (std::vector<int>{4, 3, 2, 4, 3, 9}));
+  EXPECT_EQ(std::vector<int>(ctx->excluded), (std::vector<int>{0, 1, 1, 0, 0, 1, 1}));
+  EXPECT_EQ(std::vector<int>(ctx->included), (std::vector<int>{1, 0, 0, 1, 1, 0, 0}));
+  // First and last observed periods of subjects 0, 3 and 4, and the counts per period.
+  EXPECT_EQ((std::vector<int>{ctx->firstPeriod[0], ctx->firstPeriod[3], ctx->firstPeriod[4]}), (std::vector<int>{0, 1, -1}));
+  EXPECT_EQ((std::vector<int>{ctx->lastPeriod[0], ctx->lastPeriod[3], ctx->lastPeriod[4]}), (std::vector<int>{3, 2, 0}));
+  EXPECT_EQ(ctx->periodN[0], (std::vector<double>{1, 2, 1}));
+  EXPECT_DOUBLE_EQ(ctx->meanTime[0][1], 2.0);
+  EXPECT_EQ(host.displayed.substr(host.displayed.find("7 observations")),
+            "7 observations read.\n"
+            "4 excluded by if condition, missing values in risk variables, or weights = 0.\n"
             "Of the remaining 3 observations, 1 had no trajectory data.\n"
-            "2 observations used in trajectory model.\n"
-            " \n");
-  // Mean times over the subjects usable in each period.
-  EXPECT_DOUBLE_EQ(ctx->meanTime[0][0], 1.0);
-  EXPECT_EQ(ctx->periodN[0][1], 2.0);
+            "2 observations used in trajectory model.\n \n");
+  // Weights are scaled to average 1 over all observations: the valid weights
+  // 1, 2, 1, 1, 1 (the unselected and the missing-risk subject's count) sum
+  // to 6 over 7 observations. When none is valid (read again directly: the
+  // run itself would stop for want of data) nothing is scaled.
+  EXPECT_DOUBLE_EQ(ctx->weight[3], 2.0 * 7.0 / 6.0);
+  const std::vector<double> before = ctx->weight;
+  for (auto& row : host.data) row.back() = 0.0;
+  readObservations(*ctx);
+  EXPECT_EQ(ctx->nExcluded, 7);
+  EXPECT_EQ(ctx->weight, before);
 }
 
-TEST(Intake, WeightsAverageOneOverAllObservations) {
-  MemoryHost host;
-  host.data = {{1, 0, 2}, {2, 0, 4}, {3, 0, 0}, {4, 0, M}};
-  host.setRowVector("kurv_mat_order1", {0});
-  auto args = defaultArgs();
-  setArg(args, 4, "1");
-  auto ctx = prepareTestRun(host, args);
-  ASSERT_TRUE(ctx);
-  // Sum of valid weights 6 over 4 observations: each divided by 1.5.
-  EXPECT_DOUBLE_EQ(ctx->weight[0], 2.0 / 1.5);
-  EXPECT_DOUBLE_EQ(ctx->weight[1], 4.0 / 1.5);
-  EXPECT_EQ(ctx->nExcluded, 2);
-}
-
-TEST(Intake, MissingCovariateMakesPeriodUnusable) {
-  MemoryHost host;
-  // y1 y2 t1 t2 c(1) c(2)
-  host.data = {{1, 2, 0, 1, 5, M}, {3, 4, 0, 1, 5, 6}};
-  host.setRowVector("kurv_mat_order1", {0});
-  auto args = defaultArgs();
-  setArg(args, 2, "2");
-  setArg(args, 6, "2");
-  auto ctx = prepareTestRun(host, args);
-  ASSERT_TRUE(ctx);
-  EXPECT_EQ(ctx->nMeasurements, 3);
-  EXPECT_EQ(ctx->periodN[0][1], 1.0);
-  // Usable outcomes 1, 3, 4: mean 8/3.
-  const double mean = 8.0 / 3.0;
-  const double sd = std::sqrt((1 + 9 + 16) / 3.0 - mean * mean);
-  EXPECT_DOUBLE_EQ(ctx->ySd[0], sd);
-  EXPECT_DOUBLE_EQ(ctx->yMin[0], mean - 2 * sd);
-  EXPECT_DOUBLE_EQ(ctx->yMax[0], mean + 2 * sd);
-}
-
-TEST(Intake, RangesFallbacksAndLogitClamp) {
-  {
-    MemoryHost host;
-    host.data = {{2, 0}, {2, 1}};
-    host.setRowVector("kurv_mat_order1", {0});
-    auto ctx = prepareTestRun(host, defaultArgs());
-    ASSERT_TRUE(ctx);
-    EXPECT_DOUBLE_EQ(ctx->ySd[0], 0.01);
-    EXPECT_DOUBLE_EQ(ctx->yMin[0], 2 - 0.02);
-  }
-  {
-    MemoryHost host;
-    for (int i = 0; i < 10; ++i) host.data.push_back({i < 9 ? 1.0 : 0.0, 0.0});
-    host.setRowVector("kurv_mat_order1", {0});
-    auto args = defaultArgs();
-    setArg(args, 1, "logit");
-    auto ctx = prepareTestRun(host, args);
-    ASSERT_TRUE(ctx);
-    EXPECT_DOUBLE_EQ(ctx->yMax[0], 1.0);  // 0.9 + 2*0.3 clamped
-    EXPECT_NEAR(ctx->yMin[0], 0.3, 1e-15);
-  }
-}
-
-TEST(Intake, OutcomeAnalysisRangeOnLogScale) {
-  MemoryHost host;
-  // y t outcome
-  host.data = {{1, 0, 1}, {2, 0, 3}, {3, 0, M}};
-  host.setRowVector("kurv_mat_order1", {0});
-  auto args = defaultArgs();
-  setArg(args, 16, "poisson");
-  auto ctx = prepareTestRun(host, args);
-  ASSERT_TRUE(ctx);
-  const double mean = std::log(2.0), sd = std::log(1.0);
-  EXPECT_DOUBLE_EQ(ctx->outcomeSd, sd);
-  EXPECT_DOUBLE_EQ(ctx->outcomeMin, mean - 2 * sd);
-  EXPECT_DOUBLE_EQ(ctx->outcomeMax, mean + 2 * sd);
-}
-
-TEST(Intake, ReportVariants) {
-  struct Case {
-    bool weights;
-    int risk;
-    bool exclude;
-    const char* line;
-  };
+// Start-value ranges: mean -+ 2 sd of the usable outcomes (population sd,
+// 0.01 when it is 0); LOGIT uses the binomial sd and stays within [0, 1]; the
+// outcome analysis the same on the log scale (Poisson) or the logit scale.
+TEST(Intake, StartValueRanges) {
+  const double sd = std::sqrt(26.0 / 3 - 64.0 / 9), p = std::sqrt(0.1875);  // of 1, 3, 4; of 0, 1, 1, 1
+  struct Case { std::vector<std::pair<int, std::string>> set; std::vector<std::vector<double>> data; double sd, low, high; };
   const Case cases[] = {
-      {false, 0, true, "1 excluded by if condition.\n"},
-      {false, 1, true, "1 excluded by if condition or by missing values in risk variables.\n"},
-      {true, 0, true, "1 excluded by if condition, missing values in risk variables, or weights = 0.\n"},
-      {false, 0, false, "1 had no trajectory data.\n"},
+      // y1 y2 t1 t2 c1 c2: the covariate missing in period 2 of subject 1
+      {{{2, "2"}, {6, "2"}}, {{1, 2, 0, 1, 5, M}, {3, 4, 0, 1, 5, 6}}, sd, 8.0 / 3 - 2 * sd, 8.0 / 3 + 2 * sd},
+      {{}, {{2, 0}, {2, 1}}, 0.01, 1.98, 2.02},
+      {{{1, "logit"}}, {{1, 0}, {1, 0}, {1, 0}, {1, 0}, {1, 0}, {1, 0}, {1, 0}, {1, 0}, {1, 0}, {0, 0}}, 0.3, 0.3, 1.0},
+      {{{1, "logit"}}, {{0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {1, 0}}, 0.3, 0.0, 0.7},
+      {{{16, "poisson"}}, {{1, 0, 1}, {2, 0, 5}, {3, 0, M}}, std::log(2), std::log(3 / 4.0), std::log(12)},
+      {{{16, "logit"}}, {{1, 0, 1}, {2, 0, 0}, {3, 0, 1}, {4, 0, 1}}, std::log(p / (1 - p)),
+       std::log(3) - 2 * std::log(p / (1 - p)), std::log(3) + 2 * std::log(p / (1 - p))},
   };
   for (const Case& c : cases) {
-    MemoryHost host;
-    host.data = {{1, 0}, {2, 1}, {M, 2}};
-    for (auto& row : host.data) {
-      for (int r = 0; r < c.risk; ++r) row.push_back(0.0);
-      if (c.weights) row.push_back(1.0);
-    }
-    host.selected = {true, !c.exclude, true};
-    host.setRowVector("kurv_mat_order1", {0});
-    auto args = defaultArgs();
-    setArg(args, 3, std::to_string(c.risk));
-    setArg(args, 4, c.weights ? "1" : "0");
-    auto ctx = prepareTestRun(host, args);
-    ASSERT_TRUE(ctx);
-    EXPECT_NE(host.displayed.find(c.line), std::string::npos) << c.line << host.displayed;
-    if (!c.exclude) {
-      EXPECT_EQ(host.displayed.find("excluded"), std::string::npos);
-    }
+    testing::MemoryHost host;
+    auto ctx = intake(host, c.data, c.set);
+    const bool outcome = ctx->hasOutcome;
+    EXPECT_NEAR(outcome ? ctx->outcomeSd : ctx->ySd[0], c.sd, 1e-15) << c.data.size();
+    EXPECT_NEAR(outcome ? ctx->outcomeMin : ctx->yMin[0], c.low, 1e-15) << c.data.size();
+    EXPECT_NEAR(outcome ? ctx->outcomeMax : ctx->yMax[0], c.high, 1e-15) << c.data.size();
   }
 }
 
-TEST(Intake, DropoutCompleteLengthLine) {
-  MemoryHost host;
-  host.data = {{1, 2, M, 0, 1, 2}, {1, M, M, 0, 1, 2}};
-  host.setRowVector("kurv_mat_order1", {0});
-  host.setRowVector("kurv_mat_dropoutorder1", {0});
-  auto args = threePeriodArgs();
-  setArg(args, 13, "1");
-  auto ctx = prepareTestRun(host, args);
-  ASSERT_TRUE(ctx);
-  EXPECT_EQ(ctx->completeLength, 2);
-  const std::string tail = "2 observations used in trajectory model.\n \nComplete data length is 2 for dropout model. \n";
-  EXPECT_EQ(host.displayed.substr(host.displayed.size() - tail.size()), tail);
+TEST(Intake, ReportLines) {
+  struct Case { bool risk, exclude, dropout; const char* line; };
+  const Case cases[] = {
+      {false, true, false, "1 excluded by if condition.\n"},
+      {true, true, false, "1 excluded by if condition or by missing values in risk variables.\n"},
+      {false, false, false, "3 observations read.\n1 had no trajectory data.\n"},
+      {false, false, true, "2 observations used in trajectory model.\n \nComplete data length is 2 for dropout model. \n"},
+  };
+  for (const Case& c : cases) {
+    testing::MemoryHost host;
+    std::vector<std::vector<double>> data = {{1, 2, M, 0, 1, 2}, {1, M, M, 0, 1, 2}, {M, M, M, 0, 1, 2}};
+    for (auto& row : data) row.insert(row.end(), c.risk, 1.0);
+    intake(host, data, {{2, "3"}, {3, c.risk ? "1" : "0"}, {13, c.dropout ? "1" : "0"}}, {true, !c.exclude, true});
+    EXPECT_NE(host.displayed.find(c.line), std::string::npos) << host.displayed;
+    EXPECT_EQ(host.displayed.find("excluded") != std::string::npos, c.exclude) << host.displayed;
+    EXPECT_EQ(host.displayed.find("Complete") != std::string::npos, c.dropout) << host.displayed;
+  }
 }
 
 TEST(Intake, JointModelReadsSecondModelColumns) {
-  MemoryHost host;
+  testing::MemoryHost host;
   // model 1: y t ; risk1 ; model 2: y2a y2b t2a t2b ; risk2
-  host.data = {{1, 0, 5, 10, 20, 0, 1, 7}, {2, 0, 5, 30, M, 0, 1, 7}, {3, 0, 5, 40, 40, 0, 1, M}};
-  host.setRowVector("kurv_mat_order1", {0});
-  host.setRowVector("kurv_mat_order2", {0});
-  auto args = defaultArgs();
-  setArg(args, 3, "1");
-  setArg(args, 18, "cnorm");
-  setArg(args, 19, "2");
-  setArg(args, 20, "1");
-  setArg(args, 23, "1");
-  auto ctx = prepareTestRun(host, args);
-  ASSERT_TRUE(ctx) << host.errors;
-  EXPECT_EQ(ctx->nExcluded, 1);  // model 2's risk is missing for the third
-  EXPECT_EQ(ctx->nMeasurements, 2 + 3);
+  auto ctx = intake(host, {{1, 0, 5, 10, 20, 0, 1, 7}, {2, 0, 5, 30, M, 0, 1, 7}, {3, 0, 5, 40, 40, 0, 1, M}},
+                    {{3, "1"}, {18, "cnorm"}, {19, "2"}, {20, "1"}, {23, "1"}});
+  ASSERT_TRUE(ctx);
+  // Model 2's risk is missing for the third: excluded; 2 + 3 measurements.
+  EXPECT_EQ((std::vector<int>{ctx->nExcluded, ctx->nMeasurements, ctx->outVarBase}), (std::vector<int>{1, 5, 9}));
   EXPECT_EQ(ctx->outcomeY[1][1][0], 20.0);
-  const double mean = 20.0;
-  EXPECT_DOUBLE_EQ(ctx->ySd[1], std::sqrt((100 + 400 + 900) / 3.0 - mean * mean));
-  EXPECT_EQ(ctx->outVarBase, 9);
+  EXPECT_DOUBLE_EQ(ctx->ySd[1], std::sqrt((100 + 400 + 900) / 3.0 - 400));
+  EXPECT_DOUBLE_EQ(ctx->yMin[1], 20 - 2 * ctx->ySd[1]);
 }
 
 }  // namespace

@@ -1,302 +1,206 @@
-// Densities of one measurement against their textbook forms: censored
-// normal through erfc, logistic, Poisson through lgamma; the clamp ends,
-// zero inflation shared and per group, exposure, the zero-only first group,
-// the dropout factor's existence rules and the outcome-analysis density.
+// The pieces of the likelihoods against independent truth: normalCdf against
+// R's pnorm and erfc, logGamma against lgamma, every density and dropout factor
+// against scenario.h's textbook forms, the clamp's ends, model 2's derivative
+// pieces against differences, membership probabilities against a softmax.
+// Hart's normal cdf is good to about one unit in the last place absolutely and
+// 1e-13 relative in the body; in the lower tail the relative error reaches
+// 3.6e-9 at the branch change a = 5 sqrt(2) and 8.9e-9 near a = 7.8 (measured
+// against R's pnorm, Cody's algorithm): the bounds below.
 
 #include <gtest/gtest.h>
 
 #include <cfloat>
-#include <cmath>
 
-#include "model_test_support.h"
 #include "models/densities.h"
+#include "core/log_gamma.h"
+#include "models/measurement_derivative.h"
 #include "models/measurement_tables.h"
+#include "models/membership.h"
+#include "core/normal_cdf.h"
+#include "scenario.h"
+#include "support/csv_data.h"
 
 namespace kurv {
 namespace {
 
-using modeltest::M;
-using modeltest::prepare;
-using modeltest::PreparedRun;
-using modeltest::Scenario;
-using modeltest::Subject;
+using namespace modeltest;
 
-double Phi(double z) { return 0.5 * std::erfc(-z / std::sqrt(2.0)); }
-double pdf(double z) { return std::exp(-0.5 * z * z) / std::sqrt(2.0 * M_PI); }
-double logistic(double v) { return 1.0 / (1.0 + std::exp(-v)); }
-double poisson(double y, double lambda) {
-  return std::exp(y * std::log(lambda) - lambda - std::lgamma(y + 1.0));
-}
+double cdf(double x) { return normalCdf(&x); }
 
-PreparedRun ready(const Scenario& s) {
-  PreparedRun run = prepare(s);
-  EXPECT_TRUE(run.ctx) << run.host->errors;
-  if (run.ctx) prepareMeasurementTables(*run.ctx);
-  return run;
-}
-
-double densityAt(const PreparedRun& run, const std::vector<double>& x, int k, int i, int j,
-                 double sigma = 1.0) {
-  const ModelContext& c = *run.ctx;
-  return measurementDensity(x.data(), c, {0, k, i, j}, groupBlocks(c, 0, k), sigma);
-}
-
-TEST(Densities, CensoredNormalEveryBranch) {
-  Scenario s;
-  s.nPeriods = 5;
-  s.orders = {1};
-  s.censorMin = 0.0;
-  s.censorMax = 10.0;
-  s.subjects = {modeltest::makeSubject({-1.0, 0.0, 4.2, 10.0, 12.0}, {0.5, 1.0, 1.5, 2.0, 2.5})};
-  PreparedRun run = ready(s);
-  const std::vector<double> x = {2.0, 1.5, std::log(1.7)};
-  const double sigma = 1.7;
-  auto mu = [&](double t) { return 2.0 + 1.5 * t; };
-  // Below and exactly at the lower bound: left-censored.
-  EXPECT_NEAR(densityAt(run, x, 0, 0, 0, sigma), Phi((0.0 - mu(0.5)) / sigma), 1e-15);
-  EXPECT_NEAR(densityAt(run, x, 0, 0, 1, sigma), Phi((0.0 - mu(1.0)) / sigma), 1e-15);
-  // Between the bounds: the density.
-  EXPECT_NEAR(densityAt(run, x, 0, 0, 2, sigma) / (pdf((4.2 - mu(1.5)) / sigma) / sigma), 1.0, 1e-14);
-  // Exactly at and above the upper bound: right-censored.
-  EXPECT_NEAR(densityAt(run, x, 0, 0, 3, sigma), 1.0 - Phi((10.0 - mu(2.0)) / sigma), 1e-15);
-  EXPECT_NEAR(densityAt(run, x, 0, 0, 4, sigma), 1.0 - Phi((10.0 - mu(2.5)) / sigma), 1e-15);
-}
-
-TEST(Densities, TrajectoryPredictorWithCovariates) {
-  Scenario s;
-  s.nPeriods = 2;
-  s.orders = {0, 2};
-  s.tcovPerPeriod = 2;
-  Subject a = modeltest::makeSubject({1.0, 2.0}, {1.5, -2.0});
-  a.tcov = {0.3, 0.4, -1.0, 2.0};  // covariate 0 at periods 0,1, then covariate 1
-  s.subjects = {a};
-  PreparedRun run = ready(s);
-  const ModelContext& c = *run.ctx;
-  // Group 0: intercept and two covariate coefficients; group 1 from index 3.
-  const std::vector<double> x = {0.1, 0.2, 0.3, 1.0, -0.5, 0.25, 2.0, -3.0, 0.0, 0.0};
-  const GroupBlocks b1 = groupBlocks(c, 0, 1);
-  EXPECT_EQ(b1.trajectory, 3);
-  const double t = -2.0;
-  EXPECT_NEAR(trajectoryPredictor(x.data(), c, {0, 1, 0, 1}, b1.trajectory),
-              1.0 - 0.5 * t + 0.25 * t * t + 2.0 * 0.4 - 3.0 * 2.0, 1e-14);
-  EXPECT_NEAR(trajectoryPredictor(x.data(), c, {0, 0, 0, 0}, 0), 0.1 + 0.2 * 0.3 + 0.3 * -1.0, 1e-15);
-}
-
-TEST(Densities, LogitCountsAnyNonzeroAsOneAndClamps) {
-  Scenario s;
-  s.kind = "logit";
-  s.nPeriods = 3;
-  s.orders = {1};
-  s.subjects = {modeltest::makeSubject({0.0, 1.0, 2.0}, {0.0, 1.0, 2.0})};
-  PreparedRun run = ready(s);
-  std::vector<double> x = {-0.4, 0.9};
-  EXPECT_NEAR(densityAt(run, x, 0, 0, 0), 1.0 - logistic(-0.4), 1e-15);
-  EXPECT_NEAR(densityAt(run, x, 0, 0, 1), logistic(0.5), 1e-15);
-  EXPECT_NEAR(densityAt(run, x, 0, 0, 2), logistic(-0.4 + 0.9 * 2.0), 1e-15);
-  // A predictor of -800 is treated as the clamp's lower end: p stays positive.
-  x = {-800.0, 0.0};
-  const double low = std::exp(-std::log(DBL_MAX) - 10.0);
-  EXPECT_EQ(densityAt(run, x, 0, 0, 1), low / (low + 1.0));
-  EXPECT_GT(densityAt(run, x, 0, 0, 1), 0.0);
-  x = {800.0, 0.0};
-  EXPECT_EQ(densityAt(run, x, 0, 0, 1), 1.0);
-}
-
-Scenario zipScenario(std::vector<double> inflOrders) {
-  Scenario s;
-  s.kind = "zip";
-  s.nPeriods = 4;
-  s.orders = {1, 0};
-  s.exposure = true;
-  s.inflOrders = std::move(inflOrders);
-  Subject a = modeltest::makeSubject({0.0, 3.0, 0.0, 2.0}, {0.5, 1.0, 1.5, 2.0});
-  a.exposure = {0.0, 1.5, 2.0, 0.5};
-  s.subjects = {a};
-  return s;
-}
-
-TEST(Densities, ZeroInflatedPoissonPerGroupInflationAndExposure) {
-  PreparedRun run = ready(zipScenario({1, -1}));
-  const ModelContext& c = *run.ctx;
-  // Trajectories (0.2, 0.4 | 0.7), then group 0's inflation block (-0.5, 0.8);
-  // group 1 has inflation order -1 and no block.
-  const std::vector<double> x = {0.2, 0.4, 0.7, -0.5, 0.8};
-  EXPECT_EQ(groupBlocks(c, 0, 0).zeroInflation, 3);
-  auto omega = [](double t) { return logistic(-0.5 + 0.8 * t); };
-  auto lambda = [](double t, double e) { return std::exp(0.2 + 0.4 * t) * e; };
-  // y = 0 with exposure 0: lambda = 0, the density is exactly 1.
-  EXPECT_EQ(densityAt(run, x, 0, 0, 0), 1.0);
-  EXPECT_NEAR(densityAt(run, x, 0, 0, 1) / ((1 - omega(1.0)) * poisson(3, lambda(1.0, 1.5))), 1.0, 2.5e-11);  // logGamma's series error
-  EXPECT_NEAR(densityAt(run, x, 0, 0, 2),
-              omega(1.5) + (1 - omega(1.5)) * std::exp(-lambda(1.5, 2.0)), 1e-15);
-  // Group 1: no zero inflation, a plain Poisson with mean exp(0.7) * exposure.
-  EXPECT_EQ(zeroInflationProb(x.data(), c, {0, 1, 0, 3}, groupBlocks(c, 0, 1).zeroInflation), 0.0);
-  EXPECT_NEAR(densityAt(run, x, 1, 0, 3) / poisson(2, std::exp(0.7) * 0.5), 1.0, 2.5e-11);  // logGamma's series error
-}
-
-TEST(Densities, ZeroInflationSharedByAllGroups) {
-  PreparedRun run = ready(zipScenario({0}));
-  const ModelContext& c = *run.ctx;
-  const std::vector<double> x = {0.2, 0.4, 0.7, 0.3};
-  EXPECT_EQ(groupBlocks(c, 0, 1).zeroInflation, groupBlocks(c, 0, 0).zeroInflation);
-  const double omega = logistic(0.3);
-  EXPECT_NEAR(densityAt(run, x, 1, 0, 2), omega + (1 - omega) * std::exp(-std::exp(0.7) * 2.0), 1e-15);
-  EXPECT_NEAR(densityAt(run, x, 0, 0, 3) / ((1 - omega) * poisson(2, std::exp(0.2 + 0.8) * 0.5)), 1.0, 2.5e-11);  // logGamma's series error
-}
-
-TEST(Densities, ZeroInflationProbabilityThirtyPercentAndZeroRate) {
-  // y = 0, omega = 0.3, lambda = 0 (exposure 0): density 1.0.
-  PreparedRun run = ready(zipScenario({0}));
-  const std::vector<double> x = {0.2, 0.4, 0.7, std::log(0.3 / 0.7)};
-  EXPECT_NEAR(zeroInflationProb(x.data(), *run.ctx, {0, 0, 0, 0}, 3), 0.3, 1e-15);
-  EXPECT_EQ(densityAt(run, x, 0, 0, 0), 1.0);
-}
-
-TEST(Densities, PoissonRateUnderflowGivesZero) {
-  Scenario s;
-  s.kind = "poisson";
-  s.nPeriods = 2;
-  s.orders = {0};
-  s.subjects = {modeltest::makeSubject({3.0, 0.0}, {1.0, 2.0})};
-  PreparedRun run = ready(s);
-  ASSERT_EQ(run.ctx->modelKind[0], kZip);
-  // exp(-719.78...) is below DBL_MIN: a nonzero count has density 0, a zero
-  // count density exp(-lambda) = 1.
-  EXPECT_EQ(densityAt(run, {-800.0}, 0, 0, 0), 0.0);
-  EXPECT_EQ(densityAt(run, {-800.0}, 0, 0, 1), 1.0);
-  EXPECT_NEAR(densityAt(run, {0.6}, 0, 0, 0) / poisson(3, std::exp(0.6)), 1.0, 2.5e-11);  // logGamma's series error
-  // A zero count under a huge rate: lambda itself is limited to the clamp's
-  // upper end before exp(-lambda).
-  EXPECT_EQ(densityAt(run, {800.0}, 0, 0, 1), std::exp(-(std::log(DBL_MAX) - 10.0)));
-}
-
-TEST(Densities, UnusablePeriodsContributeOne) {
-  Scenario s;
-  s.nPeriods = 3;
-  s.orders = {0};
-  s.tcovPerPeriod = 1;
-  Subject a = modeltest::makeSubject({1.0, M, 2.0}, {1.0, 2.0, M});
-  a.tcov = {0.0, 0.0, 0.0};
-  Subject b = modeltest::makeSubject({1.0, 1.0, 1.0}, {1.0, 2.0, 3.0});
-  b.tcov = {0.0, M, 0.0};
-  s.subjects = {a, b};
-  PreparedRun run = ready(s);
-  const std::vector<double> x = {0.0, 0.0, 0.0};
-  EXPECT_EQ(densityAt(run, x, 0, 0, 1), 1.0);  // outcome missing
-  EXPECT_EQ(densityAt(run, x, 0, 0, 2), 1.0);  // time missing
-  EXPECT_EQ(densityAt(run, x, 0, 1, 1), 1.0);  // covariate missing
-  EXPECT_NEAR(densityAt(run, x, 0, 1, 0), pdf(1.0), 1e-15);
-}
-
-TEST(Densities, ZeroOnlyFirstGroup) {
-  Scenario s;
-  s.nPeriods = 2;
-  s.orders = {-1, 1};
-  s.subjects = {modeltest::makeSubject({0.0, 2.5}, {1.0, 2.0})};
-  PreparedRun run = ready(s);
-  const std::vector<double> x = {0.5, 0.5, 0.0, 0.0};
-  EXPECT_TRUE(isZeroOnlyGroup(*run.ctx, 0, 0));
-  EXPECT_FALSE(isZeroOnlyGroup(*run.ctx, 0, 1));
-  EXPECT_EQ(densityAt(run, x, 0, 0, 0), 1.0);
-  EXPECT_EQ(densityAt(run, x, 0, 0, 1), 0.0);
-  EXPECT_EQ(groupBlocks(*run.ctx, 0, 1).trajectory, 0);  // group 0 takes no parameters
-  EXPECT_NEAR(densityAt(run, x, 1, 0, 1), pdf(2.5 - 1.5), 1e-15);
-  // In a multi-trajectory run the rule does not apply.
-  run.ctx->isMultModel = true;
-  EXPECT_FALSE(isZeroOnlyGroup(*run.ctx, 0, 0));
-}
-
-Scenario dropoutScenario() {
-  Scenario s;
-  s.nPeriods = 5;
-  s.orders = {0};
-  s.dropoutOrders = {1};
-  s.dcovPerPeriod = 1;
-  s.exempt = true;
-  auto subject = [](std::vector<double> y) {
-    Subject a = modeltest::makeSubject(std::move(y), {1, 2, 3, 4, 5});
-    a.dcov = {0.1, 0.2, 0.3, 0.4, 0.5};
-    return a;
-  };
-  Subject complete = subject({1, 2, 3, 4, 5});
-  Subject dropsAt2 = subject({1, 2, M, M, M});
-  Subject exempt = subject({1, 2, M, M, M});
-  exempt.exempt = 1;
-  Subject lateStart = subject({M, 1, 2, 3, 4});
-  Subject gap = subject({1, M, 3, 4, 5});
-  Subject covariateMissing = subject({1, 2, 3, 4, 5});
-  covariateMissing.dcov[3] = M;
-  Subject noData = subject({M, M, M, M, M});
-  Subject notSelected = subject({1, 2, 3, 4, 5});
-  notSelected.selected = false;
-  s.subjects = {complete, dropsAt2, exempt, lateStart, gap, covariateMissing, noData, notSelected};
-  return s;
-}
-
-TEST(Densities, DropoutFactorExistenceRules) {
-  PreparedRun run = ready(dropoutScenario());
-  const ModelContext& c = *run.ctx;
-  // Trajectory (1), dropout block (constant, lag-1 outcome, covariate), sigma.
-  const std::vector<double> x = {0.0, -1.0, 0.3, 0.8, 0.0};
-  ASSERT_EQ(c.dropoutStart, 1);
-  auto exists = [&](int i, int j) { return dropoutProb(x.data(), c, 0, i, j, 1).has_value(); };
-  auto p = [&](int i, int j) {
-    return logistic(-1.0 + 0.3 * run.host->data[i][j - 1] + 0.8 * (j + 1) * 0.1);
-  };
-  // Complete subject: factors for j = 1..4, all "stays": 1 - p.
-  EXPECT_FALSE(exists(0, 0));
-  for (int j = 1; j < 5; ++j) EXPECT_NEAR(*dropoutProb(x.data(), c, 0, 0, j, 1), 1.0 - p(0, j), 1e-15);
-  // Drops out after period 1: stays at 1, drops at 2 (= lastPeriod), nothing after.
-  EXPECT_NEAR(*dropoutProb(x.data(), c, 0, 1, 1, 1), 1.0 - p(1, 1), 1e-15);
-  EXPECT_NEAR(*dropoutProb(x.data(), c, 0, 1, 2, 1), p(1, 2), 1e-15);
-  EXPECT_FALSE(exists(1, 3));
-  for (int j = 0; j < 5; ++j) {
-    EXPECT_FALSE(exists(2, j)) << "exempt, period " << j;
-    EXPECT_FALSE(exists(6, j)) << "no data, period " << j;
-    EXPECT_FALSE(exists(7, j)) << "excluded, period " << j;
+TEST(NormalCdf, MatchesRPnormAndErfc) {
+  const auto rows = testing::readNumericCsv(std::string(KURV_FIXTURE_DIR) + "/models/normal_cdf_reference.csv").rows;
+  ASSERT_GT(rows.size(), 1200u);
+  for (const auto& r : rows) {  // x, pnorm(x)
+    EXPECT_LE(std::fabs(cdf(r[0]) - r[1]), 2.3e-16) << "x = " << r[0];
+    if (r[1] > 1e-300 && r[0] >= -37.0) {  // beyond 37 the tail is 0 by design
+      EXPECT_LE(std::fabs(cdf(r[0]) - r[1]) / r[1], r[0] >= -3.5 ? 1e-13 : 1e-8) << "x = " << r[0];
+    }
   }
-  // First observed period 1: factors only after it.
-  EXPECT_FALSE(exists(3, 1));
-  EXPECT_TRUE(exists(3, 2));
-  // A missing lagged outcome or dropout covariate means no factor.
-  EXPECT_TRUE(exists(4, 1));
-  EXPECT_FALSE(exists(4, 2));
-  EXPECT_TRUE(exists(4, 3));
-  EXPECT_TRUE(exists(5, 2));
-  EXPECT_FALSE(exists(5, 3));
+  for (double x = -3.5; x <= 8.0; x += 0.01) EXPECT_NEAR(cdf(x) / Phi(x), 1.0, 1e-13) << x;
+  EXPECT_EQ(cdf(0.0), 0.5);
+  EXPECT_EQ(cdf(-37.0000001), 0.0);  // beyond 37 the tail is 0
+  EXPECT_GT(cdf(-37.0), 0.0);        // 37 itself is still computed
+  EXPECT_EQ(cdf(DBL_MAX), 1.0);
+  const double a = 7.071067811865475;  // continuous across the change of form
+  EXPECT_NEAR(cdf(-a) / cdf(-std::nextafter(a, 0.0)), 1.0, 1e-8);
 }
 
-TEST(Densities, DropoutOrderAndCompleteLengthLimits) {
-  PreparedRun run = ready(dropoutScenario());
-  ModelContext& c = *run.ctx;
-  EXPECT_EQ(c.completeLength, 5);
-  // With order 2 the first factor needs two lags: period 2 onwards.
-  EXPECT_FALSE(dropoutPeriodEligible(c, 2, 0, 1));
-  EXPECT_TRUE(dropoutPeriodEligible(c, 2, 0, 2));
-  EXPECT_FALSE(dropoutPeriodEligible(c, -1, 0, 3));
-  c.completeLength = 3;  // j must stay below firstPeriod + completeLength
-  EXPECT_TRUE(dropoutPeriodEligible(c, 1, 3, 3));
-  EXPECT_FALSE(dropoutPeriodEligible(c, 1, 3, 4));
+TEST(LogGamma, MatchesLgammaWithinTheSeriesTruncation) {
+  // The first omitted Stirling term, 1/(1188 z^9), is 2.09e-11 at z = 7; on
+  // top of it the rounding of the leading terms, two units in the last place.
+  int sign = 1;
+  for (double x = 1e-300; x < 1e6; x = x < 1e-3 ? x * 7.0 : x * 1.0007 + 1e-4) {
+    EXPECT_LE(std::fabs(logGamma(x, &sign) - std::lgamma(x)), 2.2e-11 + 8e-16 * std::fabs(std::lgamma(x))) << x;
+    EXPECT_EQ(sign, 0);
+  }
 }
 
-TEST(Densities, OutcomeAnalysisDensities) {
-  ModelContext c;
-  c.outcomeValue = {0.0, 1.0, 3.0, -2.0, 9.0};
-  c.omodelKind = kLogit;
-  EXPECT_NEAR(outcomeDensity(c, 0, 0.4, 0, 0), 1.0 - logistic(0.4), 1e-15);
-  EXPECT_NEAR(outcomeDensity(c, 2, 0.4, 0, 0), logistic(0.4), 1e-15);
-  c.omodelKind = kCnorm;
-  EXPECT_NEAR(outcomeDensity(c, 2, 1.0, 2.0, 0) / (pdf(1.0) / 2.0), 1.0, 1e-14);
-  c.hasOutcomeCensorMin = true;
-  c.outcomeCensorMin = -2.0;
-  c.hasOutcomeCensorMax = true;
-  c.outcomeCensorMax = 9.0;
-  EXPECT_NEAR(outcomeDensity(c, 3, 1.0, 2.0, 0), Phi(-1.5), 1e-15);
-  EXPECT_NEAR(outcomeDensity(c, 4, 1.0, 2.0, 0), 1.0 - Phi(4.0), 1e-15);
-  c.omodelKind = kZip;
-  EXPECT_NEAR(outcomeDensity(c, 0, 0.5, 0, 0.2), 0.2 + 0.8 * std::exp(-std::exp(0.5)), 1e-15);
-  EXPECT_NEAR(outcomeDensity(c, 2, 0.5, 0, 0.2) / (0.8 * poisson(3, std::exp(0.5))), 1.0, 2.5e-11);  // logGamma's series error
-  EXPECT_EQ(outcomeDensity(c, 2, -719.0, 0, 0.0), 0.0);  // rate below DBL_MIN
+Subject subject(std::vector<double> y, std::vector<double> t) { return {.y = std::move(y), .t = std::move(t)}; }
+
+TEST(Densities, EveryCellAgainstTheTextbookForms) {
+  // Dropout of orders 1 and 2 with a covariate: complete, dropping out at
+  // period 2 (once exempt), starting late, a gap, a missing covariate, no
+  // data, not selected.
+  Scenario dropout{.T = 5, .dcov = 1, .orders = {0, 0}, .dropoutOrders = {1, 2}, .exempt = true};
+  for (auto y : std::vector<std::vector<double>>{{1, 2, 3, 4, 5}, {1, 2, M, M, M}, {1, 2, M, M, M}, {M, 1, 2, 3, 4},
+                                                 {1, M, 3, 4, 5}, {1, 2, 3, 4, 5}, {M, M, M, M, M}, {1, 2, 3, 4, 5}})
+    dropout.subjects.push_back({.y = y, .t = {1, 2, 3, 4, 5}, .dcov = {0.1, 0.2, 0.3, 0.4, 0.5}});
+  dropout.subjects[2].exempt = 1, dropout.subjects[5].dcov[3] = M, dropout.subjects[7].selected = false;
+  const std::pair<const char*, Scenario> cases[] = {
+      // Normal: below, at, between and above the bounds 0 and 8; two
+      // covariates; a missing outcome, time and covariate.
+      {"cnorm", {.T = 5, .tcov = 2, .orders = {1, 2}, .censorMin = 0, .censorMax = 8,
+                 .subjects = {{.y = {-1, 0, 4.2, 8, 9}, .t = {0.5, 1, 1.5, 2, 2.5}, .tcov = {0.3, -1, 0.5, 1, 0, 2, 0.4, -0.5, 1, 0}},
+                              {.y = {1, M, 2, 3, 4}, .t = {1, 2, M, 3, 4}, .tcov = {0, 0, 0, M, 0, 1, 1, 1, 1, 1}}}}},
+      {"logit", {.kind = "logit", .T = 3, .orders = {1}, .subjects = {subject({0, 1, 2}, {0, 1, 2})}}},
+      // ZIP: inflation for group 0 only; exposure 0 and missing.
+      {"zip", {.kind = "zip", .T = 4, .orders = {1, 0}, .inflOrders = {1, -1}, .exposure = true,
+               .subjects = {{.y = {0, 3, 0, 2}, .t = {0.5, 1, 1.5, 2}, .exposure = {0, 1.5, 2, 0.5}},
+                            {.y = {4, 0, 1, 0}, .t = {0, 1, 2, 3}, .exposure = {1, M, 0, 0.7}}}}},
+      {"zero-only group", {.T = 3, .orders = {-1, 1}, .subjects = {subject({0, 2.5, 0}, {1, 2, 3})}}},
+      {"dropout", dropout},
+      {"complete data length of 3 binds",
+       {.T = 5, .orders = {0}, .dropoutOrders = {2},
+        .subjects = {subject({M, 1, 2, 3, M}, {1, 2, 3, 4, 5}), subject({1, 2, 3, M, M}, {1, 2, 3, 4, 5})}}}};
+  for (const auto& [name, s] : cases) {
+    SCOPED_TRACE(name);
+    Prepared run = prepare(s);
+    ASSERT_TRUE(run.ctx) << run.host->errors;
+    ModelContext& c = *run.ctx;
+    const Reference ref(s);
+    const std::vector<double> x = parametersOf(s, 5);
+    const double sigma = ref.sigma >= 0 ? std::exp(x[ref.sigma]) : 0.0;
+    for (bool tables : {false, true}) {  // from the data, then from the cached tables
+      if (tables) prepareMeasurementTables(c);
+      for (int k = 0; k < s.G(); ++k)
+        for (int i = 0; i < c.nObs; ++i)
+          for (int j = 0; j < s.T; ++j) {
+            const GroupBlocks b = groupBlocks(c, 0, k);
+            // logGamma's series error, 2.1e-11 in ln y!, bounds the Poisson cells.
+            EXPECT_NEAR(measurementDensity(x.data(), c, {0, k, i, j}, b, sigma), ref.density(x, k, i, j),
+                        2.5e-11 * ref.density(x, k, i, j)) << k << "," << i << "," << j;
+            EXPECT_NEAR(dropoutProb(x.data(), c, k, i, j, b.dropout).value_or(1.0), ref.dropout(x, k, i, j), 1e-15)
+                << k << "," << i << "," << j;
+          }
+    }
+  }
+}
+
+// The exponent clamp [-ln DBL_MAX - 10, ln DBL_MAX - 10] keeps probabilities
+// off exactly 0 and 1; a Poisson mean below DBL_MIN gives a nonzero count
+// density 0.
+TEST(Densities, ClampEnds) {
+  const double high = std::log(DBL_MAX) - 10.0, low = std::exp(-high - 20.0);
+  Prepared logit = prepare({.kind = "logit", .T = 2, .orders = {0}, .subjects = {subject({1, 0}, {1, 2})}});
+  Prepared poisson = prepare({.kind = "poisson", .T = 2, .orders = {0}, .subjects = {subject({3, 0}, {1, 2})}});
+  auto at = [](Prepared& run, double b, int j) {
+    return measurementDensity(&b, *run.ctx, {0, 0, 0, j}, groupBlocks(*run.ctx, 0, 0), 1.0);
+  };
+  EXPECT_EQ(at(logit, -800, 0), low / (low + 1.0));
+  EXPECT_EQ(at(logit, 800, 1), 1.0 - std::exp(high) / (std::exp(high) + 1.0));
+  EXPECT_EQ(at(poisson, -800, 0), 0.0);
+  EXPECT_EQ(at(poisson, 800, 1), std::exp(-high));
+}
+
+// Model 2 of a joint run (model 1: one normal group, 2 periods; model 2: 3
+// periods, groups of orders 1 and 2, normal censored at -1 and 2): each
+// derivative piece against central differences of the density it
+// differentiates, at model 2's positions, step 1e-6, tolerance 1e-7.
+TEST(Densities, JointModelTwoPiecesAgainstDifferences) {
+  for (const char* kind : {"cnorm", "logit", "poisson"}) {
+    SCOPED_TRACE(kind);
+    testing::MemoryHost host;
+    const bool cnorm = std::string(kind) == "cnorm";
+    host.data = {{0.5, 1.0, 1, 2, cnorm ? -1.5 : 0.0, cnorm ? 0.7 : 1.0, cnorm ? 2.0 : 3.0, 0.5, 1.0, 1.5}};
+    host.setRowVector("kurv_mat_order1", {0});
+    host.setRowVector("kurv_mat_order2", {1, 2});
+    auto args = testing::defaultArgs();
+    const std::pair<int, const char*> set[] = {{2, "2"}, {18, kind}, {19, "3"}, {23, "2"}, {24, "-1"}, {25, "2"}};
+    for (auto [position, value] : set) testing::setArg(args, position, value);
+    auto ctx = testing::prepareTestRun(host, args);
+    ASSERT_TRUE(ctx && ctx->isJointModel()) << host.errors;
+    ModelContext& c = *ctx;
+    const int n = c.nParams, sigmaAt = cnorm ? logSigmaIndex(c, 1) : -1;
+    std::vector<double> x(n, 0.2), work(n);
+    if (cnorm) x[sigmaAt] = std::log(0.9);
+    c.currentModel = 1, c.cursorSubject = 0;
+    for (int k = 0; k < 2; ++k)
+      for (int j = 0; j < 3; ++j) {
+        c.cursorGroup = k, c.cursorPeriod = j;
+        std::fill(work.begin(), work.end(), 99.0);
+        measurementDerivative(n, x.data(), work.data(), &c);
+        const int start = groupBlocks(c, 1, k).trajectory, end = start + trajectoryBlockSize(c, 1, k);
+        for (int p = 0; p < n; ++p) {
+          auto f = [&](double h) {
+            std::vector<double> y = x;
+            y[p] += h;
+            return measurementDensity(y.data(), c, {1, k, 0, j}, groupBlocks(c, 1, k), cnorm ? std::exp(y[sigmaAt]) : 0);
+          };
+          // At the log-sigma position the piece gives d/dsigma = d/d ln sigma / sigma.
+          const double fd = (f(1e-6) - f(-1e-6)) / 2e-6 / (p == sigmaAt ? 0.9 : 1.0);
+          if ((p >= start && p < end) || p == sigmaAt) EXPECT_NEAR(work[p], fd, 1e-7 * std::max(1.0, std::fabs(fd))) << k << j << p;
+          else EXPECT_EQ(work[p], 99.0) << k << j << p;  // other blocks are not the piece's
+        }
+      }
+  }
+}
+
+// pi_g = exp(eta_g) / sum_h exp(eta_h), eta 0 for the reference group.
+std::vector<double> softmax(std::vector<double> eta) {
+  double sum = 0.0;
+  for (double& e : eta) sum += (e = std::exp(e));
+  for (double& e : eta) e /= sum;
+  return eta;
+}
+
+TEST(Membership, SoftmaxOfTheJointAndMultiTrajectoryFormsAndClamp) {
+  testing::MemoryHost host;
+  // Model 2 of a joint run, 2 x 3 groups and one risk variable: constants of
+  // model-1 group j at 10 + 2j, then the risk coefficients of model-2 groups 1, 2.
+  ModelContext two, mult, one;
+  two.host = mult.host = one.host = &host;
+  two.nModels = 2, two.currentModel = 1, two.jointThetaStart = 10;
+  two.nGroups = {2, 3, 0}, two.nRisk = {0, 1, 0}, two.risk[1] = {{1.5}};
+  const std::vector<double> x = {0, 0.3, 0.2, 0, 0, 0, 0, 0, 0, 0, 0.1, -0.2, 0.4, 0.9, 0.3, -0.6};
+  for (int j = 0; j < 2; ++j) {
+    computeMembershipProbabilities(0, 10 + 2 * j, two.risk[0], x.data(), &two);
+    const auto expected = softmax({0.0, x[10 + 2 * j] + 0.3 * 1.5, x[11 + 2 * j] - 0.6 * 1.5});
+    for (int g = 0; g < 3; ++g) EXPECT_NEAR(two.membershipProb[1][g], expected[g], 1e-15) << j << "," << g;
+  }
+  // The multi-trajectory form uses its own counts and vector.
+  mult.isMultModel = true, mult.multNGroups = 3, mult.nGroups[0] = 2;
+  computeMembershipProbabilities(0, 1, mult.risk[0], x.data(), &mult);
+  const auto expected = softmax({0.0, 0.3, 0.2});
+  for (int g = 0; g < 3; ++g) EXPECT_NEAR(mult.multMembershipProb[g], expected[g], 1e-15);
+  EXPECT_TRUE(mult.membershipProb[0].empty());
+  // Model 1's predictors are clamped to [-ln DBL_MAX - 10, ln DBL_MAX - 10]:
+  // every probability stays positive.
+  one.nGroups[0] = 2;
+  for (double eta : {800.0, -800.0}) {
+    computeMembershipProbabilities(0, 0, one.risk[0], &eta, &one);
+    const double e = std::exp(eta > 0 ? std::log(DBL_MAX) - 10.0 : -std::log(DBL_MAX) - 10.0);
+    EXPECT_EQ(one.membershipProb[0], (std::vector<double>{1.0 / (1.0 + e), e / (1.0 + e)}));
+  }
 }
 
 }  // namespace

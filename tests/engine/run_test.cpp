@@ -1,0 +1,394 @@
+// Whole runs (fits against R's on the same data, tests/fixtures/fits/make_fits.R;
+// every input error; what the driver does that users see) and run records
+// after preparation (the layout of every option set; given start values).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+#include <set>
+#include <sstream>
+
+#include "engine/fit_phases.h"
+#include "engine/prepare_run.h"
+#include "plugin/run_command.h"
+#include "engine/start_values.h"
+#include "core/text_format.h"
+#include "report/estimates_table.h"
+#include "support/csv_data.h"
+#include "support/run_builder.h"
+
+namespace kurv {
+namespace {
+
+using testing::MemoryHost;
+using Args = std::vector<std::pair<int, std::string>>;
+using Matrices = std::map<std::string, std::vector<double>>;
+
+// Default arguments (one CNORM group on one period) changed; matrices over orders 0.
+std::vector<std::string> argsWith(MemoryHost& host, const Args& changes, const Matrices& matrices) {
+  host.setRowVector("kurv_mat_order1", {0, 0, 0});
+  for (const auto& [name, values] : matrices) host.setRowVector(name, values);
+  auto args = testing::defaultArgs();
+  for (const auto& [position, value] : changes) testing::setArg(args, position, value);
+  return args;
+}
+
+int run(MemoryHost& host, const Args& changes, const Matrices& matrices, RunSummary* summary = nullptr) {
+  const auto args = argsWith(host, changes, matrices);
+  std::vector<const char*> argv;
+  for (const auto& a : args) argv.push_back(a.c_str());
+  return runCommand(host, 39, argv.data(), summary);
+}
+
+// Mixtures have several optima: they start at R's solution in the user's form
+// (sigma itself; group percentages without risk factors); R gives no standard errors.
+struct ReferenceFit {
+  const char* name;
+  Args args;  // on 5 periods
+  Matrices matrices;
+  int scale;  // kurv's sigma (R: log sigma), -1 for none
+  bool mixture, percentages;
+};
+
+const ReferenceFit kFits[] = {
+    {"cnorm1", {{9, "0"}, {10, "6"}}, {{"kurv_mat_order1", {1}}}, 2, false, false},
+    {"logit1", {{1, "logit"}}, {{"kurv_mat_order1", {2}}}, -1, false, false},
+    {"poisson1", {{1, "poisson"}}, {{"kurv_mat_order1", {1}}}, -1, false, false},
+    {"zip1", {{1, "zip"}, {11, "1"}}, {{"kurv_mat_order1", {1}}, {"kurv_mat_iorder1", {0}}}, -1, false, false},
+    {"cnorm2", {{8, "2"}, {9, "-1e6"}, {10, "1e6"}, {35, "7"}}, {{"kurv_mat_order1", {1, 1}}}, 4, true, true},
+    {"logit3", {{1, "logit"}, {3, "1"}, {8, "3"}, {35, "10"}}, {{"kurv_mat_order1", {1, 1, 1}}}, -1, true, false},
+};
+
+TEST(ReferenceFits, LikelihoodEstimatesAndOneGroupStandardErrors) {
+  for (const ReferenceFit& fit : kFits) {
+    SCOPED_TRACE(fit.name);
+    const std::string path = std::string(KURV_FIXTURE_DIR) + "/fits/" + fit.name;
+    const auto ref = testing::readReferenceFile(path + ".ref");
+    const std::vector<double>& est = ref.at("est");
+    std::vector<double> start = est;
+    if (fit.scale >= 0) start[fit.scale] = std::exp(est[fit.scale]);
+    if (fit.percentages) {  // two groups, log-odds c of group 2: 100 / (1 + e^c) and the rest
+      start.back() = 100 / (1 + std::exp(est.back()));
+      start.push_back(100 - start.back());
+    }
+    MemoryHost host;
+    host.data = testing::readNumericCsv(path + ".csv").rows;
+    if (fit.mixture) host.setRowVector("kurv_start", start);
+    RunSummary s;
+    Args args = fit.args;
+    args.push_back({2, "5"});
+    ASSERT_EQ(run(host, args, fit.matrices, &s), 0) << host.errors;
+    ASSERT_TRUE(s.fitted) << host.stdoutText;
+    ASSERT_EQ(s.nParams, static_cast<int>(est.size()));
+    // Measured under every OpenBLAS kernel (they agree to 3 digits): log-
+    // likelihoods within 1e-11 relative, estimates within 7e-6, standard errors
+    // within 3e-6 (worst: Poisson); the tolerances leave a factor 15 or more.
+    // kurv's covariance carries the small-sample factor N / (N - n + 1).
+    EXPECT_NEAR(s.logLikelihood, ref.at("loglik")[0], 1e-9 * std::fabs(ref.at("loglik")[0]));
+    const double factor = std::sqrt(s.nMeasurements / (s.nMeasurements - s.nParams + 1.0));
+    for (int k = 0; k < s.nParams; ++k) {
+      EXPECT_NEAR(k == fit.scale ? std::log(s.estimates[k]) : s.estimates[k], est[k],
+                  1e-4 * std::max(1.0, std::fabs(est[k]))) << "estimate " << k;
+      if (!fit.mixture) {
+        // R's scale error is that of ln sigma: se(sigma) / sigma by the delta method.
+        const double se = k == fit.scale ? s.stdErrors[k] / s.estimates[k] : s.stdErrors[k];
+        EXPECT_NEAR(se / factor, ref.at("se")[k], 1e-4 * ref.at("se")[k]) << "se " << k;
+      }
+    }
+  }
+}
+
+// Runs that end without results: the message on the error output (code 198)
+// or, for a minimizer failure, on standard output (code 0).
+struct RunCase {
+  Args args;
+  Matrices matrices;  // an empty one is absent
+  const char* message;
+  int code = 198;
+  int claimedObservations = 0;  // what the host claims to hold, when not its 2 rows
+};
+
+#define ORDERS "orders must be whole numbers from -1 to 5.\n"
+const RunCase kCases[] = {
+    {{{2, "-2"}}, {}, "The number of periods of model 1 (argument 2) must not be negative; -2 was given.\n"},
+    {{{8, "0"}}, {}, "Model 1 needs at least one group; 0 were given.\n"},
+    {{{2, "0"}}, {}, "Model 1 needs at least one period; 0 were given.\n"},
+    {{{35, "-1"}}, {}, "The number of start values (argument 35) must not be negative; -1 was given.\n"},
+    {{{1, "CNORM"}}, {}, "Model 1 is \"CNORM\": the trajectory model must be cnorm, logit, zip or poisson.\n"},
+    {{{18, "probit"}, {19, "1"}, {23, "1"}}, {{"kurv_mat_order2", {0}}},
+     "Model 2 is \"probit\": the trajectory model must be cnorm, logit, zip or poisson.\n"},
+    {{}, {{"kurv_mat_order1", {}}}, "Host matrix kurv_mat_order1 is missing or holds fewer than 1 values.\n"},
+    {{{8, "4"}}, {}, "Host matrix kurv_mat_order1 is missing or holds fewer than 4 values.\n"},
+    {{}, {{"kurv_mat_order1", {6}}}, "The polynomial order of group 1 of model 1 is 6; " ORDERS},
+    {{}, {{"kurv_mat_order1", {-2}}}, "The polynomial order of group 1 of model 1 is -2; " ORDERS},
+    {{{1, "zip"}, {11, "1"}}, {{"kurv_mat_iorder1", {9}}}, "The zero-inflation order 1 of model 1 is 9; " ORDERS},
+    {{{13, "1"}}, {{"kurv_mat_dropoutorder1", {-3}}}, "The dropout order 1 of model 1 is -3; " ORDERS},
+    {{{11, "1"}}, {{"kurv_mat_iorder1", {0}}},
+     "Zero-inflation orders were given for model 1, which is not a zip or poisson model.\n"},
+    {{{2, "3"}, {6, "4"}}, {},
+     "The 4 time-varying covariate columns are not a multiple of the 3 periods of model 1.\n"},
+    {{{2, "2"}, {14, "3"}}, {}, "The 3 dropout covariate columns are not a multiple of the 2 periods of model 1.\n"},
+    {{{2, "3"}, {5, "2"}}, {}, "Model 1 has 2 exposure columns; give none or one per period (3).\n"},
+    {{{7, "2"}}, {}, "2 plot covariate values were given but model 1 has only 0 covariate columns.\n"},
+    {{{1, "zip"}, {8, "3"}, {11, "2"}}, {{"kurv_mat_order1", {0, 0, 0}}, {"kurv_mat_iorder1", {0, 0}}},
+     "2 zero-inflation orders were given for the 3 groups of model 1; give one shared order or one per group.\n"},
+    {{{17, "2"}}, {}, "The reference group 2 does not exist: model 1 has 1 groups.\n"},
+    {{{28, "cnorm"}}, {}, "A third trajectory model is only possible in a multi-trajectory run.\n"},
+    {{{34, "1"}}, {}, "A multi-trajectory model needs at least two components.\n"},
+    {{{34, "1"}, {18, "cnorm"}, {19, "1"}, {23, "2"}}, {{"kurv_mat_order2", {0, 0}}},
+     "The components of a multi-trajectory model must have the same number of groups: model 1 has 1, "
+     "model 2 has 2.\n"},
+    {{{16, "probit"}}, {}, "OMODEL is not CNORM, ZIP, POISSON, LOGIT or NORMAL.\n"},
+    {{{2, "100000000"}}, {}, "The data hold fewer than the 200000000 variables the arguments describe.\n"},
+    {{{35, "3"}}, {}, "Incorrect number of start values, the correct number is 2.\n"},
+    {{{35, "2"}}, {{"kurv_start", {1}}}, "Host matrix kurv_start is missing or holds fewer than 2 values.\n"},
+    // More subjects than memory can describe: refused before the arrays are allocated.
+    {{{8, "50"}}, {{"kurv_mat_order1", std::vector<double>(50, 5.0)}}, "Not enough memory for this model.\n",
+     198, 2000000000},
+    // After the data are read: weights (column 3) of 0 exclude everyone; a
+    // Poisson mean below DBL_MIN for counts of 1 and 2 cannot be computed.
+    {{{4, "1"}}, {}, "No observations with trajectory data.\n"},
+    {{{1, "poisson"}, {35, "1"}}, {{"kurv_start", {-800}}}, " Likelihood could not be computed", 0},
+};
+
+// A host that may claim far more observations than it holds.
+struct ClaimingHost : MemoryHost {
+  int claimed = 0;
+  int observationCount() override { return claimed ? claimed : MemoryHost::observationCount(); }
+};
+
+TEST(Run, InputErrorsAndFailuresEndWithTheirMessageAndNothingWritten) {
+  for (const RunCase& c : kCases) {
+    ClaimingHost host;
+    host.claimed = c.claimedObservations;
+    host.data = {{1.0, 0.0, 0.0}, {2.0, 1.0, 0.0}};  // y, t and a weight or outcome column
+    host.createMatrix("parmData", 1, 2, -99);
+    EXPECT_EQ(run(host, c.args, c.matrices), c.code) << c.message;
+    EXPECT_EQ(c.code ? host.errors : host.stdoutText, c.message);
+    const bool readData = host.displayed.find("observations read") != std::string::npos;
+    EXPECT_EQ(readData, &c >= &kCases[std::size(kCases) - 2]) << c.message;
+    EXPECT_EQ(host.matrices["parmData"][0][0], -99) << c.message;
+    EXPECT_EQ(host.data[0].size(), 3u) << c.message;  // no posterior variable stored
+  }
+}
+
+// f = sum (x - 1)^2 with a gradient that points the wrong way: no trial step
+// decreases f, so every minimizer run ends in false convergence.
+int bowl(int n, const double* x, double* f, ModelContext*) {
+  *f = 0;
+  for (int i = 0; i < n; ++i) *f += (x[i] - 1) * (x[i] - 1);
+  return 0;
+}
+int wrongGradient(int n, const double* x, int*, double* g, ModelContext*) {
+  for (int i = 0; i < n; ++i) g[i] = -2 * (x[i] - 1);
+  return 0;
+}
+
+TEST(FitPhase, FalseConvergenceRestartsThreeTimesAndAnEvaluationLimitEndsTheRun) {
+  for (bool falseConvergence : {true, false}) {
+    MemoryHost host;
+    host.data = {{1.0, 0.0}, {2.0, 0.0}, {4.0, 0.0}};
+    auto ctx = testing::prepareTestRun(host, argsWith(host, {}, {}));
+    ASSERT_TRUE(ctx);
+    MinimizerState state;
+    FitControl control = falseConvergence ? FitControl{bowl, wrongGradient} : FitControl{nullptr, nullptr, 3};
+    EXPECT_EQ(fitModel(*ctx, state, &control), falseConvergence);  // whether results follow
+    EXPECT_EQ(state.returnCode, falseConvergence ? 8 : 9);
+    EXPECT_EQ(control.minimizerRuns, falseConvergence ? 4 : 1);
+    EXPECT_EQ(host.stdoutText, falseConvergence ? " False convergence" : " Function evaluation limit");
+  }
+}
+
+TEST(Run, FinishedRunWritesEveryResultWithOrWithoutStandardErrors) {
+  for (const char* novar : {"0", "1"}) {
+    SCOPED_TRACE(novar);
+    const bool omitted = *novar == '1';
+    // Ten subjects on two periods in two overlapping groups of about 4 and 6.
+    MemoryHost host;
+    for (int i = 0; i < 10; ++i) {
+      const double level = i < 4 ? 1.0 : 2.0, wiggle = 0.2 * ((i * 7) % 5) - 0.4;
+      host.data.push_back({level + wiggle, level + 0.3 + wiggle / 2, 0.0, 1.0});
+    }
+    host.createMatrix("parmData", 1, 4, -99);  // the host objects a front end creates
+    host.createMatrix("varData", 4, 4, -99);
+    host.createMatrix("groupPct1", 1, 2, -99);
+    host.createMatrix("outPlot1", 2, 9, -99);
+    RunSummary s;
+    ASSERT_EQ(run(host, {{2, "2"}, {8, "2"}, {38, novar}}, {{"kurv_mat_order1", {0, 0}}}, &s), 0) << host.errors;
+    ASSERT_TRUE(s.fitted) << host.stdoutText;
+    EXPECT_EQ(host.macros["_outvars"], "interc1 interc2 sigma theta2 ");
+    for (int j = 0; j < 4; ++j) EXPECT_EQ(host.matrices["parmData"][0][j], s.estimates[j]);
+    // From variable 5 on: the most likely group (a tie goes to group 1) and the
+    // posteriors by Bayes' rule from interc1 interc2 sigma theta2 (prior odds
+    // e^theta2, normal densities), equal up to rounding; the shares are their means.
+    const std::vector<double>& b = s.estimates;
+    double share1 = 0.0, sum[2][2] = {}, weight[2] = {};  // [group][period] posterior-weighted sums
+    for (int i = 0; i < 10; ++i) {
+      double term[2] = {1.0, std::exp(b[3])};
+      for (int g = 0; g < 2; ++g)
+        for (int t = 0; t < 2; ++t) term[g] *= std::exp(-0.5 * std::pow((host.data[i][t] - b[g]) / b[2], 2));
+      const double p1 = term[0] / (term[0] + term[1]);
+      EXPECT_EQ(host.value(5, i + 1), p1 >= 0.5 ? 1.0 : 2.0) << i;
+      EXPECT_NEAR(host.value(6, i + 1), p1, 1e-12 * (p1 + 1e-3)) << i;
+      EXPECT_NEAR(host.value(7, i + 1), 1 - p1, 1e-12 * (1 - p1 + 1e-3)) << i;
+      share1 += 10 * p1;
+      for (int g = 0; g < 2; ++g) {
+        weight[g] += g == 0 ? p1 : 1 - p1;
+        for (int t = 0; t < 2; ++t) sum[g][t] += (g == 0 ? p1 : 1 - p1) * host.data[i][t];
+      }
+    }
+    // Plot series at the mean times 0 and 1: posterior-weighted observed means;
+    // an uncensored constant trajectory predicts its intercept, with the band
+    // intercept -+ 1.96 se (none without standard errors).
+    for (int t = 0; t < 2; ++t) {
+      const std::vector<double>& row = host.matrices["outPlot1"][t];
+      EXPECT_EQ(row[0], t);
+      for (int g = 0; g < 2; ++g) {
+        const double half = omitted ? 0.0 : 1.96 * s.stdErrors[g];
+        EXPECT_NEAR(row[1 + g], sum[g][t] / weight[g], 1e-9) << t << g;
+        EXPECT_NEAR(row[3 + g], b[g], 1e-12) << t << g;
+        EXPECT_NEAR(row[5 + 2 * g], b[g] - half, 1e-9) << t << g;
+        EXPECT_NEAR(row[6 + 2 * g], b[g] + half, 1e-9) << t << g;
+      }
+    }
+    EXPECT_NEAR(host.matrices["groupPct1"][0][0], share1, 1e-10);
+    EXPECT_NEAR(host.matrices["groupPct1"][0][1], 100 - share1, 1e-10);
+    // BIC with N = 20 measurements and N = 10 subjects, AIC and L for 4 parameters.
+    const double L = s.logLikelihood;
+    EXPECT_NE(host.displayed.find(formatText(" BIC=%9.2f (N=20)  BIC=%9.2f (N=10)  AIC=%9.2f  L=%9.2f\n",
+                                             L - 2 * std::log(20.0), L - 2 * std::log(10.0), L - 4, L)),
+              std::string::npos);
+    // Without standard errors: a note, missing errors and a zero covariance.
+    EXPECT_EQ(host.displayed.find("Standard error calculations omitted by NOVAR option.\n") != std::string::npos,
+              omitted);
+    EXPECT_EQ(s.stdErrors[1] == testing::kHostMissing, omitted);
+    EXPECT_NEAR(host.matrices["varData"][0][0], omitted ? 0.0 : s.stdErrors[0] * s.stdErrors[0], 1e-12);
+    EXPECT_EQ(host.matrices["varData"][1][0], omitted ? 0.0 : s.covariance[1 * 4 + 0]);
+  }
+}
+
+struct OptionSet {
+  Args args;
+  Matrices matrices;
+  int nDataVars, nParams, nStartValues;  // counted by hand
+  const char* names = nullptr;           // the whole list where it is pinned
+};
+
+const OptionSet kOptionSets[] = {
+    {{{2, "3"}, {8, "3"}}, {{"kurv_mat_order1", {1, 2, 3}}}, 6, 12, 13},  // 2 + 3 + 4, sigma, 2 constants
+    // Two covariates per period, two risk factors, group 2 of order -1.
+    {{{1, "logit"}, {2, "3"}, {3, "2"}, {6, "6"}, {7, "1"}, {8, "2"}},
+     {{"kurv_mat_order1", {2, -1}}, {"kurv_plottcov1", {0.5}}}, 14, 8, 8,
+     "interc1 linear1 quadra1 tca1 tcb1 const2 age2 sex_of_the_s2 "},
+    // Zero inflation of order 2 shared (3), or of orders 0 and 1 per group (1 + 2).
+    {{{1, "zip"}, {2, "2"}, {8, "2"}, {11, "1"}}, {{"kurv_mat_order1", {1, 2}}, {"kurv_mat_iorder1", {2}}},
+     4, 9, 10},
+    {{{1, "zip"}, {2, "2"}, {8, "2"}, {11, "2"}}, {{"kurv_mat_order1", {1, 2}}, {"kurv_mat_iorder1", {0, 1}}},
+     4, 9, 10, "interc1 linear1 interc2 linear2 quadra2 alpha0g1 alpha0g2 alpha1g2 theta2 "},
+    // Dropout orders 1 and 2 per group with one dropout covariate per period.
+    {{{2, "4"}, {8, "2"}, {13, "2"}, {14, "4"}}, {{"kurv_mat_order1", {1, 1}}, {"kurv_mat_dropoutorder1", {1, 2}}}, 12,
+     13, 14, "interc1 linear1 interc2 linear2 drop0g1 drop1g1 dca1 drop0g2 drop1g2 drop2g2 dca2 sigma theta2 "},
+    // Outcome analysis: a constant per group and the outcome's own parameter.
+    {{{8, "3"}, {16, "poisson"}}, {}, 3, 9, 10},
+    {{{8, "3"}, {16, "zip"}}, {}, 3, 10, 11},
+    {{{8, "3"}, {16, "normal"}}, {}, 3, 10, 11},
+    {{{8, "3"}, {16, "logit"}}, {}, 3, 9, 10},
+    // Random-effects orders: 1 shared (2), or 0 and 1 per group (1 + 2).
+    {{{8, "2"}, {12, "1"}}, {{"kurv_mat_order1", {1, 1}}, {"kurv_mat_rorder1", {1}}}, 2, 8, 9},
+    {{{8, "2"}, {12, "2"}}, {{"kurv_mat_order1", {1, 1}}, {"kurv_mat_rorder1", {0, 1}}}, 2, 9, 10},
+    {{{8, "3"}, {17, "3"}}, {}, 2, 6, 7, "interc1 interc2 interc3 sigma theta1 theta2 "},  // reference group 3
+    {{{19, "5"}, {23, "2"}}, {}, 2, 2, 2},  // a second model "none" takes no part
+    // Joint model: 6 coefficients and 3 constants of model 2 (3 x 2 start percentages).
+    {{{2, "2"}, {8, "3"}, {18, "logit"}, {19, "3"}, {23, "2"}},
+     {{"kurv_mat_order1", {1, 1, 1}}, {"kurv_mat_order2", {2, 2}}}, 10, 18, 22},
+};
+
+// The block a name belongs to, by its prefix, in layout order.
+int blockOfName(const std::string& name) {
+  const std::vector<std::vector<std::string>> prefixes = {
+      {"interc", "linear", "quadra", "cubic", "tc"}, {"drop", "dc"}, {"sigma"}, {"rSigma"}, {"alpha"},
+      {"theta", "const", "age", "sex"}, {"GROUP", "osigma", "oalpha"}};
+  for (std::size_t b = 0; b < prefixes.size(); ++b)
+    for (const std::string& prefix : prefixes[b])
+      if (name.rfind(prefix, 0) == 0) return static_cast<int>(b);
+  return -1;
+}
+
+// The layout against counts made by hand and the independent walk of the
+// estimates table: blocks follow one another from 0 to nParams, and the name
+// the table gives each parameter belongs to the block the layout puts it in.
+TEST(ParameterLayout, BlocksFollowOneAnotherAndEachParameterHasOneName) {
+  for (const OptionSet& o : kOptionSets) {
+    SCOPED_TRACE(::testing::PrintToString(o.args));
+    MemoryHost host;
+    host.data.assign(3, std::vector<double>(static_cast<std::size_t>(o.nDataVars), 1.0));
+    host.macros["_risk1"] = "age sex_of_the_subject extra";  // names are cut to 12 characters
+    host.macros["_tcov1"] = "tca tca tca tcb tcb tcb";
+    host.macros["_dcov1"] = "dca dca dca dca";
+    auto ctx = testing::prepareTestRun(host, argsWith(host, o.args, o.matrices));
+    ASSERT_TRUE(ctx) << host.errors;
+    EXPECT_EQ(ctx->nDataVars, o.nDataVars);
+    EXPECT_EQ(ctx->nParams, o.nParams);
+    EXPECT_EQ(expectedStartValueCount(*ctx), o.nStartValues);
+    EXPECT_EQ(ctx->plotTcov[0], o.matrices.count("kurv_plottcov1") ? 0.5 : testing::kHostMissing);
+
+    // Block starts of model 1 in layout order: a block ends where the next starts.
+    const int starts[] = {ctx->paramStart[0], ctx->dropoutStart, ctx->scaleIndex[0], ctx->reStart,
+                          ctx->zipStart[0],   ctx->thetaStart,   ctx->outcomeStart,  ctx->paramEnd[0]};
+    int previous = 0;
+    for (int start : starts) {
+      EXPECT_TRUE(start == -1 || previous <= start) << start;  // -1: no scale
+      previous = std::max(previous, start);
+    }
+    // A joint run's model 2 follows model 1 up to nParams.
+    EXPECT_EQ(ctx->paramStart[1], ctx->isJointModel() ? ctx->paramEnd[0] : 0);
+    EXPECT_EQ(ctx->isJointModel() ? ctx->paramEnd[1] : ctx->paramEnd[0], ctx->nParams);
+
+    printEstimatesTable(*ctx);  // names model 1's parameters
+    std::istringstream words(host.macros["_outvars"]);
+    std::vector<std::string> names{std::istream_iterator<std::string>(words), {}};
+    ASSERT_EQ(static_cast<int>(names.size()), ctx->paramEnd[0]);
+    EXPECT_EQ(std::set<std::string>(names.begin(), names.end()).size(), names.size());
+    EXPECT_TRUE(o.names == nullptr || host.macros["_outvars"] == o.names) << host.macros["_outvars"];
+    for (int k = 0; k < ctx->paramEnd[0]; ++k) {
+      int block = 0;
+      for (int b = 1; b < 7; ++b)
+        if (starts[b] >= 0 && starts[b] <= k) block = b;
+      EXPECT_EQ(blockOfName(names[k]), block) << "parameter " << k << " named " << names[k];
+    }
+  }
+}
+
+// Sigma itself becomes its logarithm and the group percentages log-odds
+// against the reference group, after checks of their range and sum.
+TEST(GivenStartValues, PercentagesBecomeLogOddsAfterTheirChecks) {
+  struct Case {
+    std::vector<double> start;  // the intercepts of G groups of order 0, sigma, G percentages
+    const char* message;
+    std::vector<double> converted = {};  // from sigma on
+  };
+  const Case cases[] = {
+      {{1, 2, 0.0, 40, 60}, "", {0.0, std::log(60.0 / 40.0)}},  // sigma 0 has no logarithm: 0
+      // The reference share is r = 1 - 0.505; 50 only enters the sum check.
+      {{1, 2, 3, 1.5, 50, 30, 20.5}, "", {std::log(1.5), std::log(0.30 / 0.495), std::log(0.205 / 0.495)}},
+      {{1, 2, 3, 1.5, 50, 30, 30}, "First set of starting percents add to more than 100. 0.400000 0.500000"},
+      {{1, 2, 3, 1.5, 0, 50, 50}, "Starting percentage =     0.000000 is invalid"},
+      {{1, 2, 3, 1.5, 100, 50, 50}, "Starting percentage =   100.000000 is invalid"},
+  };
+  for (const Case& c : cases) {
+    const int groups = static_cast<int>(c.start.size() - 1) / 2;
+    MemoryHost host;
+    host.data = {{1, 0}, {2, 0}, {4, 0}};
+    const Args args = {{8, std::to_string(groups)}, {35, std::to_string(c.start.size())}};
+    auto ctx = testing::prepareTestRun(host, argsWith(host, args, {{"kurv_start", c.start}}));
+    ASSERT_TRUE(ctx) << host.errors;
+    convertGivenStartValues(*ctx);
+    EXPECT_EQ(host.stdoutText, c.message);
+    EXPECT_EQ(ctx->startDisplay[groups + 1], c.start[groups + 1]);  // the user's form is kept for display
+    for (std::size_t k = 0; k < c.converted.size(); ++k) EXPECT_NEAR(ctx->params[groups + k], c.converted[k], 1e-15);
+  }
+}
+
+}  // namespace
+}  // namespace kurv
