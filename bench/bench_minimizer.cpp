@@ -12,27 +12,29 @@
 #include <vector>
 
 #include "optim/minimizer.h"
-#include "core/model_context.h"
 
 namespace {
 
 using kurv::MinimizerState;
-using kurv::ModelContext;
 
 // f = ½ Σ λᵢ(xᵢ − 1)² + 1 with λᵢ from 1 to 10⁴: the secant method needs
 // many iterations, so a fixed iteration budget is all used.
 double eigenvalue(int i, int n) { return 1.0 + 9999.0 * i / std::max(n - 1, 1); }
 
-int quadraticF(int n, const double* x, double* f, ModelContext*) {
-  double s = 0.0;
-  for (int i = 0; i < n; ++i) s += eigenvalue(i, n) * (x[i] - 1) * (x[i] - 1);
-  *f = 0.5 * s + 1;
-  return 0;
-}
-int quadraticG(int n, const double* x, int*, double* g, ModelContext*) {
-  for (int i = 0; i < n; ++i) g[i] = eigenvalue(i, n) * (x[i] - 1);
-  return 0;
-}
+class Quadratic : public kurv::Objective {
+ public:
+  std::optional<double> value(std::span<const double> x) override {
+    const int n = static_cast<int>(x.size());
+    double s = 0.0;
+    for (int i = 0; i < n; ++i) s += eigenvalue(i, n) * (x[i] - 1) * (x[i] - 1);
+    return 0.5 * s + 1;
+  }
+  bool gradient(std::span<const double> x, std::span<double> g) override {
+    const int n = static_cast<int>(x.size());
+    for (int i = 0; i < n; ++i) g[i] = eigenvalue(i, n) * (x[i] - 1);
+    return true;
+  }
+};
 
 constexpr int kIterations = 40;
 
@@ -51,8 +53,8 @@ void BM_IterationGradientMode(benchmark::State& bench) {
   for (auto _ : bench) {
     MinimizerState st = freshState(n);
     std::vector<double> x(n, 0.0);
-    kurv::minimizeWithGradient(st, n, d, x, quadraticF, quadraticG, kurv::kIntWorkLength,
-                               kurv::realWorkLength(n), nullptr);
+    Quadratic quadratic;
+    kurv::minimizeWithGradient(st, d, x, quadratic, kurv::kIntWorkLength, kurv::realWorkLength(n));
     iterations += st.iterationCount;
     benchmark::DoNotOptimize(x.data());
   }
@@ -69,14 +71,8 @@ void BM_IterationDifferenceMode(benchmark::State& bench) {
   for (auto _ : bench) {
     MinimizerState st = freshState(n);
     std::vector<double> x(n, 0.0);
-    double f = 0.0;
-    for (;;) {
-      kurv::minimizeWithDifferences(st, d, f, kurv::kIntWorkLength, kurv::realWorkLength(n), n, x);
-      if (st.returnCode >= kurv::kFirstFinalCode) break;
-      // The quadratic changes in one coordinate per difference point; a
-      // real likelihood would be re-evaluated here.
-      quadraticF(n, x.data(), &f, nullptr);
-    }
+    Quadratic quadratic;
+    kurv::minimizeWithDifferences(st, d, x, quadratic, kurv::kIntWorkLength, kurv::realWorkLength(n));
     iterations += st.iterationCount;
     benchmark::DoNotOptimize(x.data());
   }

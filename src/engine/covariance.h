@@ -1,6 +1,7 @@
 #pragma once
 // Covariance of the maximum-likelihood estimates and their standard errors.
 
+#include "core/evaluation.h"
 #include "optim/minimizer.h"
 
 namespace kurv {

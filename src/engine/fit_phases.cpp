@@ -6,6 +6,7 @@
 #include "models/single_gradient.h"
 #include "models/single_likelihood.h"
 #include "engine/covariance.h"
+#include "engine/model_objective.h"
 #include "engine/results_to_host.h"
 #include "engine/start_values.h"
 #include "core/text_format.h"
@@ -34,21 +35,12 @@ void runMinimizer(ModelContext& ctx, MinimizerState& state, const ModelFunctions
                   const std::vector<double>& scale) {
   const int n = ctx.nParams;
   std::span<double> theta(ctx.params.data(), static_cast<std::size_t>(n));
+  ModelObjective objective(ctx, fn.likelihood, fn.gradient);
   if (fn.gradient != nullptr) {
-    minimizeWithGradient(state, n, scale, theta, fn.likelihood, fn.gradient, kIntWorkLength,
-                         realWorkLength(n), &ctx);
-    return;
+    minimizeWithGradient(state, scale, theta, objective, kIntWorkLength, realWorkLength(n));
+  } else {
+    minimizeWithDifferences(state, scale, theta, objective, kIntWorkLength, realWorkLength(n));
   }
-  // Difference mode: every function value the minimizer needs comes back
-  // here; a value that cannot be computed is flagged as too big.
-  double f = 0.0;
-  do {
-    minimizeWithDifferences(state, scale, f, kIntWorkLength, realWorkLength(n), n, theta);
-    if (state.returnCode < kFirstFinalCode) {
-      fn.likelihood(n, ctx.params.data(), &f, &ctx);
-      if (f == kFailedLikelihood) state.tooBig = 1;
-    }
-  } while (state.returnCode < kFirstFinalCode);
 }
 
 std::vector<std::string> splitNames(const std::string& text) {
@@ -99,34 +91,6 @@ void settleStartValues(ModelContext& ctx) {
     buildDefaultStartValues(ctx);
 }
 
-std::string finalCodeMessage(int code, bool& goOn) {
-  goOn = false;
-  switch (code) {
-    case kXConvergence:
-    case kRelFuncConvergence:
-    case kBothConvergence:
-    case kAbsFuncConvergence:
-      goOn = true;
-      return "";
-    case kSingularConvergence:
-      goOn = true;
-      return " Singular convergence";
-    case kFalseConvergence:
-      goOn = true;
-      return " False convergence";
-    case kEvalLimit:
-      return " Function evaluation limit";
-    case kIterationLimit:
-      return " Function iteration limit";
-    case kStartNotComputable:
-      return " Likelihood could not be computed";
-    case kGradientNotComputable:
-      return " Gradient could not be computed";
-    default:
-      return formatText(" Return code from minimizer - %d", code);
-  }
-}
-
 bool fitModel(ModelContext& ctx, MinimizerState& state, FitControl* control) {
   // The gradient of a run with an outcome analysis does not differentiate
   // the posterior weights of the outcome term: such runs are fitted from
@@ -162,10 +126,9 @@ bool fitModel(ModelContext& ctx, MinimizerState& state, FitControl* control) {
   ctx.minimizerCode = state.returnCode;
   ctx.finalNegLogLik = state.f;
 
-  bool goOn = false;
-  const std::string message = finalCodeMessage(state.returnCode, goOn);
-  if (!message.empty()) ctx.host->standardOutput(message.c_str());
-  return goOn;
+  const FinalCodeOutcome outcome = finalCodeOutcome(state.returnCode);
+  if (!outcome.message.empty()) ctx.host->standardOutput(outcome.message.c_str());
+  return outcome.goOn;
 }
 
 void reportResults(ModelContext& ctx, MinimizerState& state, RunSummary* summary) {

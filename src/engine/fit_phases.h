@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "core/evaluation.h"
 #include "optim/minimizer.h"
 #include "core/model_context.h"
 #include "core/run_summary.h"
@@ -29,10 +30,6 @@ struct FitControl {
 // times, and prints the outcome of codes other than success. Returns true
 // when the run goes on to the results.
 bool fitModel(ModelContext& ctx, MinimizerState& state, FitControl* control = nullptr);
-
-// The standard-output message of a final minimizer code ("" for success)
-// and whether the run goes on to the results.
-std::string finalCodeMessage(int code, bool& goOn);
 
 // Estimates with scales exponentiated, covariance and standard errors,
 // outcome group means, the estimates table, the fit statistics, the final

@@ -15,52 +15,34 @@
 //   * `minimizeWithDifferences` forms gradients by Stewart's finite
 //     differences and hands every function value back to its caller.
 //
-// How a run drives a fit
-// ----------------------
+// How a caller drives a fit
+// -------------------------
 //   MinimizerState state;                         // zero-filled, as created
-//   state.host = ctx.host;                        // iteration log (may be null)
+//   state.host = host;                            // iteration log (may be null)
 //   std::vector<double> scale(n, 1.0);
 //   setMinimizerDefaults(kGeneralMinimization, realWorkLength(n), state);
 //   setMinimizerIntegerSettings(state);           // table values, printLevel 1
 //   if (showTrace) state.printLevel = -1;         // one log line per iteration
 //   state.returnCode = kFreshStart;               // 12
-//   // gradient mode:
-//   minimizeWithGradient(state, n, scale, params, likelihood, gradient,
-//                        kIntWorkLength, realWorkLength(n), &ctx);
-//   // difference mode:
-//   double f = 0.0;
-//   do {
-//     minimizeWithDifferences(state, scale, f, kIntWorkLength, realWorkLength(n), n, params);
-//     if (state.returnCode < kFirstFinalCode) {   // 1 or 2: evaluate f at params
-//       likelihood(n, params.data(), &f, &ctx);
-//       if (f == kFailedLikelihood) state.tooBig = 1;
-//     }
-//   } while (state.returnCode < kFirstFinalCode);
-//   // false convergence (8): restart from the point reached, at most 3 times,
-//   // by setting state.returnCode = kFreshStart and calling the same driver
-//   // again (iterationCount keeps counting, the log numbering continues).
+//   minimizeWithGradient(state, scale, params, objective, kIntWorkLength, realWorkLength(n));
+//   // or, from function values alone:
+//   minimizeWithDifferences(state, scale, params, objective, kIntWorkLength, realWorkLength(n));
+//   // false convergence (8): restart from the point reached by setting
+//   // state.returnCode = kFreshStart and calling the same driver again
+//   // (iterationCount keeps counting, the log numbering continues).
 // Afterwards `state.f` is the final function value, `state.returnCode` the
 // final code, and `funcEvalCount`, `gradEvalCount`, `iterationCount` the
-// counters; `params` holds the final point. The covariance of the estimates
-// then takes the same state: computeCovariance(ctx, likelihood, gradient,
-// state) (optim/covariance.h; gradient null in difference mode).
+// counters; `params` holds the final point.
 
 #include <span>
 #include <vector>
 
+#include <string>
+
 #include "core/host.h"
+#include "optim/objective.h"
 
 namespace kurv {
-
-struct ModelContext;
-
-// Stores the negative log-likelihood at x into *f (the largest finite double
-// when it cannot be computed). The result is not used.
-using LikelihoodCallback = int (*)(int n, const double* x, double* f, ModelContext* ctx);
-// Stores ∂f/∂x into g; may set *gradEvalIndex to 0 to report failure. The
-// result is not used.
-using GradientCallback = int (*)(int n, const double* x, int* gradEvalIndex, double* g,
-                                 ModelContext* ctx);
 
 // ---- Request, entry and final codes ------------------------------------------
 inline constexpr int kFillDefaults = 0;       // entry: fill the defaults, then as 12
@@ -248,18 +230,30 @@ int checkMinimizerSettings(MinimizerState& state, int n, std::span<const double>
 void minimizerIteration(MinimizerState& state, int n, std::span<const double> d, double f,
                         std::span<double> theta, int intWorkLength, int realWorkLength);
 
-// Gradient mode: returns when returnCode is final (3 or more).
-void minimizeWithGradient(MinimizerState& state, int n, std::span<const double> d,
-                          std::span<double> theta, LikelihoodCallback likelihood,
-                          GradientCallback gradient, int intWorkLength, int realWorkLength,
-                          ModelContext* ctx);
+// Gradient mode: asks `objective` for values and gradients until returnCode
+// is final (3 or more).
+void minimizeWithGradient(MinimizerState& state, std::span<const double> d, std::span<double> theta,
+                          Objective& objective, int intWorkLength, int realWorkLength);
 
-// Difference mode: returns with returnCode 1 or 2 whenever f is needed at
-// theta (the caller stores it in `f`, sets tooBig when it is the largest
-// double, and calls again), or with a final code.
-void minimizeWithDifferences(MinimizerState& state, std::span<const double> d, double& f,
-                             int intWorkLength, int realWorkLength, int n,
-                             std::span<double> theta);
+// Difference mode: asks `objective` for values only, forming gradients by
+// Stewart's finite differences, until returnCode is final.
+void minimizeWithDifferences(MinimizerState& state, std::span<const double> d, std::span<double> theta,
+                             Objective& objective, int intWorkLength, int realWorkLength);
+
+// One reverse-communication step of difference mode, for callers that keep
+// the loop themselves: returns with returnCode 1 or 2 whenever f is needed at
+// theta (the caller stores it in `f`, sets tooBig when it cannot be computed,
+// and calls again), or with a final code.
+void differenceModeStep(MinimizerState& state, std::span<const double> d, double& f, int intWorkLength,
+                        int realWorkLength, int n, std::span<double> theta);
+
+// What a final code means to the run: the message it leaves on standard
+// output ("" for a plain convergence) and whether results follow.
+struct FinalCodeOutcome {
+  std::string message;
+  bool goOn = false;
+};
+FinalCodeOutcome finalCodeOutcome(int code);
 
 // The iteration log (Host::display, only when printLevel < 0).
 void reportIteration(MinimizerState& state);

@@ -1,20 +1,35 @@
-// The two drivers of the minimizer core: gradient mode, which evaluates the
-// model itself, and difference mode, which forms gradients by finite
-// differences and returns to its caller for every function value.
+// The drivers of the minimizer core: gradient mode, which asks the objective
+// for values and gradients; difference mode, which forms gradients by finite
+// differences from the objective's values (as a loop, or one
+// reverse-communication step at a time); and the meaning of the final codes.
 
 #include <cblas.h>
+
+#include <cfloat>
 
 #include "optim/difference_gradient.h"
 #include "optim/minimizer.h"
 #include "optim/packed_triangular.h"
-#include "core/model_context.h"
+#include "core/text_format.h"
 
 namespace kurv {
 
-void minimizeWithGradient(MinimizerState& state, int n, std::span<const double> d,
-                          std::span<double> theta, LikelihoodCallback likelihood,
-                          GradientCallback gradient, int intWorkLength, int realWorkLength,
-                          ModelContext* ctx) {
+namespace {
+
+// A value the objective could not compute is reported to the core as too
+// big, with the largest double in the function-value cell (the value the
+// state then shows).
+void storeValue(MinimizerState& state, Objective& objective, std::span<const double> x, double& f) {
+  const std::optional<double> value = objective.value(x);
+  f = value ? *value : DBL_MAX;
+  if (!value) state.tooBig = 1;
+}
+
+}  // namespace
+
+void minimizeWithGradient(MinimizerState& state, std::span<const double> d, std::span<double> theta,
+                          Objective& objective, int intWorkLength, int realWorkLength) {
+  const int n = static_cast<int>(d.size());
   if (state.returnCode == kFillDefaults) {
     if (setMinimizerDefaults(kGeneralMinimization, realWorkLength, state) != 0) return;
     setMinimizerIntegerSettings(state);
@@ -30,14 +45,36 @@ void minimizeWithGradient(MinimizerState& state, int n, std::span<const double> 
   double f = 0.0;  // the function-value cell
   for (;;) {
     minimizerIteration(state, n, d, f, theta, intWorkLength, realWorkLength);
+    const auto x = theta.first(static_cast<std::size_t>(n));
     if (state.returnCode == kRequestFunction) {
-      likelihood(n, theta.data(), &f, ctx);
-      if (f == kFailedLikelihood) state.tooBig = 1;
+      storeValue(state, objective, x, f);
     } else if (state.returnCode == kRequestGradient) {
-      gradient(n, theta.data(), &state.gradEvalIndex, state.gradient.data(), ctx);
+      objective.atIterate(x, state.f);
+      if (!objective.gradient(x, state.gradient)) state.gradEvalIndex = 0;
     } else {
       return;
     }
+  }
+}
+
+void minimizeWithDifferences(MinimizerState& state, std::span<const double> d, std::span<double> theta,
+                             Objective& objective, int intWorkLength, int realWorkLength) {
+  const int n = static_cast<int>(d.size());
+  const auto x = theta.first(static_cast<std::size_t>(n));
+  double f = 0.0;
+  for (;;) {
+    const int previous = state.returnCode;
+    differenceModeStep(state, d, f, intWorkLength, realWorkLength, n, theta);
+    if (state.returnCode >= kFirstFinalCode) return;
+    // A gradient begins with a request for f at its first perturbed point.
+    // The iterate is theta with the perturbed component put back.
+    if (state.returnCode == kRequestGradient && previous != kRequestGradient) {
+      std::vector<double> point(x.begin(), x.end());
+      const int i = (state.diff.component > 0 ? state.diff.component : -state.diff.component) - 1;
+      if (i >= 0 && i < n) point[i] = state.diff.savedTheta;
+      objective.atIterate(point, state.f);
+    }
+    storeValue(state, objective, x, f);
   }
 }
 
@@ -69,9 +106,8 @@ bool startDifferenceGradient(MinimizerState& state, double& f, std::span<double>
 
 }  // namespace
 
-void minimizeWithDifferences(MinimizerState& state, std::span<const double> d, double& f,
-                             int intWorkLength, int realWorkLength, int n,
-                             std::span<double> theta) {
+void differenceModeStep(MinimizerState& state, std::span<const double> d, double& f, int intWorkLength,
+                        int realWorkLength, int n, std::span<double> theta) {
   if (state.returnCode == kFillDefaults) {
     if (setMinimizerDefaults(kGeneralMinimization, realWorkLength, state) != 0) return;
     setMinimizerIntegerSettings(state);
@@ -110,6 +146,32 @@ void minimizeWithDifferences(MinimizerState& state, std::span<const double> d, d
     if (state.returnCode != kRequestGradient) return;
     if (startDifferenceGradient(state, f, theta.first(static_cast<std::size_t>(n)))) return;
   }
+}
+
+FinalCodeOutcome finalCodeOutcome(int code) {
+  // One row per final code: its message on standard output and whether the
+  // run goes on to the results (the convergence codes, singular and false
+  // convergence; a false convergence has been restarted before it is final).
+  struct Row {
+    int code;
+    const char* message;
+    bool goOn;
+  };
+  static constexpr Row kRows[] = {
+      {kXConvergence, "", true},
+      {kRelFuncConvergence, "", true},
+      {kBothConvergence, "", true},
+      {kAbsFuncConvergence, "", true},
+      {kSingularConvergence, " Singular convergence", true},
+      {kFalseConvergence, " False convergence", true},
+      {kEvalLimit, " Function evaluation limit", false},
+      {kIterationLimit, " Function iteration limit", false},
+      {kStartNotComputable, " Likelihood could not be computed", false},
+      {kGradientNotComputable, " Gradient could not be computed", false},
+  };
+  for (const Row& row : kRows)
+    if (row.code == code) return {row.message, row.goOn};
+  return {formatText(" Return code from minimizer - %d", code), false};
 }
 
 }  // namespace kurv

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <cfloat>
 
 #include "engine/covariance.h"
 #include "optim/difference_gradient.h"
@@ -97,8 +98,10 @@ const TestProblem& problemNamed(const std::string& name) {
   return problems.at(name);
 }
 
-// A fit set up as a run sets it up, and the run record its callbacks keep.
-struct Fit : ModelContext {
+// A fit set up as a run sets it up: the problem as the minimizer's objective,
+// with every point it is asked about recorded (DBL_MAX: f not computable, a
+// NaN gradient: the gradient not computable).
+struct Fit : Objective {
   const TestProblem* problem;
   MinimizerState state;
   Point x, iterationF;  // the current point; f where each gradient was formed (0 = the start)
@@ -108,39 +111,29 @@ struct Fit : ModelContext {
     setMinimizerIntegerSettings(state);
     state.host = log, state.printLevel = printLevel;
   }
-  Fit& run(bool gradientMode);  // from x; after a fresh-start code, continues
-};
-int problemLikelihood(int n, const double* x, double* f, ModelContext* ctx) {
-  static_cast<Fit*>(ctx)->evalX.emplace_back(x, x + n);
-  *f = static_cast<Fit*>(ctx)->problem->fg(x, nullptr);
-  return 0;
-}
-int problemGradient(int n, const double* x, int* gradEvalIndex, double* g, ModelContext* ctx) {
-  auto* fit = static_cast<Fit*>(ctx);
-  fit->problem->fg(x, g);
-  fit->gradX.emplace_back(x, x + n);
-  fit->iterationF.push_back(fit->state.f);
-  if (std::isnan(g[0])) *gradEvalIndex = 0;
-  return 0;
-}
-Fit& Fit::run(bool gradientMode) {
-  const int n = static_cast<int>(x.size()), length = realWorkLength(n);
-  const Point scale(x.size(), 1.0);
-  evalX.clear(), gradX.clear(), iterationF.clear();
-  if (gradientMode) {
-    minimizeWithGradient(state, n, scale, x, problemLikelihood, problemGradient, kIntWorkLength, length, this);
+  std::optional<double> value(std::span<const double> at) override {
+    evalX.emplace_back(at.begin(), at.end());
+    const double f = problem->fg(at.data(), nullptr);
+    return f == DBL_MAX ? std::nullopt : std::optional<double>(f);
+  }
+  bool gradient(std::span<const double> at, std::span<double> g) override {
+    problem->fg(at.data(), g.data());
+    gradX.emplace_back(at.begin(), at.end());
+    return !std::isnan(g[0]);
+  }
+  void atIterate(std::span<const double>, double f) override { iterationF.push_back(f); }
+  Fit& run(bool gradientMode) {  // from x; after a fresh-start code, continues
+    const int length = realWorkLength(static_cast<int>(x.size()));
+    const Point scale(x.size(), 1.0);
+    evalX.clear(), gradX.clear(), iterationF.clear();
+    if (gradientMode) {
+      minimizeWithGradient(state, scale, x, *this, kIntWorkLength, length);
+    } else {
+      minimizeWithDifferences(state, scale, x, *this, kIntWorkLength, length);
+    }
     return *this;
   }
-  // The caller's side of difference mode; a gradient starts with a 2 after a 1.
-  for (double f = 0.0;;) {
-    const int previous = state.returnCode;
-    minimizeWithDifferences(state, scale, f, kIntWorkLength, length, n, x);
-    if (state.returnCode >= kFirstFinalCode) return *this;
-    if (state.returnCode == kRequestGradient && previous != kRequestGradient) iterationF.push_back(state.f);
-    problemLikelihood(n, x.data(), &f, this);
-    if (f == kFailedLikelihood) state.tooBig = 1;
-  }
-}
+};
 
 // R's nlminb implements the same published routines independently
 // (fixtures/optim/make_traces.R). Tolerances on values keep a margin of ten over
@@ -396,6 +389,20 @@ Point scoreOuterSum(const double* p) {
   }
   return b;
 }
+// The covariance step of a run whose model is a test problem.
+struct CovarianceRun : ModelContext {
+  const TestProblem* problem;
+  std::vector<Point> gradX;
+};
+int problemLikelihood(int n, const double* x, double* f, ModelContext* ctx) {
+  *f = static_cast<CovarianceRun*>(ctx)->problem->fg(x, nullptr);
+  return (void)n, 0;
+}
+int problemGradient(int n, const double* x, int*, double* g, ModelContext* ctx) {
+  static_cast<CovarianceRun*>(ctx)->problem->fg(x, g);
+  static_cast<CovarianceRun*>(ctx)->gradX.emplace_back(x, x + n);
+  return 0;
+}
 int gradientWithScores(int n, const double* p, int* index, double* g, ModelContext* ctx) {
   ctx->scoreOuterSum = scoreOuterSum(p);
   return problemGradient(n, p, index, g, ctx);
@@ -431,13 +438,15 @@ TEST(Covariance, AgainstTheClosedFormInformation) {
   for (const auto& c : cases) {
     SCOPED_TRACE(&c - cases);
     MemoryHost host;
-    Fit fit(c.problem);
-    if (c.differences) { EXPECT_EQ(fit.run(false).state.returnCode, kRelFuncConvergence); }
+    Fit minimized(c.problem);
+    if (c.differences) { EXPECT_EQ(minimized.run(false).state.returnCode, kRelFuncConvergence); }
+    CovarianceRun fit;
+    fit.problem = &c.problem;
     fit.useDifferenceMode = c.differenceMode, fit.hasWeights = c.weights, fit.noStdErrors = c.noStdErrors;
     fit.host = &host, fit.nParams = 2, fit.nMeasurements = 10;
-    const Point estimates = c.differences ? fit.x : c.problem.minimizer.empty() ? c.problem.start : c.problem.minimizer;
+    const Point estimates = c.differences ? minimized.x : c.problem.minimizer.empty() ? c.problem.start : c.problem.minimizer;
     fit.params = estimates;
-    EXPECT_EQ(computeCovariance(fit, problemLikelihood, c.gradient, fit.state), c.code);
+    EXPECT_EQ(computeCovariance(fit, problemLikelihood, c.gradient, minimized.state), c.code);
     EXPECT_EQ(fit.covFailCode, c.code);
     EXPECT_EQ(host.displayed, c.code == 2 ? "  iflt 2 tp 2" : "");
     EXPECT_EQ(fit.params, estimates);  // restored bit for bit
