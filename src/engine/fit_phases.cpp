@@ -3,11 +3,8 @@
 #include <cmath>
 #include <sstream>
 
-#include "models/single_gradient.h"
-#include "models/single_likelihood.h"
 #include "engine/covariance.h"
 #include "engine/model_objective.h"
-#include "engine/results_to_host.h"
 #include "engine/start_values.h"
 #include "core/text_format.h"
 #include "report/estimates_table.h"
@@ -21,14 +18,11 @@ namespace {
 // minimizer state, at most this many times; the next one is accepted.
 constexpr int kMaxRestarts = 3;
 
+// The likelihood and gradient a fit runs on (gradient null: differences).
 struct ModelFunctions {
   LikelihoodCallback likelihood;
-  GradientCallback gradient;  // null in difference mode
+  GradientCallback gradient;
 };
-
-ModelFunctions modelFunctions(const ModelContext& ctx) {
-  return {singleModelLogLikelihood, ctx.useDifferenceMode ? nullptr : singleModelDerivative};
-}
 
 // One minimizer run from a fresh start (returnCode 12) at ctx.params.
 void runMinimizer(ModelContext& ctx, MinimizerState& state, const ModelFunctions& fn,
@@ -91,12 +85,9 @@ void settleStartValues(ModelContext& ctx) {
     buildDefaultStartValues(ctx);
 }
 
-bool fitModel(ModelContext& ctx, MinimizerState& state, FitControl* control) {
-  // The gradient of a run with an outcome analysis does not differentiate
-  // the posterior weights of the outcome term: such runs are fitted from
-  // function values only.
-  ctx.useDifferenceMode = ctx.hasOutcome;
-  ModelFunctions fn = modelFunctions(ctx);
+bool fitModel(ModelContext& ctx, const ModelFamily& family, MinimizerState& state, FitControl* control) {
+  ctx.useDifferenceMode = family.gradient == nullptr || family.differencesOnly(ctx);
+  ModelFunctions fn{family.likelihood, ctx.useDifferenceMode ? nullptr : family.gradient};
   if (control != nullptr && control->likelihood != nullptr) {
     fn = {control->likelihood, control->gradient};
     ctx.useDifferenceMode = control->gradient == nullptr;
@@ -131,22 +122,22 @@ bool fitModel(ModelContext& ctx, MinimizerState& state, FitControl* control) {
   return outcome.goOn;
 }
 
-void reportResults(ModelContext& ctx, MinimizerState& state, RunSummary* summary) {
+void reportResults(ModelContext& ctx, const ModelFamily& family, MinimizerState& state, RunSummary* summary) {
   Host& host = *ctx.host;
   const int n = ctx.nParams;
-  const ModelFunctions fn = modelFunctions(ctx);
 
   // Estimates: scales are reported as standard deviations.
   ctx.estimates.assign(static_cast<std::size_t>(n) + 1, 0.0);
   std::copy(ctx.params.begin(), ctx.params.begin() + n, ctx.estimates.begin());
   for (int k : scaleParameterIndexes(ctx)) ctx.estimates[k] = std::exp(ctx.params[k]);
 
-  computeCovariance(ctx, fn.likelihood, fn.gradient, state, singleModelDerivative);
+  computeCovariance(ctx, family.likelihood, ctx.useDifferenceMode ? nullptr : family.gradient, state,
+                    family.gradient);
 
   // The covariance leaves the evaluation arrays at a perturbed point; the
   // posterior probabilities and plot series are those of the estimates.
   double f = 0.0;
-  singleModelLogLikelihood(n, ctx.params.data(), &f, &ctx);
+  family.likelihood(n, ctx.params.data(), &f, &ctx);
 
   if (ctx.hasOutcome) outcomeGroupMeans(ctx);
 
@@ -156,12 +147,12 @@ void reportResults(ModelContext& ctx, MinimizerState& state, RunSummary* summary
   const double bicSubjects = L - 0.5 * k * std::log(static_cast<double>(ctx.nSubjects));
   const double aic = L - k;
 
-  printEstimatesTable(ctx);
+  family.printEstimates(ctx);
   host.display(formatText(" BIC=%9.2f (N=%d)  BIC=%9.2f (N=%d)  AIC=%9.2f  L=%9.2f\n", bicMeasurements,
                           ctx.nMeasurements, bicSubjects, ctx.nSubjects, aic, L)
                    .c_str());
   showEstimatesAsStartValues(ctx);
-  writeResultsToHost(ctx);
+  family.writeResults(ctx);
   if (summary != nullptr) fillSummary(ctx, L, bicMeasurements, bicSubjects, aic, *summary);
 }
 

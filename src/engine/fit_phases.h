@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/evaluation.h"
+#include "engine/model_family.h"
 #include "optim/minimizer.h"
 #include "core/model_context.h"
 #include "core/run_summary.h"
@@ -29,11 +30,12 @@ struct FitControl {
 // analysis is present), restarting after false convergence at most three
 // times, and prints the outcome of codes other than success. Returns true
 // when the run goes on to the results.
-bool fitModel(ModelContext& ctx, MinimizerState& state, FitControl* control = nullptr);
+bool fitModel(ModelContext& ctx, const ModelFamily& family, MinimizerState& state,
+              FitControl* control = nullptr);
 
 // Estimates with scales exponentiated, covariance and standard errors,
 // outcome group means, the estimates table, the fit statistics, the final
 // start-value display, and the results written to the host.
-void reportResults(ModelContext& ctx, MinimizerState& state, RunSummary* summary);
+void reportResults(ModelContext& ctx, const ModelFamily& family, MinimizerState& state, RunSummary* summary);
 
 }  // namespace kurv

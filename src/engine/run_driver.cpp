@@ -6,6 +6,7 @@
 #include "engine/fit_phases.h"
 #include "core/model_context.h"
 #include "engine/input_checks.h"
+#include "engine/model_family.h"
 #include "engine/prepare_run.h"
 
 namespace kurv {
@@ -76,7 +77,10 @@ int readStartAndPlotValues(ModelContext& ctx) {
 }
 
 int intake(ModelContext& ctx) {
-  if (ctx.isMultModel) return reportInputError(ctx, InputError::NotAvailable, "Multi-trajectory");
+  // Multi-trajectory data have a layout of their own, which this version
+  // does not read.
+  if (familyOf(ctx) == FamilyKind::MultiTrajectory && modelFamily(FamilyKind::MultiTrajectory) == nullptr)
+    return reportInputError(ctx, InputError::NotAvailable, familyName(FamilyKind::MultiTrajectory));
   readObservations(ctx);
   if (ctx.nSubjects == 0) return reportInputError(ctx, InputError::NoTrajectoryData);
   return 0;
@@ -93,27 +97,19 @@ int prepareDecodedRun(ModelContext& ctx) {
   return intake(ctx);
 }
 
-namespace {
-
-// Models whose likelihood this version does not have end the run here.
-int checkModelAvailable(ModelContext& ctx) {
-  if (ctx.hasRandomEffects && ctx.modelKind[0] == kCnorm)
-    return reportInputError(ctx, InputError::NotAvailable, "Random-effects");
-  if (ctx.isJointModel()) return reportInputError(ctx, InputError::NotAvailable, "Joint");
-  return 0;
-}
-
-}  // namespace
-
 int runDecoded(ModelContext& ctx, RunSummary* summary) {
   if (int rc = prepareDecodedRun(ctx)) return rc;
-  if (int rc = checkModelAvailable(ctx)) return rc;
+  // The model family is chosen once; families this version cannot fit end
+  // the run here.
+  const FamilyKind kind = familyOf(ctx);
+  const ModelFamily* family = modelFamily(kind);
+  if (family == nullptr) return reportInputError(ctx, InputError::NotAvailable, familyName(kind));
   settleStartValues(ctx);
   MinimizerState state;
   // A minimizer failure is reported on standard output; the run ends without
   // results but is not an input error.
-  if (!fitModel(ctx, state)) return 0;
-  reportResults(ctx, state, summary);
+  if (!fitModel(ctx, *family, state)) return 0;
+  reportResults(ctx, *family, state, summary);
   return 0;
 }
 

@@ -193,7 +193,7 @@ TEST(FitPhase, FalseConvergenceRestartsThreeTimesAndAnEvaluationLimitEndsTheRun)
     ASSERT_TRUE(ctx);
     MinimizerState state;
     FitControl control = falseConvergence ? FitControl{bowl, wrongGradient} : FitControl{nullptr, nullptr, 3};
-    EXPECT_EQ(fitModel(*ctx, state, &control), falseConvergence);  // whether results follow
+    EXPECT_EQ(fitModel(*ctx, *modelFamily(familyOf(*ctx)), state, &control), falseConvergence);  // whether results follow
     EXPECT_EQ(state.returnCode, falseConvergence ? 8 : 9);
     EXPECT_EQ(control.minimizerRuns, falseConvergence ? 4 : 1);
     EXPECT_EQ(host.stdoutText, falseConvergence ? " False convergence" : " Function evaluation limit");
