@@ -12,6 +12,7 @@
 //           dP/d eta_w     = -omega P(y).
 // Without zero inflation omega = 0: the plain Poisson model.
 //
+// A negative count has probability 0 and no slopes.
 // lambda is the exponential of a clamped predictor times an exposure, so only
 // the clamp's upper end can bite on it; a nonzero count whose mean is at most
 // DBL_MIN has probability 0 (ln lambda is not finite there) and no slopes.
@@ -28,6 +29,10 @@ namespace kurv {
 
 inline double zipProbability(const ExpClamp& clamp, double y, double lambda, double omega) {
   if (y == 0.0) return std::exp(-clamp(lambda)) * (1.0 - omega) + omega;
+  // A negative count is impossible: the formula's continuation through
+  // ln Gamma(y + 1) has no bound there, and the likelihood would run off to
+  // infinity instead of failing.
+  if (y < 0.0) return 0.0;
   if (lambda > DBL_MIN) {
     int sign = 0;
     const double g = y + 1.0 > 0.0 ? logGamma(y + 1.0, &sign) : 0.0;
