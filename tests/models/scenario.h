@@ -206,7 +206,9 @@ struct Reference {
       }
       if (s.omodel != "none" && !missing(a.outcome)) {
         for (int k = 0; k < G; ++k) eta += term[k] / lik * x[outcome + k];
-        const double y = a.outcome, sd = std::exp(x[outcome + G]), lambda = std::exp(eta);
+        // Only the normal and zip outcomes have a parameter after the constants.
+        const bool extra = s.omodel == "normal" || s.omodel == "zip";
+        const double y = a.outcome, sd = extra ? std::exp(x[outcome + G]) : 1.0, lambda = std::exp(eta);
         const double omega = s.omodel == "zip" ? logistic(x[outcome + G]) : 0.0;
         if (s.omodel == "logit") lik *= y == 0.0 ? 1.0 - logistic(eta) : logistic(eta);
         else if (s.omodel != "normal") lik *= y == 0.0 ? omega + (1 - omega) * std::exp(-lambda) : (1 - omega) * poisson(y, lambda);
