@@ -16,6 +16,7 @@
 
 #include "core/exp_clamp.h"
 #include "core/host.h"
+#include "core/parameter_layout.h"
 
 namespace kurv {
 
@@ -108,6 +109,9 @@ struct ModelContext {
   int multRefGroup = 0;
   int multNRisk = 0;
 
+  // The description of every parameter, built once with the block starts
+  // below (models/parameter_layout.h).
+  ParameterLayout layout;
   // Parameter block starts (0-based indexes into `params`).
   int dropoutStart = 0;
   std::array<int, kMaxModels> zipStart{};

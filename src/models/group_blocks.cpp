@@ -34,24 +34,11 @@ GroupBlocks groupBlocks(const ModelContext& ctx, int m, int k) {
 }
 
 GroupBlocks layoutGroupBlocks(const ModelContext& ctx, int m, int k) {
-  GroupBlocks blocks;
-  blocks.trajectory = ctx.paramStart[m];
-  blocks.zeroInflation = ctx.zipStart[m];
-  blocks.dropout = ctx.dropoutStart;
-  const bool perGroupInflation = ctx.nInflOrder[m] > 0 && !ctx.singleInflOrder[m];
-  const bool perGroupDropout = m == 0 && ctx.nDropoutOrder > 1;
-  for (int g = 0; g < k; ++g) {
-    blocks.trajectory += trajectoryBlockSize(ctx, m, g);
-    if (perGroupInflation) blocks.zeroInflation += zeroInflationOrder(ctx, m, g) + 1;
-    if (perGroupDropout) blocks.dropout += dropoutBlockSize(ctx, g);
-  }
-  return blocks;
+  const auto& starts = ctx.layout.groupStarts[m];
+  if (k < 0 || k >= static_cast<int>(starts.size())) return GroupBlocks{};
+  return GroupBlocks{starts[k][0], starts[k][1], starts[k][2]};
 }
 
-int logSigmaIndex(const ModelContext& ctx, int m) {
-  if (ctx.scaleIndex[m] >= 0) return ctx.scaleIndex[m];
-  if (ctx.isMultModel) return ctx.paramEnd[m] - 1;
-  return m == 0 ? ctx.thetaStart - 1 : ctx.jointThetaStart - 1;
-}
+int logSigmaIndex(const ModelContext& ctx, int m) { return ctx.scaleIndex[m]; }
 
 }  // namespace kurv

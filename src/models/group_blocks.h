@@ -35,14 +35,12 @@ int zeroInflationOrder(const ModelContext& ctx, int m, int k);
 int dropoutOrderOf(const ModelContext& ctx, int k);
 
 // The blocks of group k of model m: from the measurement tables once they
-// are ready, else computed from the layout by layoutGroupBlocks.
+// are ready, else from the parameter layout.
 GroupBlocks groupBlocks(const ModelContext& ctx, int m, int k);
 GroupBlocks layoutGroupBlocks(const ModelContext& ctx, int m, int k);
 
-// Index of model m's CNORM log-sigma parameter as the layout placed it
-// (scaleIndex); without a layout entry: just before model 1's membership
-// parameters, just before model 2's conditional constants in a joint run,
-// the last parameter of a multi-trajectory component's block.
+// Index of model m's CNORM log-sigma parameter as the layout placed it (-1
+// when the model has none).
 int logSigmaIndex(const ModelContext& ctx, int m);
 
 }  // namespace kurv

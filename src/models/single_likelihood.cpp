@@ -118,8 +118,8 @@ int singleModelLogLikelihood(int n, const double* x, double* f, ModelContext* ct
 
   double sigma = 0.0;
   if (c.modelKind[0] == kCnorm) {
-    // The scale is held as ln sigma, directly before the membership block.
-    sigma = std::exp(x[c.thetaStart - 1]);
+    // The scale is held as ln sigma.
+    sigma = std::exp(x[logSigmaIndex(c, 0)]);
     for (int j = 0; j < c.nPeriods[0]; ++j) c.periodSigma[j] = sigma;
   }
   double sigmaO = 0.0;

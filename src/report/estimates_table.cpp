@@ -15,8 +15,6 @@ namespace {
 constexpr const char* kBlank = " \n";
 constexpr const char* kCoefficientLabels[kMaxPolyOrder + 1] = {
     "Intercept   ", "Linear      ", "Quadratic   ", "Cubic       ", "Quartic     ", "Quintic     "};
-constexpr const char* kCoefficientNames[kMaxPolyOrder + 1] = {"interc%d", "linear%d", "quadra%d",
-                                                              "cubic%d",  "quarti%d", "quinti%d"};
 
 // Walks the parameter vector while printing: the running parameter index, the
 // list of output names, and the row helpers that consume parameters.
@@ -34,26 +32,30 @@ struct TablePrinter {
     return k < static_cast<int>(ctx.params.size()) ? ctx.params[k] : missing();
   }
   void show(const std::string& text) { host.display(text.c_str()); }
-  void addName(const std::string& name) { names += name + " "; }
+  // The output name of the parameter at the running index, from the layout.
+  void addName() {
+    const auto& params = ctx.layout.params;
+    names += (i < static_cast<int>(params.size()) ? params[static_cast<std::size_t>(i)].name : std::string()) + " ";
+  }
 
   void row(int group, const std::string& label, double estimate, double se) {
     printEstimateRow(host, group, ctx.covFailCode, ctx.nMeasurements, estimate, se, label);
   }
   // A row of the parameter at the running index as it stands.
-  void plainRow(int group, const std::string& label, const std::string& name) {
+  void plainRow(int group, const std::string& label) {
     row(group, label, param(i), stdError(i));
-    addName(name);
+    addName();
     ++i;
   }
   // A scale held as its logarithm: shown as s = exp(estimate) with standard
   // error s * se (delta method), and its row and column of the covariance
   // multiplied by s so that the covariance refers to s itself.
-  void scaleRow(int group, const std::string& label, const std::string& name) {
+  void scaleRow(int group, const std::string& label) {
     const double s = std::exp(param(i));
     const double se = stdError(i);
     row(group, label, s, host.isMissing(se) ? se : s * se);
     rescaleCovariance(i, s);
-    addName(name);
+    addName();
     ++i;
   }
   void rescaleCovariance(int k, double s) {
@@ -99,11 +101,9 @@ void printTrajectories(TablePrinter& tp) {
       tp.show(formatText("\n %d %s %s %s %s %s", g + 1, "N/A", ".", ".", ".", "."));
     } else {
       for (int p = 0; p <= order && p <= kMaxPolyOrder; ++p)
-        tp.plainRow(p == 0 ? g + 1 : 0, kCoefficientLabels[p], formatText(kCoefficientNames[p], g + 1));
+        tp.plainRow(p == 0 ? g + 1 : 0, kCoefficientLabels[p]);
       for (int c = 0; c < ctx.tcovPerPeriod[0]; ++c) {
-        const std::string name =
-            nameAt(ctx.tcovNames, static_cast<std::size_t>(c) * ctx.nPeriods[0]);
-        tp.plainRow(0, name, formatText("%s%d", name.c_str(), g + 1));
+        tp.plainRow(0, nameAt(ctx.tcovNames, static_cast<std::size_t>(c) * ctx.nPeriods[0]));
       }
     }
     tp.show(kBlank);
@@ -119,16 +119,10 @@ void printDropout(TablePrinter& tp) {
   for (int b = 1; b <= ctx.nDropoutOrder; ++b) {
     const int order = static_cast<int>(ctx.dropoutOrder[b - 1]);
     if (order != -1) {
-      if (shared)
-        tp.plainRow(0, "Drop0       ", "drop0");
-      else
-        tp.plainRow(b, "Drop0       ", formatText("drop0g%d", b));
-      for (int p = 1; p <= order; ++p)
-        tp.plainRow(0, formatText("Drop%d       ", p), formatText("drop%dg%d", p, b));
-      for (int q = 0; q < ctx.dcovPerPeriod; ++q) {
-        const std::string name = nameAt(ctx.dcovNames, static_cast<std::size_t>(q) * ctx.nPeriods[0]);
-        tp.plainRow(0, name, formatText("%s%d", name.c_str(), b));
-      }
+      tp.plainRow(shared ? 0 : b, "Drop0       ");
+      for (int p = 1; p <= order; ++p) tp.plainRow(0, formatText("Drop%d       ", p));
+      for (int q = 0; q < ctx.dcovPerPeriod; ++q)
+        tp.plainRow(0, nameAt(ctx.dcovNames, static_cast<std::size_t>(q) * ctx.nPeriods[0]));
     }
     tp.show(kBlank);
   }
@@ -145,13 +139,8 @@ void printRandomEffects(TablePrinter& tp) {
   for (int b = 1; b <= nBlocks; ++b) {
     const int order = b - 1 < static_cast<int>(ctx.reOrder.size()) ? static_cast<int>(ctx.reOrder[b - 1]) : 0;
     if (order == -1) continue;
-    if (shared)
-      tp.scaleRow(0, "rSigma0     ", "rSigma");
-    else
-      tp.scaleRow(b, "rSigma0     ", formatText("rSigmag%d", b));
-    for (int p = 1; p <= order; ++p)
-      tp.scaleRow(0, formatText("rSigma%d     ", p),
-                  shared ? formatText("rSigma%d", p) : formatText("rSigma%dg%d", p, b));
+    tp.scaleRow(shared ? 0 : b, "rSigma0     ");
+    for (int p = 1; p <= order; ++p) tp.scaleRow(0, formatText("rSigma%d     ", p));
     tp.show(kBlank);
   }
 }
@@ -164,13 +153,8 @@ void printZeroInflation(TablePrinter& tp) {
   for (int b = 1; b <= nBlocks; ++b) {
     const int order = static_cast<int>(ctx.inflOrder[0][b - 1]);
     if (order != -1) {
-      if (shared)
-        tp.plainRow(0, "Alpha0      ", "alpha0");
-      else
-        tp.plainRow(b, "Alpha0      ", formatText("alpha0g%d", b));
-      for (int p = 1; p <= order; ++p)
-        tp.plainRow(0, formatText("Alpha%d      ", p),
-                    shared ? formatText("alpha%d", p) : formatText("alpha%dg%d", p, b));
+      tp.plainRow(shared ? 0 : b, "Alpha0      ");
+      for (int p = 1; p <= order; ++p) tp.plainRow(0, formatText("Alpha%d      ", p));
     }
     tp.show(kBlank);
   }
@@ -179,7 +163,7 @@ void printZeroInflation(TablePrinter& tp) {
 void printScaleOrInflation(TablePrinter& tp) {
   const ModelContext& ctx = tp.ctx;
   if (ctx.modelKind[0] == kCnorm) {
-    tp.scaleRow(0, "Sigma       ", "sigma");
+    tp.scaleRow(0, "Sigma       ");
     if (ctx.hasRandomEffects) printRandomEffects(tp);
   } else if (ctx.modelKind[0] == kZip && ctx.nInflOrder[0] > 0) {
     printZeroInflation(tp);
@@ -211,7 +195,7 @@ void printMembership(TablePrinter& tp) {
     for (int g = 0; g < nGroups; ++g) {
       tp.row(g + 1, label, ctx.groupPct[g], ctx.groupPctSe[g]);
       if (g != ref) {
-        tp.addName(formatText("theta%d", g + 1));
+        tp.addName();
         ++tp.i;
       }
     }
@@ -224,11 +208,8 @@ void printMembership(TablePrinter& tp) {
       tp.show(formatText(" %d       Constant         (0.00000)           .               .            . \n", g));
       continue;
     }
-    tp.plainRow(g, "Constant    ", formatText("const%d", g));
-    for (int r = 0; r < ctx.nRisk[0]; ++r) {
-      const std::string name = nameAt(ctx.riskNames[0], r);
-      tp.plainRow(0, name, formatText("%s%d", name.c_str(), g));
-    }
+    tp.plainRow(g, "Constant    ");
+    for (int r = 0; r < ctx.nRisk[0]; ++r) tp.plainRow(0, nameAt(ctx.riskNames[0], r));
   }
 }
 
@@ -243,7 +224,7 @@ void printOutcomeAnalysis(TablePrinter& tp) {
   tp.show(formatText("Outcome analysis: %7s model\n", ctx.omodelName.c_str()));
   tp.show(kBlank);
   for (int g = 1; g <= nGroups; ++g) {
-    tp.plainRow(0, formatText("GROUP%d      ", g), formatText("GROUP%d", g));
+    tp.plainRow(0, formatText("GROUP%d      ", g));
     const std::size_t k = static_cast<std::size_t>(g - 1);
     if (ctx.covFailCode == 0 && k < ctx.outcomeGroupMean.size()) {
       tp.show(formatText("95%% CI (Mean): (%12.3f, %12.3f, %12.3f)\n", ctx.outcomeGroupLower[k],
@@ -253,9 +234,9 @@ void printOutcomeAnalysis(TablePrinter& tp) {
   }
   if (ctx.nOutcomeParams > nGroups) {
     if (ctx.omodelKind == kCnorm)
-      tp.scaleRow(0, "Sigma       ", "osigma");
+      tp.scaleRow(0, "Sigma       ");
     else
-      tp.plainRow(0, "Alpha0      ", "oalpha0");
+      tp.plainRow(0, "Alpha0      ");
     tp.show(kBlank);
   }
 }
@@ -264,19 +245,9 @@ void printOutcomeAnalysis(TablePrinter& tp) {
 
 std::vector<int> scaleParameterIndexes(const ModelContext& ctx) {
   std::vector<int> indexes;
-  if (ctx.modelKind[0] == kCnorm && ctx.scaleIndex[0] >= 0) {
-    indexes.push_back(ctx.scaleIndex[0]);
-    if (ctx.hasRandomEffects) {
-      const int nBlocks = ctx.nReOrder > 1 ? ctx.nReOrder : 1;
-      int k = ctx.reStart;
-      for (int b = 0; b < nBlocks; ++b) {
-        const int order = b < static_cast<int>(ctx.reOrder.size()) ? static_cast<int>(ctx.reOrder[b]) : 0;
-        for (int p = 0; p <= order; ++p) indexes.push_back(k++);
-      }
-    }
-  }
-  if (ctx.hasOutcome && ctx.omodelKind == kCnorm && ctx.nOutcomeParams > ctx.nGroups[0])
-    indexes.push_back(ctx.outcomeStart + ctx.nGroups[0]);
+  const auto& params = ctx.layout.params;
+  for (std::size_t k = 0; k < params.size(); ++k)
+    if (params[k].transform == Transform::Log) indexes.push_back(static_cast<int>(k));
   return indexes;
 }
 

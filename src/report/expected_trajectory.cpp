@@ -54,8 +54,7 @@ void expectedTrajectoryPoint(double t, double exposure, std::span<double> mean,
 
   double sigma = 1.0;
   if (kind == kCnorm) {
-    int s = ctx.scaleIndex[m];
-    if (s < 0 && m == 0) s = ctx.thetaStart - 1;
+    const int s = ctx.scaleIndex[m];
     if (s >= 0) sigma = std::exp(x[s]);
   }
   const bool hasInflation = ctx.nInflOrder[m] > 0;

@@ -357,6 +357,21 @@ TEST(ParameterLayout, BlocksFollowOneAnotherAndEachParameterHasOneName) {
         if (starts[b] >= 0 && starts[b] <= k) block = b;
       EXPECT_EQ(blockOfName(names[k]), block) << "parameter " << k << " named " << names[k];
     }
+    // The layout describes every parameter, model 2's too, with one distinct
+    // name each; within a model its blocks come in layout order (a group's
+    // covariates beside its trajectory, a dropout block's covariates beside it).
+    const std::vector<ParameterInfo>& params = ctx->layout.params;
+    ASSERT_EQ(ctx->layout.size(), ctx->nParams);
+    EXPECT_EQ(ctx->layout.nameList().substr(0, host.macros["_outvars"].size()), host.macros["_outvars"]);
+    auto rank = [](const ParameterInfo& p) {
+      const int byKind[] = {0, 0, 1, 1, 2, 3, 4, 5, 6};
+      return p.model * 10 + byKind[static_cast<int>(p.kind)];
+    };
+    std::set<std::string> all;
+    for (int k = 0; k < ctx->nParams; ++k) {
+      EXPECT_TRUE(!params[k].name.empty() && all.insert(params[k].name).second) << k << " " << params[k].name;
+      EXPECT_TRUE(k == 0 || rank(params[k - 1]) <= rank(params[k])) << k;
+    }
   }
 }
 

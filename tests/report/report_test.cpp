@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "models/parameter_layout.h"
 #include "report/estimate_row.h"
 #include "report/estimates_table.h"
 #include "report/expected_trajectory.h"
@@ -50,6 +51,7 @@ ModelContext twoGroupCnorm(MemoryHost& host) {
   ctx.nMeasurements = 100;
   ctx.covariance[5 * 7 + 0] = ctx.covariance[0 * 7 + 5] = 0.01;
   ctx.covariance[5 * 7 + 6] = ctx.covariance[6 * 7 + 5] = 0.003;
+  layoutParameters(ctx);
   return ctx;
 }
 
@@ -128,6 +130,7 @@ TEST(EstimatesTable, ReferenceGroupOtherThanFirstOwnsNoConstant) {
   ModelContext ctx = fitted(host, kLogit, {0, 0, 0}, {-1, 0, 1, 0, std::log(2.0)}, {0.1, 0.1, 0.1, 0.3, 0.4});
   ctx.refGroup[0] = 1;
   ctx.hasRefGroup[0] = true;
+  layoutParameters(ctx);
   printEstimatesTable(ctx);
   for (int g = 0; g < 3; ++g) EXPECT_NEAR(ctx.groupPct[g], g == 2 ? 50.0 : 25.0, 1e-12) << g;
   // Independent constants: var(p_r) = p_r^2 (p_1^2 var_1 + p_3^2 var_3).
