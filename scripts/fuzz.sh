@@ -49,11 +49,11 @@ run() {  # target corpus-folder libFuzzer-options...
 }
 run fuzz_csv_reader csv -max_len=2000
 run fuzz_dta_reader dta -max_len=8000
-# Some whole runs are fits that go on for hours (a likelihood without a
-# minimum creeps towards the minimizer's iteration limit; see
-# tests/fixtures/fuzz/pending): each input runs in a child process, and one
-# past 20 s is set aside rather than stalling the run. Crashes, sanitizer
-# reports and running out of memory still fail it.
+# Some whole runs are fits that may go on for hours (a likelihood without a
+# minimum on fuzzed data creeps towards the minimizer's iteration limit):
+# each input runs in a child process, and one past 20 s is set aside rather
+# than stalling the run. Crashes, sanitizer reports and running out of
+# memory still fail it.
 run fuzz_run_command run-command -max_len=400 -rss_limit_mb=4096 \
   -fork=1 -timeout=20 -ignore_timeouts=1 -ignore_ooms=0 -ignore_crashes=0
 exit $failed
