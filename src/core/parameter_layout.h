@@ -56,6 +56,24 @@ struct ParameterLayout {
     return fallback;
   }
 
+  // The parameter of `kind` in model m with the given group (-1: shared)
+  // and place in its block; -1 when there is none.
+  int find(int m, BlockKind kind, int group, int index) const {
+    for (int k = 0; k < size(); ++k) {
+      const ParameterInfo& p = params[static_cast<std::size_t>(k)];
+      if (p.model == m && p.kind == kind && p.group == group && p.index == index) return k;
+    }
+    return -1;
+  }
+
+  // Every parameter held as the logarithm of a scale.
+  std::vector<int> logScales() const {
+    std::vector<int> found;
+    for (int k = 0; k < size(); ++k)
+      if (params[static_cast<std::size_t>(k)].transform == Transform::Log) found.push_back(k);
+    return found;
+  }
+
   // The output names separated by blanks, each followed by one ("_outvars").
   std::string nameList() const {
     std::string list;

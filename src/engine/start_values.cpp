@@ -28,35 +28,21 @@ double logitStart(double v, double bound) {
 // Log start of a rate, with a fallback for values too small to take the log.
 double logStart(double v, double fallback) { return v > DBL_MIN ? std::log(v) : fallback; }
 
-int groupBlockStart(const ModelContext& ctx, int m, int g) {
-  int b = ctx.paramStart[m];
-  for (int k = 0; k < g; ++k) b += trajectoryBlockSize(ctx, m, k);
-  return b;
-}
+int groupBlockStart(const ModelContext& ctx, int m, int g) { return ctx.layout.groupStarts[m][g][0]; }
 
 std::vector<int> randomEffectsIndices(const ModelContext& ctx) {
   std::vector<int> idx;
-  if (!ctx.hasRandomEffects || ctx.modelKind[0] != kCnorm) return idx;
-  int count = orderValue(ctx.reOrder[0]) + 1;
-  if (ctx.nReOrder > 1)
-    for (int g = 1; g < ctx.nGroups[0]; ++g) count += orderValue(ctx.reOrder[g]) + 1;
-  for (int k = 0; k < count; ++k) idx.push_back(ctx.reStart + k);
+  for (int k : ctx.layout.logScales())
+    if (ctx.layout.params[k].kind == BlockKind::RandomEffects) idx.push_back(k);
   return idx;
 }
 
-bool hasNormalOutcomeScale(const ModelContext& ctx) {
-  return !ctx.isMultModel && ctx.hasOutcome && ctx.omodelKind == 1;
-}
+// The outcome analysis's own parameter after its group constants (the normal
+// outcome's log scale or the ZIP outcome's inflation constant); -1 if none.
+int outcomeExtraIndex(const ModelContext& ctx) { return ctx.layout.find(0, BlockKind::Outcome, -1, 1); }
 
 // Parameter indices whose user form is the exponential of the parameter.
-std::vector<int> scaleIndices(const ModelContext& ctx) {
-  std::vector<int> idx;
-  for (int m = 0; m < ctx.nModels; ++m)
-    if (ctx.scaleIndex[m] >= 0) idx.push_back(ctx.scaleIndex[m]);
-  for (int i : randomEffectsIndices(ctx)) idx.push_back(i);
-  if (hasNormalOutcomeScale(ctx)) idx.push_back(ctx.outcomeStart + ctx.nGroups[0]);
-  return idx;
-}
+std::vector<int> scaleIndices(const ModelContext& ctx) { return ctx.layout.logScales(); }
 
 // A membership block given as percentages: where it starts in the parameter
 // vector, how many groups it spans and its reference group.
@@ -76,7 +62,7 @@ std::vector<PercentBlock> percentBlocks(const ModelContext& ctx) {
   if (ctx.nGroups[0] > 1 && ctx.nRisk[0] == 0) blocks.push_back({ctx.thetaStart, ctx.nGroups[0], ctx.refGroup[0]});
   if (ctx.nGroups[1] > 0 && ctx.nRisk[1] == 0)
     for (int j = 0; j < ctx.nGroups[0]; ++j)
-      blocks.push_back({ctx.jointThetaStart + j * (ctx.nGroups[1] - 1), ctx.nGroups[1], 0});
+      blocks.push_back({ctx.layout.find(1, BlockKind::Membership, 1, j), ctx.nGroups[1], 0});
   return blocks;
 }
 
@@ -149,15 +135,15 @@ void convertSingleOrJoint(ModelContext& ctx, std::vector<double>& v) {
                                    "First set of starting percents add to more than 100. %f %f", false};
     if (!convertPercentBlock(ctx, v, {ctx.thetaStart, ctx.nGroups[0], ctx.refGroup[0]}, messages)) return;
   }
-  if (hasNormalOutcomeScale(ctx)) {
-    const int i = ctx.outcomeStart + ctx.nGroups[0];
+  if (ctx.omodelKind == kCnorm && outcomeExtraIndex(ctx) >= 0) {
+    const int i = outcomeExtraIndex(ctx);
     v[i] = logStart(v[i], 0.0);
   }
   if (ctx.isJointModel() && ctx.nRisk[1] == 0) {
     const PercentMessages messages{"Starting percentage = %12.6f is invalid",
                                    "Second set of starting percentages add to more than 100.", true};
     for (int j = 0; j < ctx.nGroups[0]; ++j) {
-      const PercentBlock block{ctx.jointThetaStart + j * (ctx.nGroups[1] - 1), ctx.nGroups[1], 0};
+      const PercentBlock block{ctx.layout.find(1, BlockKind::Membership, 1, j), ctx.nGroups[1], 0};
       if (!convertPercentBlock(ctx, v, block, messages)) return;
     }
   }
@@ -247,10 +233,11 @@ void buildDefaultStartValues(ModelContext& ctx) {
         double start = v;
         if (ctx.omodelKind == 2) start = logitStart(v, 3.0);
         if (ctx.omodelKind == 3) start = logStart(v, -3.0);
-        p[ctx.outcomeStart + g] = start;
+        p[ctx.layout.find(0, BlockKind::Outcome, g, 0)] = start;
       }
-      if (ctx.outcomeHasZeroInflation) p[ctx.outcomeStart + G] = -3.0;
-      if (ctx.omodelKind == 1) p[ctx.outcomeStart + G] = logStart(ctx.outcomeSd, -2.0);
+      const int extra = outcomeExtraIndex(ctx);
+      if (extra >= 0 && ctx.outcomeHasZeroInflation) p[extra] = -3.0;
+      if (extra >= 0 && ctx.omodelKind == kCnorm) p[extra] = logStart(ctx.outcomeSd, -2.0);
     }
   }
   const auto user = userFormOf(ctx, p);
