@@ -61,7 +61,7 @@ int singularTest(MinimizerState& st, int code) {
     a.codeBeforeTest = code;
     return kAssessSingularTest;
   }
-  if (-q.newtonReduction <= s.relFuncTol * std::fabs(st.f0)) code = 11;
+  if (-q.newtonReduction <= s.relFuncTol * std::fabs(st.f0)) code = kAssessSingularConvergence;
   return code;
 }
 
@@ -81,8 +81,8 @@ int assessStep(MinimizerState& st, std::span<double> theta, std::span<const doub
   Next next = Next::kMeasure;
 
   switch (entry) {
-    case 3:
-    case 4:  // first trial of an iteration
+    case kAssessAcceptKeep:
+    case kAssessAcceptShrink:  // first trial of an iteration
       a.stage = 1;
       a.radiusChanges = 0;
       a.bestF = st.f0;
@@ -93,24 +93,24 @@ int assessStep(MinimizerState& st, std::span<double> theta, std::span<const doub
       }
       next = Next::kMeasure;
       break;
-    case 1:  // the previous trial was followed by a smaller radius
+    case kAssessSmallerRadius:  // the previous trial was followed by a smaller radius
       a.stage = 1;
       a.radiusChanges = -1;
       next = Next::kMeasure;
       break;
-    case 5:  // step recomputed with the same model
+    case kAssessRecompute:  // step recomputed with the same model
       if (a.stage <= 0) {
         // An oversized step is being recomputed.
         if (st.tooBig) return oversizedStep(st, theta);
         a.stage = -a.stage;
         switch (a.rememberedCode) {
-          case 1:
+          case kAssessSmallerRadius:
             a.stage = 1;
             a.radiusChanges = -1;
             next = Next::kMeasure;
             break;
-          case 3:
-          case 4:
+          case kAssessAcceptKeep:
+          case kAssessAcceptShrink:
             next = Next::kMeasure;
             break;
           default:
@@ -137,7 +137,7 @@ int assessStep(MinimizerState& st, std::span<double> theta, std::span<const doub
       code = a.bestStepNorm <= 0.0 ? kAssessFalseConvergence : a.codeBeforeTest;
       q.newtonReduction = -q.predictedReduction;
       q.predictedReduction = a.bestPredicted;
-      if (-q.newtonReduction <= s.relFuncTol * std::fabs(st.f0)) code = 11;
+      if (-q.newtonReduction <= s.relFuncTol * std::fabs(st.f0)) code = kAssessSingularConvergence;
       a.code = code;
       return code;
     }
@@ -249,7 +249,7 @@ int assessStep(MinimizerState& st, std::span<double> theta, std::span<const doub
   }
 
   // Convergence tests.
-  if (std::fabs(st.f) < s.absFuncTol) code = 10;
+  if (std::fabs(st.f) < s.absFuncTol) code = kAssessAbsFuncConvergence;
   if (0.5 * reduction > q.predictedReduction) {
     // The model badly underestimates the decrease: it cannot be trusted to
     // judge convergence.
@@ -258,17 +258,16 @@ int assessStep(MinimizerState& st, std::span<double> theta, std::span<const doub
   }
   const double relTol = s.relFuncTol * std::fabs(st.f0);
   const double singularTol = s.singularConvTol * std::fabs(st.f0);
-  if (q.stepNorm > s.singularStepBound && q.predictedReduction <= singularTol) code = 11;
+  if (q.stepNorm > s.singularStepBound && q.predictedReduction <= singularTol) code = kAssessSingularConvergence;
   if (q.newtonNorm >= 0.0) {
-    int i = 0;
-    if ((q.newtonReduction > 0.0 && q.newtonReduction <= relTol) ||
-        (q.newtonReduction == 0.0 && q.predictedReduction == 0.0)) {
-      i = 2;
-    }
-    if (q.stepParam == 0.0 && a.relChange <= s.xConvTol && a.evaluatedPoint) i += 1;
-    if (i > 0) code = i + 6;
+    const bool relFunc = (q.newtonReduction > 0.0 && q.newtonReduction <= relTol) ||
+                         (q.newtonReduction == 0.0 && q.predictedReduction == 0.0);
+    const bool x = q.stepParam == 0.0 && a.relChange <= s.xConvTol && a.evaluatedPoint;
+    if (relFunc && x) code = kAssessBothConvergence;
+    else if (relFunc) code = kAssessRelFuncConvergence;
+    else if (x) code = kAssessXConvergence;
   }
-  if (code >= 6 && code <= 11) {
+  if (code >= kAssessSingularTest && code <= kAssessSingularConvergence) {
     a.code = code;
     return code;
   }

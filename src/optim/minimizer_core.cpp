@@ -135,13 +135,13 @@ class Core {
       case kAssessAcceptKeep:
       case kAssessAcceptShrink:
         return accept(code);
-      case 7:
-      case 8:
-      case 9:
-      case 10:
-      case 11:
-      case 12: {
-        const int finalCode = code - 4;
+      case kAssessXConvergence:
+      case kAssessRelFuncConvergence:
+      case kAssessBothConvergence:
+      case kAssessAbsFuncConvergence:
+      case kAssessSingularConvergence:
+      case kAssessFalseConvergence: {
+        const int finalCode = code - kAssessToFinalCode;
         if (st_.f >= st_.f0) return finish(finalCode);
         // Converged on an improved point: its gradient is formed first.
         st_.pendingCode = finalCode;

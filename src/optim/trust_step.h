@@ -33,8 +33,16 @@ inline constexpr int kAssessAcceptKeep = 3;      // accept, radius factor φ (�
 inline constexpr int kAssessAcceptShrink = 4;    // accept with a smaller radius
 inline constexpr int kAssessRecompute = 5;       // recompute with radius φ·‖s‖
 inline constexpr int kAssessSingularTest = 6;    // form the singular-convergence test step
+// Convergence found by the assessment; the minimizer's final code is the
+// assessment code less kAssessToFinalCode (7 -> 3, ..., 12 -> 8).
+inline constexpr int kAssessXConvergence = 7;
+inline constexpr int kAssessRelFuncConvergence = 8;
+inline constexpr int kAssessBothConvergence = 9;
+inline constexpr int kAssessAbsFuncConvergence = 10;
+inline constexpr int kAssessSingularConvergence = 11;
 inline constexpr int kAssessFalseConvergence = 12;
 inline constexpr int kAssessBadEntry = 13;
+inline constexpr int kAssessToFinalCode = 4;
 
 // Assesses the trial at theta (value state.f; state.f0 at state.theta0) for
 // the step state.step, entering with state.assess.code. May take θ, f and the
