@@ -66,6 +66,15 @@ struct ParameterLayout {
     return -1;
   }
 
+  // For each group 0..nGroups-1 of model m: the parameter of `kind` at
+  // `index` in that group's block, -1 where the group has none (the
+  // reference group's membership block, for one).
+  std::vector<int> perGroup(int m, BlockKind kind, int index, int nGroups) const {
+    std::vector<int> found;
+    for (int g = 0; g < nGroups; ++g) found.push_back(find(m, kind, g, index));
+    return found;
+  }
+
   // Every parameter held as the logarithm of a scale.
   std::vector<int> logScales() const {
     std::vector<int> found;

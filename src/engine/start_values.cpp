@@ -39,7 +39,7 @@ std::vector<int> randomEffectsIndices(const ModelContext& ctx) {
 
 // The outcome analysis's own parameter after its group constants (the normal
 // outcome's log scale or the ZIP outcome's inflation constant); -1 if none.
-int outcomeExtraIndex(const ModelContext& ctx) { return ctx.layout.find(0, BlockKind::Outcome, -1, 1); }
+int outcomeExtraIndex(const ModelContext& ctx) { return ctx.layout.find(0, BlockKind::Outcome, -1, 0); }
 
 // Parameter indices whose user form is the exponential of the parameter.
 std::vector<int> scaleIndices(const ModelContext& ctx) { return ctx.layout.logScales(); }

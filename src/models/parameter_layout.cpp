@@ -197,15 +197,16 @@ struct LayoutBuilder {
     if (!ctx.hasOutcome) return;
     const int G = ctx.nGroups[0];
     for (int g = 0; g < G; ++g) add(g, BlockKind::Outcome, 0, formatText("GROUP%d", g + 1));
+    // Shared entries: the own parameter at place 0, covariate c at 1 + c.
     int k = G;
     if (ctx.nOutcomeParams - ctx.nOutcomeCovariates * G > G) {
       if (ctx.omodelKind == kCnorm)
-        add(-1, BlockKind::Outcome, 1, "osigma", Transform::Log);
+        add(-1, BlockKind::Outcome, 0, "osigma", Transform::Log);
       else
-        add(-1, BlockKind::Outcome, 1, "oalpha0");
+        add(-1, BlockKind::Outcome, 0, "oalpha0");
       ++k;
     }
-    for (; k < ctx.nOutcomeParams; ++k) add(-1, BlockKind::Outcome, k, formatText("ocov%d", k - G));
+    for (int c = 0; k < ctx.nOutcomeParams; ++k, ++c) add(-1, BlockKind::Outcome, 1 + c, formatText("ocov%d", k - G));
   }
 
   // Model 2's membership in a joint run: per model-1 group j the constants

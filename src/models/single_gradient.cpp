@@ -146,7 +146,7 @@ void dropoutTerms(int n, const double* x, ModelContext& c, int i, double w, doub
 // Membership terms of the non-reference groups (constant, then one
 // coefficient per risk factor).
 void membershipTerms(ModelContext& c, int i, double w, double L, const double* groupScale,
-                     GradientSink& sink) {
+                     const std::vector<int>& memberStart, GradientSink& sink) {
   const int G = c.nGroups[0];
   const int nRisk = c.nRisk[0];
   const int ref = referenceGroup(c, 0);
@@ -155,10 +155,9 @@ void membershipTerms(ModelContext& c, int i, double w, double L, const double* g
     const double term = c.groupTerm[c.gi(k, i)];
     if (term > 0.0) positive += groupScale ? groupScale[k] * term : term;
   }
-  int position = 0;
   for (int h = 0; h < G; ++h) {
     if (h == ref) continue;
-    const int b = c.thetaStart + (nRisk + 1) * position++;
+    const int b = memberStart[h];
     const double up = groupScale ? c.membershipProb[0][h] * positive : w * c.membershipProb[0][h] * positive / L;
     sink.add(b, up);
     for (int r = 0; r < nRisk; ++r) sink.add(b + 1 + r, up * c.risk[0][r][i]);
@@ -173,15 +172,15 @@ void membershipTerms(ModelContext& c, int i, double w, double L, const double* g
 // the group terms (see the head of this file). False when the subject has no
 // outcome term (excluded, or its outcome value missing).
 bool outcomeTerms(const double* x, ModelContext& c, int i, double w, double* groupScale,
-                  GradientSink& sink) {
+                  const std::vector<int>& outcomeConstant, int outcomeOwn, GradientSink& sink) {
   if (c.excluded[i] != 0 || c.host->isMissing(c.outcomeValue[i])) return false;
   const int G = c.nGroups[0];
   double S = 0.0;
   for (int k = 0; k < G; ++k) S += c.groupTerm[c.gi(k, i)];
   double rawEta = 0.0;
-  for (int k = 0; k < G; ++k) rawEta += c.groupTerm[c.gi(k, i)] / S * x[c.outcomeStart + k];
+  for (int k = 0; k < G; ++k) rawEta += c.groupTerm[c.gi(k, i)] / S * x[outcomeConstant[k]];
   const double eta = c.expClamp(rawEta);
-  const int extra = c.outcomeStart + G;  // ln sigma_o, or the zero-inflation logit
+  const int extra = outcomeOwn;  // ln sigma_o, or the zero-inflation logit
   const double y = c.outcomeValue[i];
   const double O = c.outcomeTerm[i];
   double slope = 0.0;  // d ln O / d eta
@@ -232,8 +231,8 @@ bool outcomeTerms(const double* x, ModelContext& c, int i, double w, double* gro
       break;
   }
   if (eta != rawEta) slope = 0.0;  // the clamp holds eta fixed
-  for (int k = 0; k < G; ++k) sink.subtract(c.outcomeStart + k, w * slope * c.groupTerm[c.gi(k, i)] / S);
-  for (int k = 0; k < G; ++k) groupScale[k] = w * (1.0 + slope * (x[c.outcomeStart + k] - rawEta)) / S;
+  for (int k = 0; k < G; ++k) sink.subtract(outcomeConstant[k], w * slope * c.groupTerm[c.gi(k, i)] / S);
+  for (int k = 0; k < G; ++k) groupScale[k] = w * (1.0 + slope * (x[outcomeConstant[k]] - rawEta)) / S;
   return true;
 }
 
@@ -269,6 +268,10 @@ int singleModelDerivative(int n, const double* x, int*, double* g, ModelContext*
   c.currentModel = 0;
   const bool hasRisk = c.nRisk[0] > 0;
   if (!hasRisk) computeMembershipProbabilities(0, c.thetaStart, c.risk[0], x, &c);
+  // Where each group's membership block and outcome constant sit.
+  const std::vector<int> memberStart = c.layout.perGroup(0, BlockKind::Membership, 0, c.nGroups[0]);
+  const std::vector<int> outcomeConstant = c.layout.perGroup(0, BlockKind::Outcome, 0, c.nGroups[0]);
+  const int outcomeOwn = c.layout.find(0, BlockKind::Outcome, -1, 0);
 
   for (int i = 0; i < c.nObs; ++i) {
     const double L = c.subjectLik[i];
@@ -284,10 +287,10 @@ int singleModelDerivative(int n, const double* x, int*, double* g, ModelContext*
     c.cursorSubject = i;
     periodProducts(c, i, missing);
     const double* groupScale = nullptr;
-    if (c.hasOutcome && outcomeTerms(x, c, i, w, c.groupScale.data(), sink)) groupScale = c.groupScale.data();
+    if (c.hasOutcome && outcomeTerms(x, c, i, w, c.groupScale.data(), outcomeConstant, outcomeOwn, sink)) groupScale = c.groupScale.data();
     measurementTerms(n, x, c, i, w, L, groupScale, missing, sink);
     if (c.nDropoutOrder > 0) dropoutTerms(n, x, c, i, w, L, groupScale, missing, sink);
-    membershipTerms(c, i, w, L, groupScale, sink);
+    membershipTerms(c, i, w, L, groupScale, memberStart, sink);
     if (score) {
       for (int a = 0; a < n; ++a) {
         if (score[a] == 0.0) continue;  // a zero row adds nothing

@@ -75,12 +75,13 @@ void accumulateGroup(const double* x, ModelContext& c, int k, double sigma) {
 // part, and neither does a missing outcome.
 void applyOutcomeAnalysis(const double* x, ModelContext& c, double sigmaO, double omegaO) {
   const int nGroups = c.nGroups[0];
+  const std::vector<int> theta = c.layout.perGroup(0, BlockKind::Outcome, 0, nGroups);
   for (int i = 0; i < c.nObs; ++i) {
     if (c.excluded[i] != 0 || c.host->isMissing(c.outcomeValue[i])) continue;
     double sum = 0.0;
     for (int k = 0; k < nGroups; ++k) sum += c.groupTerm[c.gi(k, i)];
     double eta = 0.0;
-    for (int k = 0; k < nGroups; ++k) eta += c.groupTerm[c.gi(k, i)] / sum * x[c.outcomeStart + k];
+    for (int k = 0; k < nGroups; ++k) eta += c.groupTerm[c.gi(k, i)] / sum * x[theta[k]];
     eta = c.expClamp(eta);
     c.outcomeTerm[i] = outcomeDensity(c, i, eta, sigmaO, omegaO);
     c.subjectLik[i] *= c.outcomeTerm[i];
@@ -125,7 +126,7 @@ int singleModelLogLikelihood(int n, const double* x, double* f, ModelContext* ct
   double sigmaO = 0.0;
   double omegaO = 0.0;
   if (c.hasOutcome) {
-    const int extra = c.outcomeStart + c.nGroups[0];
+    const int extra = c.layout.find(0, BlockKind::Outcome, -1, 0);
     if (c.omodelKind == kCnorm) sigmaO = std::exp(x[extra]);
     if (c.omodelKind == kZip && c.outcomeHasZeroInflation) omegaO = logistic(c.expClamp, x[extra]);
   }

@@ -61,9 +61,10 @@ void expectedTrajectoryPoint(double t, double exposure, std::span<double> mean,
   const bool sharedInflation = ctx.singleInflOrder[m] != 0;
   const int nCov = ctx.tcovPerPeriod[m];
 
-  int b = ctx.paramStart[m];
-  int z = ctx.zipStart[m];
   for (int k = 0; k < ctx.nGroups[m]; ++k) {
+    // The group's trajectory and zero-inflation blocks, as laid out.
+    const int b = ctx.layout.groupStarts[m][static_cast<std::size_t>(k)][0];
+    const int z = ctx.layout.groupStarts[m][static_cast<std::size_t>(k)][1];
     const int order = static_cast<int>(ctx.polyOrder[m][k]);
     std::fill(d.begin(), d.begin() + n, 0.0);
     double mu = 0.0;
@@ -127,8 +128,6 @@ void expectedTrajectoryPoint(double t, double exposure, std::span<double> mean,
 
     mean[k] = value;
     variance[k] = var;
-    if (order + 1 > 0) b += order + 1 + nCov;
-    if (hasInflation && !sharedInflation && inflOrder >= 0) z += inflOrder + 1;
   }
 }
 

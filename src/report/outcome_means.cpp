@@ -32,7 +32,8 @@ double censoredNormalMean(double eta, double sigma, bool hasLower, double lower,
 }
 
 void outcomeGroupMeans(ModelContext& ctx) {
-  const int o = ctx.outcomeStart;
+  const std::vector<int> constant = ctx.layout.perGroup(0, BlockKind::Outcome, 0, ctx.nGroups[0]);
+  const int own = ctx.layout.find(0, BlockKind::Outcome, -1, 0);
   const int nGroups = ctx.nGroups[0];
   const int n = ctx.nParams;
   const std::vector<double>& x = ctx.params;
@@ -45,16 +46,17 @@ void outcomeGroupMeans(ModelContext& ctx) {
   // outcome (used only when the outcome has zero inflation).
   double sigma = 1.0;
   double omega = 0.0;
-  if (ctx.omodelKind == kCnorm) sigma = std::exp(x[o + nGroups]);
-  if (ctx.omodelKind == kZip && ctx.outcomeHasZeroInflation) omega = logisticOf(x[o + nGroups]);
+  if (ctx.omodelKind == kCnorm) sigma = std::exp(x[own]);
+  if (ctx.omodelKind == kZip && ctx.outcomeHasZeroInflation) omega = logisticOf(x[own]);
 
   // 1.959963984540054 rounded to 1.96: the two-sided 95% normal quantile.
   const double z95 = 1.96;
   for (int k = 0; k < nGroups; ++k) {
-    const double eta = x[o + k];
+    const int o = constant[k];
+    const double eta = x[o];
     double mean = 0.0, lower = 0.0, upper = 0.0;
     if (ctx.omodelKind == kCnorm) {
-      const std::size_t diag = static_cast<std::size_t>(o + k) * n + (o + k);
+      const std::size_t diag = static_cast<std::size_t>(o) * n + o;
       const double se = diag < ctx.covariance.size() ? std::sqrt(std::fabs(ctx.covariance[diag])) : 0.0;
       const bool hasLo = ctx.hasOutcomeCensorMin;
       const bool hasHi = ctx.hasOutcomeCensorMax;
@@ -66,7 +68,7 @@ void outcomeGroupMeans(ModelContext& ctx) {
       if (hasLo && lower < lo) lower = lo;
       if (hasHi && upper > hi) upper = hi;
     } else if (ctx.omodelKind == kLogit) {
-      const double se = ctx.stdErrors[o + k];
+      const double se = ctx.stdErrors[o];
       mean = logisticOf(eta);
       lower = logisticOf(eta - z95 * se);
       upper = logisticOf(eta + z95 * se);
@@ -75,7 +77,7 @@ void outcomeGroupMeans(ModelContext& ctx) {
     } else if (ctx.omodelKind == kZip) {
       // Mean (1 - omega) exp(eta); its limits are those of exp(eta) on the
       // log scale, carried by the same factor (1 - omega).
-      const double se = ctx.stdErrors[o + k];
+      const double se = ctx.stdErrors[o];
       mean = std::exp(eta) * (1.0 - omega);
       lower = (1.0 - omega) * std::exp(eta - z95 * se);
       upper = (1.0 - omega) * std::exp(eta + z95 * se);

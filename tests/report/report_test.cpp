@@ -222,7 +222,7 @@ std::vector<TrajectoryCase> trajectoryCases(MemoryHost& host) {
   ModelContext zip = fitted(host, kZip, {0, 2}, {0.1, 0.2, 0.3, -0.05, -2.0, -1.0, 0.4, 0.0}, {});
   zip.nPeriods[0] = zip.nExposure[0] = zip.nInflOrder[0] = 2;
   zip.inflOrder[0] = {0, 1};
-  zip.zipStart[0] = 4;
+  layoutParameters(zip);
   all.push_back({"zip, inflation per group, exposure 2", zip, 1.5, 2.0,
                  {2 * std::exp(0.1) * (1 - logistic(-2.0)),
                   2 * std::exp(0.2 + 0.45 - 0.05 * 2.25) * (1 - logistic(-1.0 + 0.4 * 1.5))}});
@@ -230,7 +230,7 @@ std::vector<TrajectoryCase> trajectoryCases(MemoryHost& host) {
   ModelContext shared = fitted(host, kZip, {1, 0}, {0.1, 0.2, 0.3, -1.0, 0.4, 0.0}, {});
   shared.nInflOrder[0] = shared.singleInflOrder[0] = 1;
   shared.inflOrder[0] = {1};
-  shared.zipStart[0] = 3;
+  layoutParameters(shared);
   const double keep = 1 - logistic(-1.0 + 0.4 * 2.0);
   all.push_back({"zip, one shared inflation order 1", shared, 2.0, 1.0,
                  {keep * std::exp(0.1 + 0.2 * 2.0), keep * std::exp(0.3)}});
@@ -240,6 +240,7 @@ std::vector<TrajectoryCase> trajectoryCases(MemoryHost& host) {
   cov.nTcov[0] = 4;
   cov.tcovPerPeriod[0] = 2;
   cov.plotTcov = {1.0, 2.0, host.missingValue(), 5.0};
+  layoutParameters(cov);
   cov.cursorPeriod = 1;
   all.push_back({"logit, plot covariates 2 and 5", cov, 1.0, 1.0, {0.0, logistic(0.5 * 2.0 + 0.25 * 5.0)}});
   cov.cursorPeriod = 0;
@@ -293,7 +294,11 @@ TEST(OutcomeGroupMeans, MeansAndLimitsOfEveryOutcomeModel) {
                               {0.05, 1.0, 0.3, 0.1});
     ctx.hasOutcome = true;
     ctx.omodelKind = c.kind;
-    ctx.outcomeStart = 1;
+    // Laid out by hand: a parameter before the outcome block, the group
+    // constants, the outcome's own parameter.
+    using K = BlockKind;
+    ctx.layout.params = {{0, 0, K::Trajectory, 0, "a"}, {0, 0, K::Outcome, 0, "GROUP1"},
+                         {0, 1, K::Outcome, 0, "GROUP2"}, {0, -1, K::Outcome, 0, "own"}};
     ctx.hasOutcomeCensorMin = ctx.hasOutcomeCensorMax = c.bounded;
     ctx.outcomeCensorMax = 3.0;
     ctx.outcomeHasZeroInflation = c.inflated;
