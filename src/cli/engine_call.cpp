@@ -8,24 +8,13 @@
 #include "cli/column_list.h"
 #include "cli/csv_reader.h"
 #include "cli/user_error.h"
+#include "core/model_context.h"
 
 namespace kurv::cli {
 namespace {
 
-// Largest polynomial order of a trajectory (intercept up to quintic).
-constexpr int kMaxOrder = 5;
-
 std::string suffix(int m) { return m == 0 ? std::string() : std::to_string(m + 1); }
 std::string opt(const char* name, int m) { return std::string("--") + name + suffix(m); }
-
-std::string integerText(long value) { return std::to_string(value); }
-
-// Reals travel as text: 17 significant digits give back the same double.
-std::string realText(double value) {
-  char buffer[40];
-  std::snprintf(buffer, sizeof buffer, "%.17g", value);
-  return buffer;
-}
 
 long parseInteger(const std::string& text, const std::string& option, long low, long high) {
   long value = 0;
@@ -40,7 +29,7 @@ std::vector<double> parseOrders(const std::vector<std::string>& values, const st
                                 long low) {
   std::vector<double> orders;
   for (const auto& word : splitWords(values))
-    orders.push_back(static_cast<double>(parseInteger(word, option, low, kMaxOrder)));
+    orders.push_back(static_cast<double>(parseInteger(word, option, low, kMaxPolyOrder)));
   return orders;
 }
 
@@ -311,55 +300,40 @@ CheckedRun checkRun(const FitOptions& options, const DataTable& table) {
   return run;
 }
 
-// The 39 arguments, position by position (positions are 1-based in the
-// comments, 0-based in the array).
-std::array<std::string, kArgCount> engineArguments(const CheckedRun& run, const FitOptions& options) {
-  const CheckedModel& m1 = run.models[0];
-  const CheckedModel& m2 = run.models[1];
-  const CheckedModel& m3 = run.models[2];
-  auto count = [](std::size_t n) { return integerText(static_cast<long>(n)); };
-  auto flag = [](bool on) { return std::string(on ? "1" : "0"); };
-  std::array<std::string, kArgCount> a;
-  a[0] = m1.argName;                                   // 1 model 1 distribution
-  a[1] = count(m1.var.size());                         // 2 periods
-  a[2] = count(m1.risk.size());                        // 3 risk factors
-  a[3] = flag(!run.weight.empty());                    // 4 weight variable
-  a[4] = count(m1.exposure.size());                    // 5 exposure columns
-  a[5] = count(m1.tcov.size());                        // 6 covariate columns
-  a[6] = count(run.plotTcov.size());                   // 7 plot covariate values
-  a[7] = count(m1.orders.size());                      // 8 groups ("kurv_mat_order1")
-  a[8] = m1.hasBounds ? realText(m1.min) : "0";        // 9 lower censoring bound
-  a[9] = m1.hasBounds ? realText(m1.max) : "0";        // 10 upper censoring bound
-  a[10] = count(m1.iorders.size());                    // 11 zero-inflation orders
-  a[11] = count(run.rorder.size());                    // 12 random-effects orders
-  a[12] = count(run.dropout.size());                   // 13 dropout orders
-  a[13] = count(run.dcov.size());                      // 14 dropout covariate columns
-  a[14] = flag(!run.exempt.empty());                   // 15 dropout exemption variable
-  a[15] = options.omodel.empty() ? "none" : options.omodel;  // 16 outcome analysis
-  a[16] = integerText(m1.refgroup > 0 ? m1.refgroup : 1);    // 17 reference group
-  a[17] = m2.present ? m2.argName : "none";            // 18 model 2 distribution
-  a[18] = count(m2.var.size());                        // 19
-  a[19] = count(m2.risk.size());                       // 20
-  a[20] = count(m2.exposure.size());                   // 21
-  a[21] = count(m2.tcov.size());                       // 22
-  a[22] = count(m2.orders.size());                     // 23 ("kurv_mat_order2")
-  a[23] = m2.hasBounds ? realText(m2.min) : "0";       // 24
-  a[24] = m2.hasBounds ? realText(m2.max) : "0";       // 25
-  a[25] = count(m2.iorders.size());                    // 26
-  a[26] = integerText(m2.refgroup);                    // 27
-  a[27] = m3.present ? m3.argName : "none";            // 28 model 3 distribution
-  a[28] = count(m3.var.size());                        // 29
-  a[29] = count(m3.orders.size());                     // 30 ("kurv_mat_order3")
-  a[30] = m3.hasBounds ? realText(m3.min) : "0";       // 31
-  a[31] = m3.hasBounds ? realText(m3.max) : "0";       // 32
-  a[32] = count(m3.iorders.size());                    // 33
-  a[33] = integerText(run.multGroups);                 // 34 multi-trajectory groups
-  a[34] = count(run.start.size());                     // 35 start values ("kurv_start")
-  a[35] = flag(options.trace);                         // 36
-  a[36] = flag(options.debug);                         // 37
-  a[37] = flag(options.novar);                         // 38
-  a[38] = "0";                                         // 39 no effect
-  return a;
+// The run's description for the engine (its checks are the engine's; the
+// ones above only name the option a user got wrong).
+RunDescription engineDescription(const CheckedRun& run, const FitOptions& options) {
+  RunDescription d;
+  for (int m = 0; m < 3; ++m) {
+    const CheckedModel& from = run.models[m];
+    ModelDescription& to = d.models[m];
+    to.present = from.present;
+    to.name = from.argName;
+    to.periods = static_cast<int>(from.var.size());
+    to.risk = static_cast<int>(from.risk.size());
+    to.exposure = static_cast<int>(from.exposure.size());
+    to.tcov = static_cast<int>(from.tcov.size());
+    to.groups = static_cast<int>(from.orders.size());  // "kurv_mat_order<m>"
+    to.censorMin = from.hasBounds ? from.min : 0.0;
+    to.censorMax = from.hasBounds ? from.max : 0.0;
+    to.inflOrders = static_cast<int>(from.iorders.size());
+    to.refGroup = static_cast<int>(from.refgroup);
+  }
+  if (d.models[0].refGroup <= 0) d.models[0].refGroup = 1;
+  d.weights = !run.weight.empty();
+  d.plotTcov = static_cast<int>(run.plotTcov.size());
+  d.reOrders = static_cast<int>(run.rorder.size());
+  d.dropoutOrders = static_cast<int>(run.dropout.size());
+  d.dcov = static_cast<int>(run.dcov.size());
+  d.dropoutExempt = !run.exempt.empty();
+  d.outcome = !options.omodel.empty();
+  d.outcomeModel = options.omodel;
+  d.multGroups = static_cast<int>(run.multGroups);
+  d.startValues = static_cast<int>(run.start.size());
+  d.trace = options.trace;
+  d.debug = options.debug;
+  d.noStdErrors = options.novar;
+  return d;
 }
 
 void addMatricesAndMacros(EngineCall& call, const CheckedRun& run, const DataTable& table) {
@@ -451,7 +425,8 @@ void describeResults(EngineCall& call, const CheckedRun& run, const DataTable& t
 EngineCall buildEngineCall(const FitOptions& options, const DataTable& table) {
   const CheckedRun run = checkRun(options, table);
   EngineCall call;
-  call.args = engineArguments(run, options);
+  call.description = engineDescription(run, options);
+  call.args = encodePluginArgs(call.description);
   addMatricesAndMacros(call, run, table);
   call.variableColumns = variableLayout(run);
   selectRows(call, run, table, options.ifColumn);

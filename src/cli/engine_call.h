@@ -1,6 +1,7 @@
 #pragma once
-// The translation of `kurv fit` options into what the engine reads from its
-// host: the command's 39 argument strings, the host matrices of orders,
+// The translation of `kurv fit` options into what the engine reads: the run's
+// description (and, for the record, the plug-in arguments that decode into
+// it), the host matrices of orders,
 // start values and plot covariates, the macros of covariate names, and the
 // data set's variables in the order the engine expects them.
 //
@@ -15,10 +16,10 @@
 
 #include "cli/data_table.h"
 #include "cli/fit_options.h"
+#include "core/run_description.h"
+#include "plugin/plugin_args.h"
 
 namespace kurv::cli {
-
-inline constexpr int kArgCount = 39;
 
 // Shape of a result matrix the engine writes.
 struct MatrixShape {
@@ -27,7 +28,8 @@ struct MatrixShape {
 };
 
 struct EngineCall {
-  std::array<std::string, kArgCount> args;             // positions 1..39 at 0..38
+  RunDescription description;
+  std::array<std::string, kPluginArgCount> args;       // the same as plug-in arguments (1..39 at 0..38)
   std::map<std::string, std::vector<double>> matrices;  // 1 x n row vectors the engine reads
   std::map<std::string, std::string> macros;            // "_risk1", "_tcov1", ...
   std::vector<std::size_t> variableColumns;  // host variable v is table column [v - 1]

@@ -7,7 +7,7 @@
 #include "cli/engine_call.h"
 #include "cli/fit_outputs.h"
 #include "cli/user_error.h"
-#include "plugin/run_command.h"
+#include "engine/run_driver.h"
 
 namespace kurv::cli {
 namespace {
@@ -41,10 +41,8 @@ int runFit(const FitOptions& options, std::ostream& results, std::ostream& messa
     const DataTable table = readDataFile(options.data);
     const EngineCall call = buildEngineCall(options, table);
     CliHost host(table, call, results, messages);
-    std::vector<const char*> argv;
-    for (const auto& arg : call.args) argv.push_back(arg.c_str());
     RunSummary summary;
-    const int code = runCommand(host, kArgCount, argv.data(), &summary);
+    const int code = runDescribed(host, call.description, &summary);
     if (code == 0) completeSummaryFromHost(summary, host);
     if (summaryOut) *summaryOut = summary;
     if (code != 0) {

@@ -21,7 +21,6 @@
 namespace kurv {
 
 inline constexpr int kMaxModels = 3;
-inline constexpr int kPluginArgCount = 39;
 // Largest polynomial order of a trajectory (intercept up to quintic).
 inline constexpr int kMaxPolyOrder = 5;
 
@@ -56,9 +55,9 @@ struct MeasurementTables {
 struct ModelContext {
   Host* host = nullptr;
 
-  // ---- Options decoded from the 39 arguments -----------------------------
-  std::array<bool, kPluginArgCount + 1> argPresent{};  // presence flag per position (1-based)
-  std::array<std::string, kMaxModels> modelName;       // positions 1, 18, 28
+  // ---- Options, from the run's description ---------------------------------
+  std::array<bool, kMaxModels> modelPresent{};    // a model takes part
+  std::array<std::string, kMaxModels> modelName;  // as given
   std::array<int, kMaxModels> nPeriods{};
   std::array<int, kMaxModels> nRisk{};
   bool hasWeights = false;
@@ -89,7 +88,6 @@ struct ModelContext {
   int showTrace = 0;
   int debugTrace = 0;
   int noStdErrors = 0;
-  int unusedOption39 = 0;
 
   // ---- Derived by preparation ---------------------------------------------
   int nModels = 1;

@@ -19,7 +19,7 @@ struct RunSummary {
   int nMeasurements = 0;
   int nObs = 0;
   int nModels = 1;
-  std::vector<std::string> names;    // one per parameter ("_outvars" split at blanks)
+  std::vector<std::string> names;    // one output name per parameter, from the layout
   std::vector<double> estimates;     // scales exponentiated
   std::vector<double> stdErrors;     // missing value where unavailable
   std::vector<double> covariance;    // nParams*nParams row-major, as written to "varData"

@@ -1,7 +1,6 @@
 #include "engine/fit_phases.h"
 
 #include <cmath>
-#include <sstream>
 
 #include "engine/covariance.h"
 #include "engine/model_objective.h"
@@ -37,14 +36,6 @@ void runMinimizer(ModelContext& ctx, MinimizerState& state, const ModelFunctions
   }
 }
 
-std::vector<std::string> splitNames(const std::string& text) {
-  std::vector<std::string> names;
-  std::istringstream words(text);
-  std::string word;
-  while (words >> word) names.push_back(word);
-  return names;
-}
-
 void fillSummary(const ModelContext& ctx, double L, double bicMeasurements, double bicSubjects, double aic,
                  RunSummary& s) {
   const int n = ctx.nParams;
@@ -59,7 +50,8 @@ void fillSummary(const ModelContext& ctx, double L, double bicMeasurements, doub
   s.nMeasurements = ctx.nMeasurements;
   s.nObs = ctx.nObs;
   s.nModels = ctx.nModels;
-  s.names = splitNames(ctx.outVarsText);
+  s.names.clear();
+  for (const ParameterInfo& p : ctx.layout.params) s.names.push_back(p.name);
   s.estimates.assign(ctx.estimates.begin(), ctx.estimates.begin() + n);
   s.covariance.assign(ctx.covariance.begin(), ctx.covariance.begin() + static_cast<std::size_t>(n) * n);
   s.missingValue = ctx.host->missingValue();

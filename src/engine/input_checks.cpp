@@ -73,8 +73,7 @@ const char* errorFormat(InputError error) {
 }
 
 bool modelPresent(const ModelContext& ctx, int m) {
-  if (m == 0) return true;
-  return ctx.argPresent[m == 1 ? 18 : 28];
+  return m == 0 || ctx.modelPresent[static_cast<std::size_t>(m)];
 }
 
 // Orders are doubles from a host matrix; they are used truncated toward zero.

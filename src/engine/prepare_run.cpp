@@ -117,7 +117,7 @@ int prepareRun(ModelContext& ctx) {
   ctx.currentModel = 0;
   ctx.nSubjects = 0;
   ctx.nObs = std::max(host.observationCount(), 0);
-  ctx.nModels = 1 + (ctx.argPresent[18] ? 1 : 0) + (ctx.argPresent[28] ? 1 : 0);
+  ctx.nModels = 1 + (ctx.modelPresent[1] ? 1 : 0) + (ctx.modelPresent[2] ? 1 : 0);
 
   // Options that only model 1 supports.
   for (int m = 1; m < kMaxModels; ++m) {
@@ -125,7 +125,6 @@ int prepareRun(ModelContext& ctx) {
     ctx.refGroup[m] = 0;
     ctx.hasRefGroup[m] = false;
   }
-  ctx.unusedOption39 = 0;
 
   if (ctx.hasRefGroup[0]) {
     ctx.refGroup[0] -= 1;

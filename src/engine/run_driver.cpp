@@ -26,6 +26,47 @@ bool readRowVector(ModelContext& ctx, const char* name, int count, std::vector<d
 // ---- The phases of a run, in order. Each returns 0 to go on, or the code
 // ---- with which the run ends.
 
+// The description into the record's option fields. Every list whose
+// length is given is sized here, zero-filled, and read from its host matrix
+// by the later phases.
+void takeDescription(const RunDescription& d, ModelContext& ctx) {
+  for (int m = 0; m < kMaxModels; ++m) {
+    const ModelDescription& model = d.models[static_cast<std::size_t>(m)];
+    ctx.modelPresent[m] = model.present;
+    ctx.modelName[m] = model.name;
+    ctx.nPeriods[m] = model.periods;
+    ctx.nRisk[m] = model.risk;
+    ctx.nExposure[m] = model.exposure;
+    ctx.nTcov[m] = model.tcov;
+    ctx.nGroups[m] = model.groups;
+    ctx.polyOrder[m].assign(static_cast<std::size_t>(std::max(model.groups, 0)), 0.0);
+    ctx.censorMin[m] = model.censorMin;
+    ctx.censorMax[m] = model.censorMax;
+    ctx.nInflOrder[m] = model.inflOrders;
+    ctx.inflOrder[m].assign(static_cast<std::size_t>(std::max(model.inflOrders, 0)), 0.0);
+    ctx.refGroup[m] = model.refGroup;
+    ctx.hasRefGroup[m] = model.refGroup > 0;
+  }
+  ctx.hasWeights = d.weights;
+  ctx.nPlotTcov = d.plotTcov;
+  ctx.nReOrder = d.reOrders;
+  ctx.reOrder.assign(static_cast<std::size_t>(std::max(d.reOrders, 0)), 0.0);
+  ctx.hasRandomEffects = d.reOrders > 0;
+  ctx.nDropoutOrder = d.dropoutOrders;
+  ctx.dropoutOrder.assign(static_cast<std::size_t>(std::max(d.dropoutOrders, 0)), 0.0);
+  ctx.nDcov = d.dcov;
+  ctx.hasDropoutExempt = d.dropoutExempt;
+  ctx.hasOutcome = d.outcome;
+  ctx.omodelName = d.outcomeModel;
+  ctx.multNGroups = d.multGroups;
+  ctx.isMultModel = d.multGroups > 0;
+  ctx.nStartValues = d.startValues;
+  ctx.hasStartValues = d.startValues > 0;
+  ctx.showTrace = d.trace ? 1 : 0;
+  ctx.debugTrace = d.debug ? 1 : 0;
+  ctx.noStdErrors = d.noStdErrors ? 1 : 0;
+}
+
 int checkOptions(ModelContext& ctx) {
   if (int rc = validateRunArguments(ctx)) return rc;
   if (int rc = readOrderMatrices(ctx)) return rc;
@@ -88,7 +129,8 @@ int intake(ModelContext& ctx) {
 
 }  // namespace
 
-int prepareDecodedRun(ModelContext& ctx) {
+int prepareDescribedRun(ModelContext& ctx, const RunDescription& description) {
+  takeDescription(description, ctx);
   if (int rc = checkOptions(ctx)) return rc;
   if (int rc = checkMemoryNeed(ctx, subjectArrayBytes(ctx))) return rc;
   if (int rc = prepareRun(ctx)) return rc;
@@ -97,8 +139,10 @@ int prepareDecodedRun(ModelContext& ctx) {
   return intake(ctx);
 }
 
-int runDecoded(ModelContext& ctx, RunSummary* summary) {
-  if (int rc = prepareDecodedRun(ctx)) return rc;
+int runDescribed(Host& host, const RunDescription& description, RunSummary* summary) {
+  ModelContext ctx;
+  ctx.host = &host;
+  if (int rc = prepareDescribedRun(ctx, description)) return rc;
   // The model family is chosen once; families this version cannot fit end
   // the run here.
   const FamilyKind kind = familyOf(ctx);

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 
 namespace kurv {
@@ -45,88 +46,104 @@ bool parseNameArg(const char* text, std::string& out) {
 
 namespace {
 
-// Reads one position into its field; returns the presence flag.
+// Reads one position into its typed field. A text that does not convert
+// leaves the field as it was.
 struct ArgReader {
   const char* text;
 
-  bool integer(int& field) const {
-    parseIntArg(text, field);
-    return field > 0;
-  }
-  bool real(double& field) const {
-    parseRealArg(text, field);
-    return true;
-  }
-  // A count whose list (zero-filled) is later filled from a host matrix.
-  bool countList(int& count, std::vector<double>& list) const {
-    parseIntArg(text, count);
-    if (count > 0) list.assign(static_cast<std::size_t>(count), 0.0);
-    return count > 0;
-  }
-  bool name(std::string& field) const {
-    if (!parseNameArg(text, field)) return false;
-    return field.compare(0, 4, "none") != 0;
-  }
-  // Positions 36-39: the flag and the value are one field, clamped to 0/1.
-  bool flag(int& field) const {
-    int value = field;
+  void integer(int& field) const { parseIntArg(text, field); }
+  void real(double& field) const { parseRealArg(text, field); }
+  // A switch given as a count: on when the count is positive.
+  void option(bool& field) const {
+    int value = 0;
     parseIntArg(text, value);
-    field = value > 0 ? 1 : 0;
-    return field == 1;
+    field = value > 0;
+  }
+  // A model's name; the model is absent when the name is missing or starts
+  // with "none".
+  void model(std::string& field, bool& present) const {
+    present = parseNameArg(text, field) && field.compare(0, 4, "none") != 0;
   }
 };
 
 }  // namespace
 
-void parsePluginArgs(int argc, const char* const* argv, ModelContext& ctx) {
-  ctx.argPresent.fill(false);
-  int weightOption = 0, exemptOption = 0;
+RunDescription decodePluginArgs(int argc, const char* const* argv) {
+  RunDescription d;
+  auto& m1 = d.models[0];
+  auto& m2 = d.models[1];
+  auto& m3 = d.models[2];
   for (int pos = 1; pos <= argc && pos <= kPluginArgCount; ++pos) {
     const ArgReader r{argv[pos - 1]};
-    bool& present = ctx.argPresent[pos];
     switch (pos) {
-      case 1: present = r.name(ctx.modelName[0]); break;
-      case 2: present = r.integer(ctx.nPeriods[0]); break;
-      case 3: present = r.integer(ctx.nRisk[0]); break;
-      case 4: present = r.integer(weightOption); ctx.hasWeights = present; break;
-      case 5: present = r.integer(ctx.nExposure[0]); break;
-      case 6: present = r.integer(ctx.nTcov[0]); break;
-      case 7: present = r.integer(ctx.nPlotTcov); break;
-      case 8: present = r.countList(ctx.nGroups[0], ctx.polyOrder[0]); break;
-      case 9: present = r.real(ctx.censorMin[0]); break;
-      case 10: present = r.real(ctx.censorMax[0]); break;
-      case 11: present = r.countList(ctx.nInflOrder[0], ctx.inflOrder[0]); break;
-      case 12: present = r.countList(ctx.nReOrder, ctx.reOrder); ctx.hasRandomEffects = present; break;
-      case 13: present = r.countList(ctx.nDropoutOrder, ctx.dropoutOrder); break;
-      case 14: present = r.integer(ctx.nDcov); break;
-      case 15: present = r.integer(exemptOption); ctx.hasDropoutExempt = present; break;
-      case 16: present = r.name(ctx.omodelName); ctx.hasOutcome = present; break;
-      case 17: present = r.integer(ctx.refGroup[0]); ctx.hasRefGroup[0] = present; break;
-      case 18: present = r.name(ctx.modelName[1]); break;
-      case 19: present = r.integer(ctx.nPeriods[1]); break;
-      case 20: present = r.integer(ctx.nRisk[1]); break;
-      case 21: present = r.integer(ctx.nExposure[1]); break;
-      case 22: present = r.integer(ctx.nTcov[1]); break;
-      case 23: present = r.countList(ctx.nGroups[1], ctx.polyOrder[1]); break;
-      case 24: present = r.real(ctx.censorMin[1]); break;
-      case 25: present = r.real(ctx.censorMax[1]); break;
-      case 26: present = r.countList(ctx.nInflOrder[1], ctx.inflOrder[1]); break;
-      case 27: present = r.integer(ctx.refGroup[1]); ctx.hasRefGroup[1] = present; break;
-      case 28: present = r.name(ctx.modelName[2]); break;
-      case 29: present = r.integer(ctx.nPeriods[2]); break;
-      case 30: present = r.countList(ctx.nGroups[2], ctx.polyOrder[2]); break;
-      case 31: present = r.real(ctx.censorMin[2]); break;
-      case 32: present = r.real(ctx.censorMax[2]); break;
-      case 33: present = r.countList(ctx.nInflOrder[2], ctx.inflOrder[2]); break;
-      case 34: present = r.integer(ctx.multNGroups); ctx.isMultModel = present; break;
-      case 35: present = r.integer(ctx.nStartValues); ctx.hasStartValues = present; break;
-      case 36: present = r.flag(ctx.showTrace); break;
-      case 37: present = r.flag(ctx.debugTrace); break;
-      case 38: present = r.flag(ctx.noStdErrors); break;
-      case 39: present = r.flag(ctx.unusedOption39); break;
+      case 1: r.model(m1.name, m1.present); break;
+      case 2: r.integer(m1.periods); break;
+      case 3: r.integer(m1.risk); break;
+      case 4: r.option(d.weights); break;
+      case 5: r.integer(m1.exposure); break;
+      case 6: r.integer(m1.tcov); break;
+      case 7: r.integer(d.plotTcov); break;
+      case 8: r.integer(m1.groups); break;
+      case 9: r.real(m1.censorMin); break;
+      case 10: r.real(m1.censorMax); break;
+      case 11: r.integer(m1.inflOrders); break;
+      case 12: r.integer(d.reOrders); break;
+      case 13: r.integer(d.dropoutOrders); break;
+      case 14: r.integer(d.dcov); break;
+      case 15: r.option(d.dropoutExempt); break;
+      case 16: r.model(d.outcomeModel, d.outcome); break;
+      case 17: r.integer(m1.refGroup); break;
+      case 18: r.model(m2.name, m2.present); break;
+      case 19: r.integer(m2.periods); break;
+      case 20: r.integer(m2.risk); break;
+      case 21: r.integer(m2.exposure); break;
+      case 22: r.integer(m2.tcov); break;
+      case 23: r.integer(m2.groups); break;
+      case 24: r.real(m2.censorMin); break;
+      case 25: r.real(m2.censorMax); break;
+      case 26: r.integer(m2.inflOrders); break;
+      case 27: r.integer(m2.refGroup); break;
+      case 28: r.model(m3.name, m3.present); break;
+      case 29: r.integer(m3.periods); break;
+      case 30: r.integer(m3.groups); break;
+      case 31: r.real(m3.censorMin); break;
+      case 32: r.real(m3.censorMax); break;
+      case 33: r.integer(m3.inflOrders); break;
+      case 34: r.integer(d.multGroups); break;
+      case 35: r.integer(d.startValues); break;
+      case 36: r.option(d.trace); break;
+      case 37: r.option(d.debug); break;
+      case 38: r.option(d.noStdErrors); break;
+      case 39: r.option(d.option39); break;
       default: break;
     }
   }
+  return d;
+}
+
+std::array<std::string, kPluginArgCount> encodePluginArgs(const RunDescription& d) {
+  auto integer = [](int value) { return std::to_string(value); };
+  auto flag = [](bool on) { return std::string(on ? "1" : "0"); };
+  auto real = [](double value) {
+    char buffer[40];
+    std::snprintf(buffer, sizeof buffer, "%.17g", value);
+    return std::string(buffer);
+  };
+  auto model = [](const ModelDescription& m) { return m.present ? m.name : std::string("none"); };
+  const auto& m1 = d.models[0];
+  const auto& m2 = d.models[1];
+  const auto& m3 = d.models[2];
+  return {model(m1),          integer(m1.periods),  integer(m1.risk),      flag(d.weights),
+          integer(m1.exposure), integer(m1.tcov),   integer(d.plotTcov),   integer(m1.groups),
+          real(m1.censorMin), real(m1.censorMax),   integer(m1.inflOrders), integer(d.reOrders),
+          integer(d.dropoutOrders), integer(d.dcov), flag(d.dropoutExempt),
+          d.outcome ? d.outcomeModel : std::string("none"), integer(m1.refGroup),
+          model(m2),          integer(m2.periods),  integer(m2.risk),      integer(m2.exposure),
+          integer(m2.tcov),   integer(m2.groups),   real(m2.censorMin),    real(m2.censorMax),
+          integer(m2.inflOrders), integer(m2.refGroup),
+          model(m3),          integer(m3.periods),  integer(m3.groups),    real(m3.censorMin),
+          real(m3.censorMax), integer(m3.inflOrders), integer(d.multGroups), integer(d.startValues),
+          flag(d.trace),      flag(d.debug),        flag(d.noStdErrors),   flag(d.option39)};
 }
 
 }  // namespace kurv

@@ -7,15 +7,11 @@
 namespace kurv {
 
 int prepareRunRecord(ModelContext& ctx, int argc, const char* const* argv) {
-  parsePluginArgs(argv == nullptr ? 0 : argc, argv, ctx);
-  return prepareDecodedRun(ctx);
+  return prepareDescribedRun(ctx, decodePluginArgs(argv == nullptr ? 0 : argc, argv));
 }
 
 int runCommand(Host& host, int argc, const char* const* argv, RunSummary* summary) {
-  ModelContext ctx;
-  ctx.host = &host;
-  parsePluginArgs(argv == nullptr ? 0 : argc, argv, ctx);
-  return runDecoded(ctx, summary);
+  return runDescribed(host, decodePluginArgs(argv == nullptr ? 0 : argc, argv), summary);
 }
 
 }  // namespace kurv

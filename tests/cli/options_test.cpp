@@ -33,7 +33,7 @@ std::string callText(const std::string& options) {
   std::string error, text;
   EXPECT_TRUE(parseFitWords(words("d.csv" + kBase + options), parsed, error)) << error;
   const EngineCall call = buildEngineCall(parsed, table);
-  for (int p = 1; p <= kArgCount; ++p)
+  for (int p = 1; p <= kurv::kPluginArgCount; ++p)
     if (call.args[p - 1] != "0") text += std::to_string(p) + "=" + call.args[p - 1] + " ";
   text += "|";
   for (const auto& [name, values] : call.matrices) {

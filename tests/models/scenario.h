@@ -75,16 +75,25 @@ inline Prepared prepare(const Scenario& s) {
   run.host->setRowVector("kurv_mat_order1", s.orders);
   if (!s.inflOrders.empty()) run.host->setRowVector("kurv_mat_iorder1", s.inflOrders);
   if (!s.dropoutOrders.empty()) run.host->setRowVector("kurv_mat_dropoutorder1", s.dropoutOrders);
-  auto args = testing::defaultArgs();
-  testing::setArg(args, 1, s.kind);
-  testing::setArg(args, 16, s.omodel);
-  const double numeric[][2] = {{2, 1.0 * s.T}, {3, 1.0 * s.nRisk}, {4, 1.0 * s.weights},
-                               {5, s.exposure ? 1.0 * s.T : 0.0}, {6, 1.0 * s.tcov * s.T}, {8, 1.0 * s.G()},
-                               {9, s.censorMin}, {10, s.censorMax}, {11, 1.0 * s.inflOrders.size()},
-                               {13, 1.0 * s.dropoutOrders.size()}, {14, 1.0 * s.dcov * s.T}, {15, 1.0 * s.exempt},
-                               {17, 1.0 * s.refGroup}};
-  for (const auto& [position, value] : numeric) testing::setArg(args, static_cast<int>(position), value);
-  run.ctx = testing::prepareTestRun(*run.host, args);
+  RunDescription d = testing::defaultDescription();
+  ModelDescription& m1 = d.models[0];
+  m1.name = s.kind;
+  m1.periods = s.T;
+  m1.risk = s.nRisk;
+  m1.exposure = s.exposure ? s.T : 0;
+  m1.tcov = s.tcov * s.T;
+  m1.groups = s.G();
+  m1.censorMin = s.censorMin;
+  m1.censorMax = s.censorMax;
+  m1.inflOrders = static_cast<int>(s.inflOrders.size());
+  m1.refGroup = s.refGroup;
+  d.weights = s.weights;
+  d.dropoutOrders = static_cast<int>(s.dropoutOrders.size());
+  d.dcov = s.dcov * s.T;
+  d.dropoutExempt = s.exempt;
+  d.outcome = s.omodel != "none";
+  d.outcomeModel = s.omodel;
+  run.ctx = testing::prepareTestRun(*run.host, d);
   if (!run.ctx) return run;
   run.ctx->hasOutcomeCensorMin = s.outcomeMin > -1e300, run.ctx->outcomeCensorMin = s.outcomeMin;
   run.ctx->hasOutcomeCensorMax = s.outcomeMax < 1e300, run.ctx->outcomeCensorMax = s.outcomeMax;

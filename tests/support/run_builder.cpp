@@ -1,9 +1,23 @@
 #include "support/run_builder.h"
 
+#include "engine/run_driver.h"
 #include "plugin/run_command.h"
 #include "core/text_format.h"
 
 namespace kurv::testing {
+
+RunDescription defaultDescription() {
+  RunDescription d;
+  d.models[0] = {.present = true, .name = "cnorm", .periods = 1, .groups = 1, .censorMin = -1e300, .censorMax = 1e300};
+  return d;
+}
+
+std::unique_ptr<ModelContext> prepareTestRun(MemoryHost& host, const RunDescription& description) {
+  auto ctx = std::make_unique<ModelContext>();
+  ctx->host = &host;
+  if (prepareDescribedRun(*ctx, description) != 0) return nullptr;
+  return ctx;
+}
 
 std::vector<std::string> defaultArgs() {
   // Positions 1-39; see the argument table of the run record.

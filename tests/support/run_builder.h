@@ -7,11 +7,18 @@
 #include <vector>
 
 #include "core/model_context.h"
+#include "core/run_description.h"
 #include "support/memory_host.h"
 
 namespace kurv::testing {
 
-// 39 argument strings: model 1 "cnorm" with 1 period and 1 group, every count
+// A run description with neutral defaults: model 1 "cnorm" with 1 period and
+// 1 group, censoring bounds -1e300/1e300, every count 0, no other model.
+RunDescription defaultDescription();
+// The run up to the data from a description (see prepareTestRun below).
+std::unique_ptr<ModelContext> prepareTestRun(MemoryHost& host, const RunDescription& description);
+
+// The plug-in's path: 39 argument strings: model 1 "cnorm" with 1 period and 1 group, every count
 // 0, censoring bounds -1e300/1e300, every other model and the outcome "none".
 std::vector<std::string> defaultArgs();
 // Sets argument `position` (1-based).
