@@ -45,35 +45,41 @@
 namespace kurv {
 
 // ---- Request, entry and final codes ------------------------------------------
-inline constexpr int kFillDefaults = 0;       // entry: fill the defaults, then as 12
-inline constexpr int kRequestFunction = 1;    // request: f(θ) into the cell
-inline constexpr int kRequestGradient = 2;    // request: gradient at θ
-inline constexpr int kFirstFinalCode = 3;
-inline constexpr int kXConvergence = 3;
-inline constexpr int kRelFuncConvergence = 4;
-inline constexpr int kBothConvergence = 5;
-inline constexpr int kAbsFuncConvergence = 6;
-inline constexpr int kSingularConvergence = 7;
-inline constexpr int kFalseConvergence = 8;
-inline constexpr int kEvalLimit = 9;
-inline constexpr int kIterationLimit = 10;
-inline constexpr int kFreshStart = 12;        // entry: start with the settings in place
-inline constexpr int kLayoutOnly = 13;        // entry: lay out the arrays, answer 14
-inline constexpr int kLaidOut = 14;           // answer to 13; as an entry: start, arrays in place
-inline constexpr int kStartNotComputable = 63;
-inline constexpr int kBadAssessment = 64;
-inline constexpr int kGradientNotComputable = 65;
+// The codes are the numbers the minimizer's state holds and its messages
+// print; an unscoped enumeration with an int base keeps them usable as such.
+enum MinimizerCode : int {
+  kFillDefaults = 0,       // entry: fill the defaults, then as 12
+  kRequestFunction = 1,    // request: f(θ) into the cell
+  kRequestGradient = 2,    // request: gradient at θ
+  kFirstFinalCode = 3,
+  kXConvergence = 3,
+  kRelFuncConvergence = 4,
+  kBothConvergence = 5,
+  kAbsFuncConvergence = 6,
+  kSingularConvergence = 7,
+  kFalseConvergence = 8,
+  kEvalLimit = 9,
+  kIterationLimit = 10,
+  kFreshStart = 12,        // entry: start with the settings in place
+  kLayoutOnly = 13,        // entry: lay out the arrays, answer 14
+  kLaidOut = 14,           // answer to 13; as an entry: start, arrays in place
+  kStartNotComputable = 63,
+  kBadAssessment = 64,
+  kGradientNotComputable = 65,
+};
 
 // Validation codes of checkMinimizerSettings (slots 19-43 report themselves).
-inline constexpr int kShortIntWork = 15;
-inline constexpr int kShortRealWork = 16;
-inline constexpr int kChangedN = 17;
-inline constexpr int kBadScale = 18;
-inline constexpr int kBadSettingsCount = 51;
-inline constexpr int kUnknownAlgorithm = 67;
-inline constexpr int kBadEntryCode = 80;
-inline constexpr int kBadN = 81;
-inline constexpr int kChangedAlgorithm = 82;
+enum SettingsError : int {
+  kShortIntWork = 15,
+  kShortRealWork = 16,
+  kChangedN = 17,
+  kBadScale = 18,
+  kBadSettingsCount = 51,
+  kUnknownAlgorithm = 67,
+  kBadEntryCode = 80,
+  kBadN = 81,
+  kChangedAlgorithm = 82,
+};
 
 inline constexpr int kGeneralMinimization = 2;  // the only algorithm kind
 inline constexpr int kIntWorkLength = 500;

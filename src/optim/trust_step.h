@@ -27,21 +27,23 @@ double relativeStepChange(std::span<const double> d, std::span<const double> the
                           std::span<const double> theta0);
 
 // Assessment codes.
-inline constexpr int kAssessSmallerRadius = 1;   // never produced here (one model)
-inline constexpr int kAssessAccept = 2;          // never produced here
-inline constexpr int kAssessAcceptKeep = 3;      // accept, radius factor φ (≥ 1)
-inline constexpr int kAssessAcceptShrink = 4;    // accept with a smaller radius
-inline constexpr int kAssessRecompute = 5;       // recompute with radius φ·‖s‖
-inline constexpr int kAssessSingularTest = 6;    // form the singular-convergence test step
-// Convergence found by the assessment; the minimizer's final code is the
-// assessment code less kAssessToFinalCode (7 -> 3, ..., 12 -> 8).
-inline constexpr int kAssessXConvergence = 7;
-inline constexpr int kAssessRelFuncConvergence = 8;
-inline constexpr int kAssessBothConvergence = 9;
-inline constexpr int kAssessAbsFuncConvergence = 10;
-inline constexpr int kAssessSingularConvergence = 11;
-inline constexpr int kAssessFalseConvergence = 12;
-inline constexpr int kAssessBadEntry = 13;
+enum StepAssessment : int {
+  kAssessSmallerRadius = 1,   // never produced here (one model)
+  kAssessAccept = 2,          // never produced here
+  kAssessAcceptKeep = 3,      // accept, radius factor φ (≥ 1)
+  kAssessAcceptShrink = 4,    // accept with a smaller radius
+  kAssessRecompute = 5,       // recompute with radius φ·‖s‖
+  kAssessSingularTest = 6,    // form the singular-convergence test step
+  // Convergence found by the assessment; the minimizer's final code is the
+  // assessment code less kAssessToFinalCode (7 -> 3, ..., 12 -> 8).
+  kAssessXConvergence = 7,
+  kAssessRelFuncConvergence = 8,
+  kAssessBothConvergence = 9,
+  kAssessAbsFuncConvergence = 10,
+  kAssessSingularConvergence = 11,
+  kAssessFalseConvergence = 12,
+  kAssessBadEntry = 13,
+};
 inline constexpr int kAssessToFinalCode = 4;
 
 // Assesses the trial at theta (value state.f; state.f0 at state.theta0) for

@@ -181,7 +181,7 @@ TEST_P(ReferenceTraceTest, MatchesNlminb) {
   const int counts[] = {st.iterationCount, st.funcEvalCount, st.gradEvalCount};
   const char* keys[] = {"iterations", "function_evals", "gradient_evals"};
   for (int k = 0; k < 3; ++k) EXPECT_NEAR(counts[k], ref[keys[k]].at(0), agreeUntil ? 0.3 * ref[keys[k]][0] : 0) << k;
-  EXPECT_EQ(st.returnCode, agreeUntil ? std::clamp(st.returnCode, kXConvergence, kBothConvergence) : ref["code"][0]);
+  EXPECT_EQ(st.returnCode, agreeUntil ? std::clamp<int>(st.returnCode, kXConvergence, kBothConvergence) : ref["code"][0]);
   EXPECT_NEAR(st.f, ref["f"][0], 3e-11 * ref["f"][0]);
   for (std::size_t i = 0; i < r.x.size(); ++i) {
     EXPECT_NEAR(r.x[i], ref["x"].at(i), xTolerance * std::fmax(std::fabs(ref["x"][i]), 1.0)) << i;
