@@ -1,5 +1,5 @@
 // The minimizer against R's reference traces and its edge cases; its pieces
-// (steps, secant update, difference gradient, LU, covariance) against closed
+// (steps, secant update, difference gradient, LU) against closed
 // forms and definitions.
 
 #include <gtest/gtest.h>
@@ -10,130 +10,17 @@
 #include <sstream>
 #include <cfloat>
 
-#include "engine/covariance.h"
 #include "optim/difference_gradient.h"
 #include "optim/lu.h"
 #include "optim/packed_triangular.h"
 #include "optim/secant_update.h"
 #include "optim/trust_step.h"
-#include "core/model_context.h"
 #include "core/text_format.h"
+#include "optim/test_problems.h"
 #include "support/memory_host.h"
 
 namespace kurv::testing {
 namespace {
-
-// Classic test problems, shifted so that no minimum is 0, in the order of
-// operations of the R script behind the reference traces, so that both
-// evaluate bit-identical values.
-using Point = std::vector<double>;
-
-double rosenbrock(const double* x, double* g) {
-  const double a = x[1] - x[0] * x[0], b = 1 - x[0];
-  if (g) g[0] = -400 * x[0] * a - 2 * b, g[1] = 200 * a;
-  return 100 * (a * a) + b * b + 1;
-}
-double powell(const double* x, double* g) {
-  const double a = x[0] + 10 * x[1], b = x[2] - x[3], c = x[1] - 2 * x[2], d = x[0] - x[3];
-  const double c3 = c * c * c, d3 = d * d * d;
-  if (g) g[0] = 2 * a + 40 * d3, g[1] = 20 * a + 4 * c3, g[2] = 10 * b - 8 * c3, g[3] = -10 * b - 40 * d3;
-  return a * a + 5 * (b * b) + (c * c) * (c * c) + 10 * ((d * d) * (d * d)) + 1;
-}
-double beale(const double* x, double* g) {
-  const double y2 = x[1] * x[1], y3 = y2 * x[1];
-  const double a = 1.5 - x[0] + x[0] * x[1], b = 2.25 - x[0] + x[0] * y2, c = 2.625 - x[0] + x[0] * y3;
-  if (g) g[0] = 2 * a * (x[1] - 1) + 2 * b * (y2 - 1) + 2 * c * (y3 - 1);
-  if (g) g[1] = 2 * a * x[0] + 4 * b * x[0] * x[1] + 6 * c * x[0] * y2;
-  return a * a + b * b + c * c + 1;
-}
-double wood(const double* x, double* g) {
-  const double a = x[1] - x[0] * x[0], b = 1 - x[0], c = x[3] - x[2] * x[2], d = 1 - x[2], e = x[1] - 1, h = x[3] - 1;
-  if (g) g[0] = -400 * x[0] * a - 2 * b, g[1] = 200 * a + 20.2 * e + 19.8 * h;
-  if (g) g[2] = -360 * x[2] * c - 2 * d, g[3] = 180 * c + 20.2 * h + 19.8 * e;
-  return 100 * (a * a) + b * b + 90 * (c * c) + d * d + 10.1 * (e * e + h * h) + 19.8 * (e * h) + 1;
-}
-// Negative log-likelihood of a logistic regression on 12 fixed cases.
-double logistic(const double* b, double* g) {
-  static constexpr double x1[] = {-1.5, -0.8, -0.3, 0.1, 0.4, 0.9, 1.3, 1.7, -1.1, 0.6, 2.0, -0.5};
-  static constexpr double x2[] = {0.2, -0.4, 1.1, -0.7, 0.5, 0.0, -1.2, 0.8, 0.3, -0.2, 0.6, 1.4};
-  static constexpr double y[] = {0, 0, 1, 0, 1, 0, 1, 1, 0, 1, 1, 0};
-  double v = 0, g0 = 0, g1 = 0, g2 = 0;
-  for (int i = 0; i < 12; ++i) {
-    const double eta = b[0] + b[1] * x1[i] + b[2] * x2[i], r = 1 / (1 + std::exp(-eta)) - y[i];
-    v = v + (std::log(1 + std::exp(eta)) - y[i] * eta), g0 = g0 + r, g1 = g1 + r * x1[i], g2 = g2 + r * x2[i];
-  }
-  if (g) g[0] = g0, g[1] = g1, g[2] = g2;
-  return v;
-}
-// Negative log-likelihood of a normal sample in (mean, log sd), without the constant.
-constexpr double kNormalY[] = {4.1, 5.3, 3.8, 6.2, 5.0, 4.4, 5.9, 4.7, 5.6, 3.9};
-double normal(const double* p, double* g) {
-  const double s2 = std::exp(2 * p[1]);
-  double v = 0, g0 = 0, g1 = 0;
-  for (double y : kNormalY) {
-    const double d = y - p[0];
-    v = v + (p[1] + d * d / (2 * s2)), g0 = g0 - d / s2, g1 = g1 + (1 - d * d / s2);
-  }
-  if (g) g[0] = g0, g[1] = g1;
-  return v;
-}
-// Eigenvalues 1, 10 and 100.
-double quadratic(const double* x, double* g) {
-  const double a = x[0] - 1, b = x[1] + 2, c = x[2] - 0.5;
-  if (g) g[0] = x[0] - 1, g[1] = 10 * (x[1] + 2), g[2] = 100 * (x[2] - 0.5);
-  return 0.5 * (a * a + 10 * (b * b) + 100 * (c * c)) + 5;
-}
-
-struct TestProblem {
-  Point start, minimizer;  // minimizer empty: not known in closed form
-  double (*fg)(const double* x, double* g);  // f(x), and ∇f into g unless null (NaN: not computable)
-  double f(const Point& x) const { return fg(x.data(), nullptr); }
-};
-const TestProblem& problemNamed(const std::string& name) {
-  static const std::map<std::string, TestProblem> problems = {  // normal: variance Σ(y − 4.89)²/10
-      {"rosenbrock", {{-1.2, 1}, {1, 1}, rosenbrock}}, {"powell", {{3, -1, 0, 1}, {0, 0, 0, 0}, powell}},
-      {"beale", {{1, 1}, {3, 0.5}, beale}}, {"wood", {{-3, -1, -3, -1}, {1, 1, 1, 1}, wood}},
-      {"logistic", {{0, 0, 0}, {}, logistic}}, {"normal", {{0, 0}, {4.89, 0.5 * std::log(0.6489)}, normal}},
-      {"quadratic", {{0, 0, 0}, {1, -2, 0.5}, quadratic}}};
-  return problems.at(name);
-}
-
-// A fit set up as a run sets it up: the problem as the minimizer's objective,
-// with every point it is asked about recorded (DBL_MAX: f not computable, a
-// NaN gradient: the gradient not computable).
-struct Fit : Objective {
-  const TestProblem* problem;
-  MinimizerState state;
-  Point x, iterationF;  // the current point; f where each gradient was formed (0 = the start)
-  std::vector<Point> evalX, gradX;
-  explicit Fit(const TestProblem& p, Host* log = nullptr, int printLevel = 1) : problem(&p), x(p.start) {
-    setMinimizerDefaults(kGeneralMinimization, realWorkLength(static_cast<int>(x.size())), state);
-    setMinimizerIntegerSettings(state);
-    state.host = log, state.printLevel = printLevel;
-  }
-  std::optional<double> value(std::span<const double> at) override {
-    evalX.emplace_back(at.begin(), at.end());
-    const double f = problem->fg(at.data(), nullptr);
-    return f == DBL_MAX ? std::nullopt : std::optional<double>(f);
-  }
-  bool gradient(std::span<const double> at, std::span<double> g) override {
-    problem->fg(at.data(), g.data());
-    gradX.emplace_back(at.begin(), at.end());
-    return !std::isnan(g[0]);
-  }
-  void atIterate(std::span<const double>, double f) override { iterationF.push_back(f); }
-  Fit& run(bool gradientMode) {  // from x; after a fresh-start code, continues
-    const int length = realWorkLength(static_cast<int>(x.size()));
-    const Point scale(x.size(), 1.0);
-    evalX.clear(), gradX.clear(), iterationF.clear();
-    if (gradientMode) {
-      minimizeWithGradient(state, scale, x, *this, kIntWorkLength, length);
-    } else {
-      minimizeWithDifferences(state, scale, x, *this, kIntWorkLength, length);
-    }
-    return *this;
-  }
-};
 
 // R's nlminb implements the same published routines independently
 // (fixtures/optim/make_traces.R). Tolerances on values keep a margin of ten over
@@ -376,86 +263,6 @@ TEST(LuFactorisation, InverseDeterminantAndSingularColumns) {
       EXPECT_NEAR(s, i % n == i / n ? 1.0 : 0.0, 1e-14) << i;
     }
     for (int i = n * lda; i-- > 0;) EXPECT_TRUE(i % lda < n || a[i] == -7.0);  // padding untouched
-  }
-}
-
-// B = Σ sᵢsᵢᵀ of the per-subject scores of f_i = log σ + (y_i − μ)²/(2σ²),
-// which the model gradients accumulate for weighted data (all weights 1 here).
-Point scoreOuterSum(const double* p) {
-  Point b(4, 0.0);
-  for (double y : kNormalY) {
-    const double s[] = {-(y - p[0]) / std::exp(2 * p[1]), 1 - (y - p[0]) * (y - p[0]) / std::exp(2 * p[1])};
-    for (int i = 0; i < 4; ++i) b[i] += s[i / 2] * s[i % 2];
-  }
-  return b;
-}
-// The covariance step of a run whose model is a test problem.
-struct CovarianceRun : ModelContext {
-  const TestProblem* problem;
-  std::vector<Point> gradX;
-};
-int problemLikelihood(int n, const double* x, double* f, ModelContext* ctx) {
-  *f = static_cast<CovarianceRun*>(ctx)->problem->fg(x, nullptr);
-  return (void)n, 0;
-}
-int problemGradient(int n, const double* x, int*, double* g, ModelContext* ctx) {
-  static_cast<CovarianceRun*>(ctx)->problem->fg(x, g);
-  static_cast<CovarianceRun*>(ctx)->gradX.emplace_back(x, x + n);
-  return 0;
-}
-int gradientWithScores(int n, const double* p, int* index, double* g, ModelContext* ctx) {
-  ctx->scoreOuterSum = scoreOuterSum(p);
-  return problemGradient(n, p, index, g, ctx);
-}
-
-TEST(Covariance, AgainstTheClosedFormInformation) {
-  // The normal sample: H = diag(N/σ², 2N) at the estimates (σ² = 0.6489), the
-  // covariance H⁻¹·N/(N − 1), or with weights H⁻¹BH⁻¹ = Bᵢⱼ/(HᵢᵢHⱼⱼ). Tolerances
-  // relative to √(CᵢᵢCⱼⱼ); largest deviations over the six kernels: 1.9e-11 from
-  // analytic gradients, 2.8e-6 from differences (the fit by differences ends
-  // within 1e-7 of θ̂), 3.8e-11 for the sandwich.
-  const TestProblem &normal = problemNamed("normal"), flat{{1, 0.3}, {}, [](const double* x, double* g) {
-    if (g) g[0] = 2 * (x[0] - 1), g[1] = 0;  // H singular in column 2
-    return (x[0] - 1) * (x[0] - 1) + 2;
-  }};
-  const double h[] = {10 / 0.6489, 20};
-  const Point inverse = {1 / h[0] / 0.9, 0, 0, 1 / h[1] / 0.9}, b = scoreOuterSum(normal.minimizer.data());
-  Point sandwich(4);
-  for (int i = 0; i < 4; ++i) sandwich[i] = b[i] / (h[i / 2] * h[i % 2]);  // off the diagonal with its sign
-  const struct {
-    const TestProblem& problem;
-    bool differences, differenceMode, weights;  // fit by differences; the run's mode; weighted data
-    GradientCallback gradient;
-    int noStdErrors, code;
-    Point covariance;  // empty: missing
-    double tolerance;
-  } cases[] = {{normal, false, false, false, problemGradient, 0, 0, inverse, 2e-10},
-               {normal, true, false, false, nullptr, 0, 0, inverse, 3e-5},
-               {normal, true, true, false, problemGradient, 0, 0, inverse, 3e-5},  // the gradient is not used
-               {normal, false, false, true, gradientWithScores, 0, 0, sandwich, 1e-9},
-               {flat, false, false, false, problemGradient, 0, 2, {}, 0},
-               {flat, false, false, false, problemGradient, 1, 1, {}, 0}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(&c - cases);
-    MemoryHost host;
-    Fit minimized(c.problem);
-    if (c.differences) { EXPECT_EQ(minimized.run(false).state.returnCode, kRelFuncConvergence); }
-    CovarianceRun fit;
-    fit.problem = &c.problem;
-    fit.useDifferenceMode = c.differenceMode, fit.hasWeights = c.weights, fit.noStdErrors = c.noStdErrors;
-    fit.host = &host, fit.nParams = 2, fit.nMeasurements = 10;
-    const Point estimates = c.differences ? minimized.x : c.problem.minimizer.empty() ? c.problem.start : c.problem.minimizer;
-    fit.params = estimates;
-    EXPECT_EQ(computeCovariance(fit, problemLikelihood, c.gradient, minimized.state), c.code);
-    EXPECT_EQ(fit.covFailCode, c.code);
-    EXPECT_EQ(host.displayed, c.code == 2 ? "  iflt 2 tp 2" : "");
-    EXPECT_EQ(fit.params, estimates);  // restored bit for bit
-    EXPECT_EQ(fit.gradX.empty(), !c.gradient || c.differenceMode || c.noStdErrors);
-    for (std::size_t i = 0; i < c.covariance.size(); ++i) {
-      const double scale = std::sqrt(c.covariance[i / 2 * 3] * c.covariance[i % 2 * 3]);
-      EXPECT_NEAR(fit.covariance[i], c.covariance[i], c.tolerance * scale) << i;
-    }
-    for (int i = 0; i < 2; ++i) EXPECT_EQ(fit.stdErrors[i], c.code ? kHostMissing : std::sqrt(fit.covariance[3 * i]));
   }
 }
 
