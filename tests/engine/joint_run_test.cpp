@@ -1,0 +1,155 @@
+// Whole joint runs through the plug-in's entry: the refusals of options the
+// joint model does not support, and a fit whose results are checked against
+// their definitions (posteriors by Bayes' rule from the independent
+// evaluation, shares as mean posteriors, conditional and marginal
+// percentages from the estimates, plot series as posterior-weighted means).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <iostream>
+#include <set>
+#include <sstream>
+
+#include "core/text_format.h"
+#include "models/joint_scenario.h"
+#include "plugin/run_command.h"
+
+namespace kurv {
+namespace {
+
+using namespace modeltest;
+
+int runJoint(testing::MemoryHost& host, const std::vector<std::string>& args, RunSummary* summary = nullptr) {
+  std::vector<const char*> argv;
+  for (const auto& a : args) argv.push_back(a.c_str());
+  return runCommand(host, static_cast<int>(argv.size()), argv.data(), summary);
+}
+
+JointScenario smallJoint(unsigned seed, int n) {
+  return withJointData({.model = {ModelSpec{.T = 5, .orders = {1, 1}},
+                                  ModelSpec{.T = 4, .orders = {0, 1}, .censorMin = 0}}},
+                       seed, n);
+}
+
+TEST(JointRun, UnsupportedOptionsAreRefusedBeforeAnythingIsRead) {
+  struct Case {
+    std::vector<std::pair<int, std::string>> args;
+    std::vector<double> orders1, orders2;
+    const char* message;
+  };
+  const Case cases[] = {
+      {{{13, "1"}}, {0, 0}, {0, 0}, "A joint model cannot have a dropout model: its likelihood has no dropout part.\n"},
+      {{{16, "normal"}}, {0, 0}, {0, 0},
+       "A joint model cannot have an outcome analysis: its likelihood does not model the outcome variable.\n"},
+      {{}, {0, -1}, {0, 0}, "Group 2 of model 1 has order -1, which a joint model does not allow.\n"},
+      {{}, {0, 0}, {-1, 1}, "Group 1 of model 2 has order -1, which a joint model does not allow.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    JointScenario s = smallJoint(5, 6);
+    s.model[0].orders = c.orders1, s.model[1].orders = c.orders2;
+    testing::MemoryHost host;
+    putJointData(s, host);
+    host.setRowVector("kurv_mat_dropoutorder1", {0});
+    auto args = jointArgs(s);
+    for (const auto& [position, value] : c.args) testing::setArg(args, position, value);
+    EXPECT_EQ(runJoint(host, args), 198);
+    EXPECT_EQ(host.errors, c.message);
+    EXPECT_EQ(host.displayed.find("observations read"), std::string::npos);
+  }
+}
+
+TEST(JointRun, FitWritesBothModelsResultsByTheirDefinitions) {
+  const JointScenario s = smallJoint(11, 120);
+  testing::MemoryHost host;
+  putJointData(s, host);
+  const int nVars = static_cast<int>(host.data[0].size());
+  const int G1 = 2, G2 = 2, T1 = 5, T2 = 4;
+  host.createMatrix("parmData", 1, 12, -99);
+  host.createMatrix("varData", 12, 12, -99);
+  host.createMatrix("groupPct1", 1, G1, -99);
+  host.createMatrix("groupPct2", 1, G2, -99);
+  host.createMatrix("outPlot1", T1, 1 + 4 * G1, -99);
+  host.createMatrix("outPlot2", T2, 1 + 4 * G2, -99);
+  RunSummary summary;
+  ASSERT_EQ(runJoint(host, jointArgs(s), &summary), 0) << host.errors;
+  ASSERT_TRUE(summary.fitted) << host.stdoutText;
+  if (getenv("SHOW_TABLE")) std::cout << host.displayed << host.stdoutText;
+
+  // One distinct name per parameter, model 2's included.
+  const int n = summary.nParams;
+  ASSERT_EQ(n, 12);
+  std::istringstream words(host.macros["_outvars"]);
+  std::set<std::string> names{std::istream_iterator<std::string>(words), {}};
+  EXPECT_EQ(static_cast<int>(names.size()), n);
+  EXPECT_TRUE(names.count("m2theta2g1") && names.count("m2theta2g2") && names.count("m2intr1"));
+
+  // The estimates in parameter form (the scale as its logarithm) and the
+  // independent evaluation's terms at them.
+  const JointReference ref(s);
+  std::vector<double> x = summary.estimates;
+  for (int m = 0; m < 2; ++m) x[ref.sigma[m]] = std::log(x[ref.sigma[m]]);
+  for (int p = 0; p < n; ++p) EXPECT_EQ(host.matrices["parmData"][0][p], summary.estimates[p]);
+  std::vector<double> share1(G1, 0.0), share2(G2, 0.0);
+  int taking = 0;
+  for (int i = 0; i < static_cast<int>(s.subjects.size()); ++i) {
+    auto value = [&](int offset) { return host.value(nVars + offset, i + 1); };
+    if (ref.excluded[i]) {
+      for (int v = 1; v <= 2 + G1 + G2; ++v) EXPECT_EQ(value(v), M) << i;
+      continue;
+    }
+    ++taking;
+    const std::vector<double> terms = ref.pairTerms(x, i);
+    double lik = 0.0;
+    for (double t : terms) lik += t;
+    std::vector<double> p1(G1, 0.0), p2(G2, 0.0);
+    for (int j = 0; j < G1; ++j)
+      for (int k = 0; k < G2; ++k) p1[j] += terms[j * G2 + k] / lik, p2[k] += terms[j * G2 + k] / lik;
+    EXPECT_EQ(value(1), p1[1] > p1[0] ? 2.0 : 1.0) << i;
+    EXPECT_EQ(value(2 + G1), p2[1] > p2[0] ? 2.0 : 1.0) << i;
+    for (int j = 0; j < G1; ++j) EXPECT_NEAR(value(2 + j), p1[j], 1e-9) << i;
+    for (int k = 0; k < G2; ++k) EXPECT_NEAR(value(3 + G1 + k), p2[k], 1e-9) << i;
+    for (int j = 0; j < G1; ++j) share1[j] += p1[j];
+    for (int k = 0; k < G2; ++k) share2[k] += p2[k];
+  }
+  for (int j = 0; j < G1; ++j) EXPECT_NEAR(host.matrices["groupPct1"][0][j], 100 * share1[j] / taking, 1e-7);
+  for (int k = 0; k < G2; ++k) EXPECT_NEAR(host.matrices["groupPct2"][0][k], 100 * share2[k] / taking, 1e-7);
+
+  // The table's percentages: model 1's shares from its constant, model 2's
+  // given each model-1 group from that group's constant, the marginal
+  // shares sum_j P(k | j) P(j), printed in their lines.
+  const double e1 = std::exp(x[ref.theta]);
+  const double pct1[2] = {100 / (1 + e1), 100 * e1 / (1 + e1)};
+  double marginal[2] = {0, 0};
+  for (int j = 0; j < G1; ++j) {
+    const double e = std::exp(x[ref.cond + j]);
+    const double cond[2] = {100 / (1 + e), 100 * e / (1 + e)};
+    for (int k = 0; k < G2; ++k) {
+      marginal[k] += cond[k] * pct1[j] / 100;
+      EXPECT_NE(host.displayed.find(formatText(" %d|%d     (%%)            %10.5f", k + 1, j + 1, cond[k])), std::string::npos)
+          << j << k;
+      EXPECT_NE(host.displayed.find(formatText(" %d %d    (%4.1f%%) \n", j + 1, k + 1, cond[k] * pct1[j] / 100)),
+                std::string::npos);
+    }
+  }
+  for (int k = 0; k < G2; ++k)
+    EXPECT_NE(host.displayed.find(formatText(" %d (%4.1f%%) \n", k + 1, marginal[k])), std::string::npos) << k;
+
+  // Model 2's plot series: the posterior-weighted observed means of the
+  // subjects measured at each period.
+  for (int t = 0; t < T2; ++t) {
+    double weight[2] = {0, 0}, sum[2] = {0, 0};
+    for (int i = 0; i < static_cast<int>(s.subjects.size()); ++i) {
+      const JointSubject& a = s.subjects[i];
+      if (ref.excluded[i] || missing(a.y[1][t]) || missing(a.t[1][t])) continue;
+      for (int k = 0; k < G2; ++k) {
+        const double p = host.value(nVars + 3 + G1 + k, i + 1);
+        weight[k] += p, sum[k] += p * a.y[1][t];
+      }
+    }
+    for (int k = 0; k < G2; ++k) EXPECT_NEAR(host.matrices["outPlot2"][t][1 + k], sum[k] / weight[k], 1e-9) << t << k;
+  }
+}
+
+}  // namespace
+}  // namespace kurv
