@@ -15,6 +15,7 @@
 #include "models/joint_scenario.h"
 #include "engine/start_values.h"
 #include "plugin/run_command.h"
+#include "support/csv_data.h"
 
 namespace kurv {
 namespace {
@@ -204,6 +205,40 @@ TEST(JointRun, GivenStartValuesConvertBothSetsOfPercentages) {
     EXPECT_EQ(runJoint(wrong, args), 198);
     EXPECT_EQ(wrong.errors, "Incorrect number of start values, the correct number is 12.\n");
   }
+}
+
+}  // namespace
+}  // namespace kurv
+
+namespace kurv {
+namespace {
+
+// A fit of simulated joint data (tests/fixtures/joint/make_joint_fit.R: a
+// censored normal model with a membership risk factor and a logit model
+// conditional on it) against R's nlminb maximum of the joint likelihood
+// written from its definition: the same maximum and estimates. Both start
+// at the simulation's truth.
+TEST(JointRun, FitReachesRsMaximum) {
+  const std::string base = std::string(KURV_FIXTURE_DIR) + "/joint/joint_fit";
+  const auto ref = testing::readReferenceFile(base + ".ref");
+  testing::MemoryHost host;
+  host.data = testing::readNumericCsv(base + ".csv").rows;
+  host.setRowVector("kurv_mat_order1", {1, 1});
+  host.setRowVector("kurv_mat_order2", {0, 1});
+  host.setRowVector("kurv_start", ref.at("start"));
+  auto args = testing::defaultArgs();
+  const std::pair<int, std::string> changes[] = {{2, "5"},  {3, "1"},      {8, "2"},  {9, "0"},
+                                                 {18, "logit"}, {19, "5"}, {23, "2"}, {35, "14"}};
+  for (const auto& [position, value] : changes) testing::setArg(args, position, value);
+  RunSummary summary;
+  ASSERT_EQ(runJoint(host, args, &summary), 0) << host.errors;
+  ASSERT_TRUE(summary.fitted) << host.stdoutText;
+  const double loglik = ref.at("loglik")[0];
+  EXPECT_NEAR(summary.logLikelihood, loglik, 1e-6 * std::fabs(loglik));
+  std::vector<double> est = ref.at("est");
+  est[4] = std::exp(est[4]);  // the estimates hold sigma itself
+  ASSERT_EQ(summary.estimates.size(), est.size());
+  for (std::size_t k = 0; k < est.size(); ++k) EXPECT_NEAR(summary.estimates[k], est[k], 1e-4) << summary.names[k];
 }
 
 }  // namespace
