@@ -15,6 +15,7 @@
 #include "models/joint_scenario.h"
 #include "engine/start_values.h"
 #include "plugin/run_command.h"
+#include "report/estimate_row.h"
 #include "support/csv_data.h"
 
 namespace kurv {
@@ -137,6 +138,61 @@ TEST(JointRun, FitWritesBothModelsResultsByTheirDefinitions) {
   }
   for (int k = 0; k < G2; ++k)
     EXPECT_NE(host.displayed.find(formatText(" %d (%4.1f%%) \n", k + 1, marginal[k])), std::string::npos) << k;
+
+  // Model 2's part of the estimates table, line by line from the fit's
+  // estimates and standard errors: its rows (sigma itself, its standard
+  // error by the delta method), the conditional percentages 100 / (1 + e^c)
+  // and 100 e^c / (1 + e^c) of each model-1 group's constant c with
+  // standard errors 100 e^c / (1 + e^c)^2 se(c), then the percentages of
+  // model 1's group given model 2's, of the pairs and of model 2's groups.
+  {
+    const std::vector<double>& e = summary.estimates;
+    const std::vector<double>& se = summary.stdErrors;
+    const int N = summary.nMeasurements;
+    auto tests = [N](double estimate, double error) {
+      const double t = estimate / error;
+      return std::make_pair(formatText("%12.3f", t), formatText("%8.4f", twoSidedTPValue(t, N)));
+    };
+    auto row = [&](int group, const char* label, int k) {
+      const auto [t, p] = tests(e[k], se[k]);
+      return formatText(group ? " %d       %-12s %12.5f %12s    %s     %s\n" : "%.0d         %-12s %12.5f %12s    %s     %s\n", group,
+                        label, e[k], formatText("%12.5f", se[k]).c_str(), t.c_str(), p.c_str());
+    };
+    std::string expected = " \nModel 2: Censored Normal (CNORM)\n \n" + row(1, "Intercept", 6) + " \n" +
+                           row(2, "Intercept", 7) + row(0, "Linear", 8) + " \n";
+    const auto [ts, ps] = tests(e[9], se[9]);
+    expected += formatText(" %12s        %12.5f  %s    %s     %s\n", "Sigma", e[9], formatText("%11.5f", se[9]).c_str(),
+                           ts.c_str(), ps.c_str());
+    expected += " \n  Group membership (model 2 group | model 1 group) \n \n";
+    const double e1 = std::exp(e[5]);
+    const double model1[2] = {100 / (1 + e1), 100 * e1 / (1 + e1)};
+    double cond[2][2], model2[2] = {0, 0};
+    for (int j = 0; j < 2; ++j) {
+      const int c = 10 + j;
+      const double ec = std::exp(e[c]);
+      const double pctSe = 100 * ec / ((1 + ec) * (1 + ec)) * std::sqrt(summary.covariance[c * 12 + c]);
+      cond[j][0] = 100 / (1 + ec), cond[j][1] = 100 * ec / (1 + ec);
+      for (int k = 0; k < 2; ++k) {
+        const auto [t, p] = tests(cond[j][k], pctSe);
+        expected += formatText(" %d|%d     (%%)            %10.5f  %s    %s     %s\n", k + 1, j + 1, cond[j][k],
+                               formatText("%11.5f", pctSe).c_str(), t.c_str(), p.c_str());
+        model2[k] += cond[j][k] * model1[j] / 100;
+      }
+    }
+    expected += " \n  Group membership (model 1 group | model 2 group) \n \n";
+    for (int k = 0; k < 2; ++k)
+      for (int j = 0; j < 2; ++j)
+        expected += formatText(" %d|%d    (%4.1f%%)\n", j + 1, k + 1, cond[j][k] * model1[j] / model2[k]);
+    expected += " \n  Group membership (model 1 group and model 2 group) \n \n";
+    for (int k = 0; k < 2; ++k)
+      for (int j = 0; j < 2; ++j) expected += formatText(" %d %d    (%4.1f%%) \n", j + 1, k + 1, cond[j][k] * model1[j] / 100);
+    expected += " \n  Group membership (model 2 group) \n \n";
+    for (int k = 0; k < 2; ++k) expected += formatText(" %d (%4.1f%%) \n", k + 1, model2[k]);
+    expected += " \n BIC=";
+    const std::size_t at = host.displayed.find(" \nModel 2:");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(host.displayed.substr(at, expected.size()), expected);
+  }
 
   // Model 2's plot series: the posterior-weighted observed means of the
   // subjects measured at each period.
