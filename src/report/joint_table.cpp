@@ -144,10 +144,9 @@ void printConditionalMembership(JointPrinter& jp) {
       }
       continue;
     }
-    // With model-2 risk factors the constants are shown as they are.
-    double sum = 1.0;
-    for (int k = 1; k < G2; ++k) sum += std::exp(ctx.expClamp(jp.param(first + k - 1)));
-    ctx.condPct[j][0] = 100.0 / sum;
+    // With model-2 risk factors the constants are shown as they are; the
+    // shares depend on each subject's risk values and have no one value.
+    for (int k = 0; k < G2; ++k) ctx.condPct[j][k] = missing;
     jp.show(formatText(" %d|%d     Constant         (0.00000)           .               .            . \n", 1, j + 1));
     for (int k = 1; k < G2; ++k) {
       const double c = jp.param(jp.i);

@@ -299,3 +299,42 @@ TEST(JointRun, FitReachesRsMaximum) {
 
 }  // namespace
 }  // namespace kurv
+
+namespace kurv {
+namespace {
+
+using namespace modeltest;
+
+// Risk factors in both models and weights: every parameter has its own
+// distinct name (model 2's conditional constants and risk coefficients
+// included), the conditional constants are shown as they are beside their
+// reference group's line, and the sandwich standard errors exist.
+TEST(JointRun, RiskFactorsOfBothModelsAndWeights) {
+  const JointScenario s = withJointData({.model = {ModelSpec{.T = 4, .nRisk = 1, .orders = {1, 0}},
+                                                   ModelSpec{.T = 4, .nRisk = 2, .orders = {0, 1}}},
+                                         .weights = true},
+                                        21, 300);
+  testing::MemoryHost host;
+  host.macros["_risk1"] = "age";
+  host.macros["_risk2"] = "female score";
+  putJointData(s, host);
+  RunSummary summary;
+  ASSERT_EQ(runJoint(host, jointArgs(s), &summary), 0) << host.errors;
+  ASSERT_TRUE(summary.fitted) << host.stdoutText;
+  if (getenv("SHOW_TABLE")) std::cout << host.displayed << host.stdoutText;
+  const std::vector<std::string> expected = {"interc1", "linear1", "interc2", "sigma", "const2", "age2", "m2intr1",
+                                             "m2intr2", "m2linr2", "m2sigma", "m2const2g1", "m2const2g2", "female2",
+                                             "score2"};
+  EXPECT_EQ(summary.names, expected);
+  for (int k = 0; k < summary.nParams; ++k) EXPECT_FALSE(host.isMissing(summary.stdErrors[k])) << summary.names[k];
+  for (int j = 1; j <= 2; ++j) {
+    EXPECT_NE(host.displayed.find(formatText(" 1|%d     Constant         (0.00000)           .               .            . \n", j)),
+              std::string::npos);
+    EXPECT_NE(host.displayed.find(formatText(" 2|%d     Constant       %10.5f", j, summary.estimates[9 + j])), std::string::npos);
+  }
+  EXPECT_EQ(host.displayed.find("Group membership (model 2 group) \n"), std::string::npos);  // no marginal shares
+  EXPECT_EQ(summary.conditionalPct, std::vector<std::vector<double>>(2, std::vector<double>(2, testing::kHostMissing)));
+}
+
+}  // namespace
+}  // namespace kurv
