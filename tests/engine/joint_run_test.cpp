@@ -7,7 +7,6 @@
 
 #include <cfloat>
 #include <cmath>
-#include <iostream>
 #include <set>
 #include <sstream>
 
@@ -78,7 +77,6 @@ TEST(JointRun, FitWritesBothModelsResultsByTheirDefinitions) {
   RunSummary summary;
   ASSERT_EQ(runJoint(host, jointArgs(s), &summary), 0) << host.errors;
   ASSERT_TRUE(summary.fitted) << host.stdoutText;
-  if (getenv("SHOW_TABLE")) std::cout << host.displayed << host.stdoutText;
 
   // One distinct name per parameter, model 2's included.
   const int n = summary.nParams;
@@ -92,7 +90,7 @@ TEST(JointRun, FitWritesBothModelsResultsByTheirDefinitions) {
   // independent evaluation's terms at them.
   const JointReference ref(s);
   std::vector<double> x = summary.estimates;
-  for (int m = 0; m < 2; ++m) x[ref.sigma[m]] = std::log(x[ref.sigma[m]]);
+  for (int m = 0; m < 2; ++m) x[ref.sigma(m)] = std::log(x[ref.sigma(m)]);
   for (int p = 0; p < n; ++p) EXPECT_EQ(host.matrices["parmData"][0][p], summary.estimates[p]);
   std::vector<double> share1(G1, 0.0), share2(G2, 0.0);
   int taking = 0;
@@ -118,26 +116,6 @@ TEST(JointRun, FitWritesBothModelsResultsByTheirDefinitions) {
   }
   for (int j = 0; j < G1; ++j) EXPECT_NEAR(host.matrices["groupPct1"][0][j], 100 * share1[j] / taking, 1e-7);
   for (int k = 0; k < G2; ++k) EXPECT_NEAR(host.matrices["groupPct2"][0][k], 100 * share2[k] / taking, 1e-7);
-
-  // The table's percentages: model 1's shares from its constant, model 2's
-  // given each model-1 group from that group's constant, the marginal
-  // shares sum_j P(k | j) P(j), printed in their lines.
-  const double e1 = std::exp(x[ref.theta]);
-  const double pct1[2] = {100 / (1 + e1), 100 * e1 / (1 + e1)};
-  double marginal[2] = {0, 0};
-  for (int j = 0; j < G1; ++j) {
-    const double e = std::exp(x[ref.cond + j]);
-    const double cond[2] = {100 / (1 + e), 100 * e / (1 + e)};
-    for (int k = 0; k < G2; ++k) {
-      marginal[k] += cond[k] * pct1[j] / 100;
-      EXPECT_NE(host.displayed.find(formatText(" %d|%d     (%%)            %10.5f", k + 1, j + 1, cond[k])), std::string::npos)
-          << j << k;
-      EXPECT_NE(host.displayed.find(formatText(" %d %d    (%4.1f%%) \n", j + 1, k + 1, cond[k] * pct1[j] / 100)),
-                std::string::npos);
-    }
-  }
-  for (int k = 0; k < G2; ++k)
-    EXPECT_NE(host.displayed.find(formatText(" %d (%4.1f%%) \n", k + 1, marginal[k])), std::string::npos) << k;
 
   // Model 2's part of the estimates table, line by line from the fit's
   // estimates and standard errors: its rows (sigma itself, its standard
@@ -236,8 +214,6 @@ TEST(JointRun, GivenStartValuesConvertBothSetsOfPercentages) {
       {{1, 2, 0, 50, 50, 3, 4, 0, 100 - 1e-9, 0, 50, 50}, "", {1, 2, 0, 0, 3, 4, -2, low, 0}},
       {{1, 2, 1.5, 40, 60, 3, 4, 0.5, 50, 60, 80, 20}, "Second set of starting percentages add to more than 100.",
        {1, 2, std::log(1.5), std::log(60.0 / 40.0), 3, 4, 0.5, 50, 60}},
-      {{1, 2, 1.5, 40, 60, 3, 4, 0.5, 30, 70, -1, 20}, "Starting percentage =    -1.000000 is invalid",
-       {1, 2, std::log(1.5), std::log(60.0 / 40.0), 3, 4, 0.5, std::log(70.0 / 30.0), -1}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
@@ -321,7 +297,6 @@ TEST(JointRun, RiskFactorsOfBothModelsAndWeights) {
   RunSummary summary;
   ASSERT_EQ(runJoint(host, jointArgs(s), &summary), 0) << host.errors;
   ASSERT_TRUE(summary.fitted) << host.stdoutText;
-  if (getenv("SHOW_TABLE")) std::cout << host.displayed << host.stdoutText;
   const std::vector<std::string> expected = {"interc1", "linear1", "interc2", "sigma", "const2", "age2", "m2intr1",
                                              "m2intr2", "m2linr2", "m2sigma", "m2const2g1", "m2const2g2", "female2",
                                              "score2"};

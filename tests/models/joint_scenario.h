@@ -98,78 +98,48 @@ inline PreparedJoint prepareJoint(const JointScenario& s) {
   return run;
 }
 
-// The independent evaluation of a joint scenario.
+// Model m's data as a single-model scenario, whose independent evaluation
+// (scenario.h) gives the densities: a subject excluded by a risk value of
+// either model is not selected; membership is the joint model's own.
+inline Scenario modelScenario(const JointScenario& s, int m) {
+  const ModelSpec& d = s.model[m];
+  Scenario single{.kind = d.kind, .T = d.T, .tcov = d.tcov, .orders = d.orders, .inflOrders = d.inflOrders,
+                  .censorMin = d.censorMin, .censorMax = d.censorMax, .weights = s.weights, .exposure = d.exposure};
+  for (const JointSubject& a : s.subjects) {
+    const bool badRisk = std::any_of(a.risk[0].begin(), a.risk[0].end(), missing) ||
+                         std::any_of(a.risk[1].begin(), a.risk[1].end(), missing);
+    single.subjects.push_back({.y = a.y[m], .t = a.t[m], .exposure = a.exposure[m], .tcov = a.tcov[m],
+                               .weight = a.weight, .selected = a.selected && !badRisk});
+  }
+  return single;
+}
+
+// The independent evaluation of a joint scenario. Parameter positions: model
+// 1's blocks as in a single model (trajectories, ln sigma, zero inflation,
+// membership), then model 2's blocks from `offset2` in the same order, its
+// conditional constants (G2 - 1 per model-1 group) from `cond` and its risk
+// coefficients (nRisk2 per model-2 group after the first) from `risk2`.
 struct JointReference {
   const JointScenario& s;
-  // Parameter positions: per model its trajectory blocks, ln sigma,
-  // zero-inflation blocks; model 1's membership after its own blocks; model
-  // 2's conditional constants (G2 - 1 per model-1 group) and then its risk
-  // coefficients (nRisk2 per model-2 group after the first).
-  std::array<std::vector<int>, 2> traj, infl;
-  std::array<int, 2> sigma{-1, -1};
-  int theta = 0, cond = 0, risk2 = 0, n = 0;
+  std::array<Scenario, 2> single;
+  std::array<Reference, 2> model;
+  int theta = 0, offset2 = 0, cond = 0, risk2 = 0, n = 0;
   std::vector<bool> excluded;
-  std::array<std::vector<std::vector<bool>>, 2> usable;
   std::vector<double> weight;
 
-  explicit JointReference(const JointScenario& scenario) : s(scenario) {
-    for (int m = 0; m < 2; ++m) {
-      const ModelSpec& d = s.model[m];
-      for (double o : d.orders) traj[m].push_back(n), n += o >= 0 ? static_cast<int>(o) + 1 + d.tcov : 0;
-      if (d.kind == "cnorm") sigma[m] = n++;
-      for (int k = 0; k < d.G() && !d.inflOrders.empty(); ++k) {
-        const bool shared = d.inflOrders.size() == 1 && k > 0;
-        infl[m].push_back(shared ? infl[m][0] : n);
-        if (!shared) n += static_cast<int>(d.inflOrders[k]) + 1;
-      }
-      if (m == 0) theta = n, n += (d.G() - 1) * (d.nRisk + 1);
-    }
-    cond = n;
-    risk2 = n += s.model[0].G() * (s.model[1].G() - 1);
-    n += (s.model[1].G() - 1) * s.model[1].nRisk;
-    double weightSum = 0.0;
-    for (const JointSubject& a : s.subjects) {
-      const bool badWeight = s.weights && (missing(a.weight) || a.weight <= 0.0);
-      weightSum += s.weights && !badWeight ? a.weight : 0.0;
-      const bool badRisk = std::any_of(a.risk[0].begin(), a.risk[0].end(), missing) ||
-                           std::any_of(a.risk[1].begin(), a.risk[1].end(), missing);
-      excluded.push_back(badWeight || !a.selected || badRisk);
-      for (int m = 0; m < 2; ++m) {
-        const ModelSpec& d = s.model[m];
-        usable[m].emplace_back();
-        for (int j = 0; j < d.T; ++j) {
-          bool ok = !excluded.back() && !missing(a.y[m][j]) && !missing(a.t[m][j]) &&
-                    !(d.exposure && missing(a.exposure[m][j]));
-          for (int c = 0; c < d.tcov; ++c) ok = ok && !missing(a.tcov[m][c * d.T + j]);
-          usable[m].back().push_back(ok);
-        }
-      }
-    }
-    for (const JointSubject& a : s.subjects) weight.push_back(s.weights ? a.weight * s.subjects.size() / weightSum : 1.0);
+  explicit JointReference(const JointScenario& scenario)
+      : s(scenario), single{modelScenario(scenario, 0), modelScenario(scenario, 1)},
+        model{Reference(single[0]), Reference(single[1])} {
+    theta = model[0].theta;
+    offset2 = theta + (s.model[0].G() - 1) * (s.model[0].nRisk + 1);
+    cond = offset2 + model[1].theta;
+    risk2 = cond + s.model[0].G() * (s.model[1].G() - 1);
+    n = risk2 + (s.model[1].G() - 1) * s.model[1].nRisk;
+    excluded = model[0].excluded, weight = model[0].weight;
   }
-
-  // Density of y_mij under group k of model m (1 for an unusable period).
-  double density(const std::vector<double>& x, int m, int k, int i, int j) const {
-    const ModelSpec& d = s.model[m];
-    const JointSubject& a = s.subjects[i];
-    if (!usable[m][i][j]) return 1.0;
-    const int order = static_cast<int>(d.orders[k]);
-    const double y = a.y[m][j], t = a.t[m][j];
-    double mu = 0.0;
-    for (int p = 0; p <= order; ++p) mu += std::pow(t, p) * x[traj[m][k] + p];
-    for (int c = 0; c < d.tcov; ++c) mu += a.tcov[m][c * d.T + j] * x[traj[m][k] + order + 1 + c];
-    if (d.kind == "cnorm") {
-      const double sd = std::exp(x[sigma[m]]);
-      if (y <= d.censorMin) return Phi((d.censorMin - mu) / sd);
-      return y >= d.censorMax ? 1.0 - Phi((d.censorMax - mu) / sd) : pdf((y - mu) / sd) / sd;
-    }
-    if (d.kind == "logit") return y == 0.0 ? 1.0 - logistic(mu) : logistic(mu);
-    const int q = d.inflOrders.empty() ? -1 : static_cast<int>(d.inflOrders[d.inflOrders.size() == 1 ? 0 : k]);
-    double eta = 0.0;
-    for (int p = 0; p <= q; ++p) eta += std::pow(t, p) * x[infl[m][k] + p];
-    const double omega = q >= 0 ? logistic(eta) : 0.0, lambda = std::exp(mu) * (d.exposure ? a.exposure[m][j] : 1.0);
-    return y == 0.0 ? omega + (1.0 - omega) * std::exp(-lambda) : (1.0 - omega) * poisson(y, lambda);
-  }
+  // Where a block of model m starts in the joint vector.
+  int trajectory(int m, int k) const { return model[m].traj[k] + (m ? offset2 : 0); }
+  int sigma(int m) const { return model[m].sigma < 0 ? -1 : model[m].sigma + (m ? offset2 : 0); }
 
   // Softmax of the predictors `eta` (reference entry already 0).
   static std::vector<double> softmax(std::vector<double> eta) {
@@ -205,14 +175,14 @@ struct JointReference {
   // The terms pi_j pi_{k|j} prod f1 prod f2 of subject i, [j * G2 + k].
   std::vector<double> pairTerms(const std::vector<double>& x, int i) const {
     const int G1 = s.model[0].G(), G2 = s.model[1].G();
-    const std::vector<double> pi = model1Membership(x, i);
+    const std::vector<double> pi = model1Membership(x, i), x2(x.begin() + offset2, x.end());
     std::vector<double> terms;
     for (int j = 0; j < G1; ++j) {
       const std::vector<double> cond2 = model2Membership(x, i, j);
       for (int k = 0; k < G2; ++k) {
         double term = pi[j] * cond2[k];
-        for (int t = 0; t < s.model[0].T; ++t) term *= density(x, 0, j, i, t);
-        for (int t = 0; t < s.model[1].T; ++t) term *= density(x, 1, k, i, t);
+        for (int t = 0; t < s.model[0].T; ++t) term *= model[0].density(x, j, i, t);
+        for (int t = 0; t < s.model[1].T; ++t) term *= model[1].density(x2, k, i, t);
         terms.push_back(term);
       }
     }
@@ -273,10 +243,10 @@ inline std::vector<double> jointParametersOf(const JointScenario& s, unsigned se
   for (int m = 0; m < 2; ++m) {
     const ModelSpec& d = s.model[m];
     for (int k = 0; k < d.G(); ++k) {
-      x[r.traj[m][k]] = d.kind == "cnorm" ? 1.5 + 2.0 * k : d.kind == "logit" ? -0.6 + 0.6 * k : 0.3 + 0.4 * k;
-      if (d.kind == "cnorm" && d.orders[k] >= 1) x[r.traj[m][k] + 1] = 1.0;
+      x[r.trajectory(m, k)] = d.kind == "cnorm" ? 1.5 + 2.0 * k : d.kind == "logit" ? -0.6 + 0.6 * k : 0.3 + 0.4 * k;
+      if (d.kind == "cnorm" && d.orders[k] >= 1) x[r.trajectory(m, k) + 1] = 1.0;
     }
-    if (r.sigma[m] >= 0) x[r.sigma[m]] = std::log(1.5);
+    if (r.sigma(m) >= 0) x[r.sigma(m)] = std::log(1.5);
   }
   const int R1 = s.model[0].nRisk;
   for (int k = 0; k < (s.model[0].G() - 1) * R1; ++k) x[r.theta + k / R1 * (R1 + 1) + 1 + k % R1] = k % 2 ? -1.5 : 1.5;
