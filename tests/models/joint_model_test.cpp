@@ -153,6 +153,14 @@ TEST(JointModel, UncomputableSubjectFailsWithDblMax) {
   ASSERT_TRUE(run.ctx) << run.host->errors;
   EXPECT_EQ(run.nll({1.0, 2.0, 0.0, 0.0, -800.0}), DBL_MAX);
   EXPECT_LT(run.nll({1.0, 2.0, 0.0, 0.0, 0.5}), DBL_MAX);
+  // The debug trace: each function's name and its vector on standard
+  // output, six values to a line; the likelihood's result after it.
+  run.ctx->debugTrace = 1;
+  run.gradient({1.0, 2.0, 0.0, 0.0, 0.5});
+  const std::string& out = run.host->stdoutText;
+  EXPECT_EQ(out.rfind("jointModelLogLikelihood\n    1.000000     2.000000     0.000000     0.000000     0.500000 ", 0), 0u);
+  EXPECT_NE(out.find("jointModelLogLikelihood nll="), std::string::npos);
+  EXPECT_NE(out.find("jointModelDerivative\n"), std::string::npos);
 }
 
 }  // namespace
