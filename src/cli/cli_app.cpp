@@ -42,8 +42,13 @@ constexpr const char* kSimulateExamples = R"(Examples:
     kurv simulate --model zip --groups 60:-1,0.2 40:1.5 --times 1 2 3 4 5 \
         --inflation 0.2 --n 300 --seed 3 --out counts.dta
 
+  A second outcome whose group depends on the first one's (joint model data):
+    kurv simulate --model cnorm --groups 50:2,1 50:6,0.5 --times 0 1 2 3 4 --sigma 1.5 \
+        --model2 logit --groups2 -2,0.3 1,-0.2 --cond 0.8,0.2 0.3,0.7 --n 400 --seed 5 --out joint.csv
+
 Columns written: id, y1..yT (outcomes), t1..tT (times) and group (the true
-group). The same options and seed always give the same data.)";
+group); with --model2 also z1..zT (the second outcome) and group2. The same
+options and seed always give the same data.)";
 
 void addModelOptions(CLI::App* fit, ModelOptions& m, int index) {
   const std::string s = index == 0 ? "" : std::to_string(index + 1);
@@ -116,6 +121,14 @@ CLI::App* addSimulate(CLI::App& app, SimulateOptions& o) {
   sim->add_option("--missing", o.missing, "probability that a measurement is missing (default 0), e.g. --missing 0.1")->type_name("P");
   sim->add_option("--inflation", o.inflation, "zero-inflation probability (zip; default 0), e.g. --inflation 0.2")->type_name("P");
   sim->add_option("--decimals", o.decimals, "decimals kept of cnorm measurements (default 3), e.g. --decimals 2")->type_name("N");
+  const std::string second = "Second outcome (joint model data)";
+  sim->add_option("--model2", o.model2, "distribution of a second outcome z1..zT: cnorm, logit, zip or poisson, e.g. --model2 logit")->type_name("NAME")->group(second);
+  sim->add_option("--groups2", o.groups2, "one b0,b1,... per group of the second outcome, e.g. --groups2 -2,0.3 1,-0.2")->type_name("GROUP")->group(second);
+  sim->add_option("--cond", o.cond, "per group of --groups, the probabilities of the second outcome's groups, e.g. --cond 0.8,0.2 0.3,0.7")->type_name("P")->group(second);
+  sim->add_option("--sigma2", o.sigma2, "standard deviation of cnorm measurements of the second outcome (default 1), e.g. --sigma2 2")->type_name("NUMBER")->group(second);
+  sim->add_option("--min2", o.min2, "lower censoring bound of the second outcome (cnorm), e.g. --min2 0")->type_name("NUMBER")->group(second);
+  sim->add_option("--max2", o.max2, "upper censoring bound of the second outcome (cnorm), e.g. --max2 10")->type_name("NUMBER")->group(second);
+  sim->add_option("--inflation2", o.inflation2, "zero-inflation probability of the second outcome (zip; default 0), e.g. --inflation2 0.2")->type_name("P")->group(second);
   return sim;
 }
 

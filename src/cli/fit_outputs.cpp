@@ -136,6 +136,23 @@ std::string fitJson(const FitRecord& fit) {
     posterior.push_back(model);
   }
   j["group_pct_posterior"] = posterior;
+  if (fit.call.isJoint && !s.conditionalPct.empty()) {
+    // Model 2's shares given each model-1 group, and the shares of the pairs
+    // of groups P(j) P(k | j); model 2's marginal shares are group_pct[1].
+    const std::vector<double> pct1 = groupPercentages(fit, 0);
+    json conditional = json::array(), pairs = json::array();
+    for (std::size_t g = 0; g < s.conditionalPct.size(); ++g) {
+      json row = json::array(), pairRow = json::array();
+      for (double p : s.conditionalPct[g]) {
+        row.push_back(number(p));
+        pairRow.push_back(isMissing(p) || isMissing(pct1[g]) ? json(nullptr) : number(p * pct1[g] / 100.0));
+      }
+      conditional.push_back(row);
+      pairs.push_back(pairRow);
+    }
+    j["conditional_pct"] = conditional;
+    j["joint_pct"] = pairs;
+  }
   j["options"] = optionsJson(fit.options);
   j["engine_arguments"] = fit.call.args;
   return j.dump(2) + "\n";

@@ -82,6 +82,75 @@ SimulationGroup parseGroup(const std::string& text) {
   return group;
 }
 
+// Comma-separated numbers of one word of `option`.
+std::vector<double> numberList(const std::string& text, const std::string& option) {
+  std::string rest = text;
+  std::replace(rest.begin(), rest.end(), ',', ' ');
+  std::vector<double> values;
+  for (const auto& word : splitWords({rest})) values.push_back(parseNumber(word, option));
+  return values;
+}
+
+void checkModelName(const std::string& model, const std::string& option) {
+  if (model != "cnorm" && model != "logit" && model != "zip" && model != "poisson")
+    throw UserError(option + ": '" + model + "' is not cnorm, logit, zip or poisson");
+}
+
+// The second outcome's options; `groups1` is the first outcome's number of groups.
+SecondOutcome parseSecondOutcome(const SimulateOptions& o, std::size_t groups1) {
+  SecondOutcome second;
+  second.model = o.model2;
+  checkModelName(second.model, "--model2");
+  for (const auto& word : splitWords(o.groups2)) {
+    second.coefficients.push_back(numberList(word, "--groups2"));
+    if (second.coefficients.back().empty() || second.coefficients.back().size() > 6)
+      throw UserError("--groups2: '" + word + "' needs 1 to 6 coefficients (intercept to quintic)");
+  }
+  if (second.coefficients.empty()) throw UserError("--model2 needs --groups2");
+  const std::size_t groups2 = second.coefficients.size();
+  for (const auto& word : splitWords(o.cond)) {
+    std::vector<double> row = numberList(word, "--cond");
+    double total = 0.0;
+    for (double p : row) total += p >= 0.0 ? p : -HUGE_VAL;
+    if (row.size() != groups2 || !(total > 0.0))
+      throw UserError("--cond: '" + word + "' needs " + std::to_string(groups2) +
+                      " probabilities of at least 0 with a positive sum");
+    for (double& p : row) p /= total;
+    second.cond.push_back(row);
+  }
+  if (second.cond.size() != groups1)
+    throw UserError("--cond needs one row per group of --groups (" + std::to_string(groups1) + ")");
+  second.sigma = parseNumber(o.sigma2, "--sigma2");
+  if (!(second.sigma > 0.0)) throw UserError("--sigma2 must be above 0");
+  if (!o.min2.empty()) second.hasMin = true, second.min = parseNumber(o.min2, "--min2");
+  if (!o.max2.empty()) second.hasMax = true, second.max = parseNumber(o.max2, "--max2");
+  if (second.hasMin && second.hasMax && !(second.min < second.max)) throw UserError("--min2 is not below --max2");
+  if ((second.hasMin || second.hasMax) && second.model != "cnorm")
+    throw UserError("--min2 and --max2 are censoring bounds of --model2 cnorm");
+  second.inflation = parseNumber(o.inflation2, "--inflation2");
+  if (second.inflation < 0.0 || second.inflation >= 1.0) throw UserError("--inflation2 must be from 0 to below 1");
+  if (second.inflation > 0.0 && second.model != "zip") throw UserError("--inflation2 needs --model2 zip");
+  return second;
+}
+
+// One measurement of kind `model` with linear predictor mu.
+double drawMeasurement(Random& random, const std::string& model, double mu, double sigma, bool hasMin, double min,
+                       bool hasMax, double max, double inflation, double scale) {
+  double y = 0.0;
+  if (model == "cnorm") {
+    y = std::round((mu + sigma * random.normal()) * scale) / scale;
+    if (hasMin) y = std::max(y, min);
+    if (hasMax) y = std::min(y, max);
+  } else if (model == "logit") {
+    y = random.uniform() < 1.0 / (1.0 + std::exp(-mu)) ? 1.0 : 0.0;
+  } else {
+    const bool structuralZero = inflation > 0.0 && random.uniform() < inflation;
+    const long count = random.poisson(std::exp(mu));
+    y = structuralZero ? 0.0 : static_cast<double>(count);
+  }
+  return y;
+}
+
 }  // namespace
 
 SimulationPlan parseSimulation(const SimulateOptions& o) {
@@ -119,6 +188,9 @@ SimulationPlan parseSimulation(const SimulateOptions& o) {
   if (decimals < 0 || decimals > 12 || decimals != std::floor(decimals))
     throw UserError("--decimals must be a whole number from 0 to 12");
   plan.decimals = static_cast<int>(decimals);
+  plan.hasSecond = !o.model2.empty();
+  if (plan.hasSecond) plan.second = parseSecondOutcome(o, plan.groups.size());
+  else if (!o.groups2.empty() || !o.cond.empty()) throw UserError("--groups2 and --cond need --model2");
   return plan;
 }
 
@@ -130,6 +202,11 @@ DataTable simulate(const SimulationPlan& plan) {
   for (const char* stem : {"y", "t"})
     for (std::size_t j = 0; j < periods; ++j) table.addColumn(std::string(stem).append(std::to_string(j + 1)));
   const std::size_t groupColumn = table.addColumn("group");
+  const std::size_t secondColumn = table.columnCount();
+  if (plan.hasSecond) {
+    for (std::size_t j = 0; j < periods; ++j) table.addColumn(std::string("z").append(std::to_string(j + 1)));
+    table.addColumn("group2");
+  }
   Random random(plan.seed);
   const double scale = std::pow(10.0, plan.decimals);
   for (long i = 0; i < plan.subjects; ++i) {
@@ -142,18 +219,8 @@ DataTable simulate(const SimulationPlan& plan) {
     for (std::size_t j = 0; j < periods; ++j) {
       const double t = plan.times[j];
       const double mu = polynomial(plan.groups[g].coefficients, t);
-      double y = 0.0;
-      if (plan.model == "cnorm") {
-        y = std::round((mu + plan.sigma * random.normal()) * scale) / scale;
-        if (plan.hasMin) y = std::max(y, plan.min);
-        if (plan.hasMax) y = std::min(y, plan.max);
-      } else if (plan.model == "logit") {
-        y = random.uniform() < 1.0 / (1.0 + std::exp(-mu)) ? 1.0 : 0.0;
-      } else {
-        const bool structuralZero = plan.inflation > 0.0 && random.uniform() < plan.inflation;
-        const long count = random.poisson(std::exp(mu));
-        y = structuralZero ? 0.0 : static_cast<double>(count);
-      }
+      double y = drawMeasurement(random, plan.model, mu, plan.sigma, plan.hasMin, plan.min, plan.hasMax, plan.max,
+                                 plan.inflation, scale);
       // The draw for missingness is made for every measurement so that the
       // rate does not change the values of the others.
       if (random.uniform() < plan.missing) y = kMissing;
@@ -161,6 +228,22 @@ DataTable simulate(const SimulationPlan& plan) {
       table.values[1 + periods + j].push_back(t);
     }
     table.values[groupColumn].push_back(static_cast<double>(g + 1));
+    if (!plan.hasSecond) continue;
+    // The second outcome's group given the first's, then its measurements;
+    // its draws follow the first outcome's, which they leave unchanged.
+    const SecondOutcome& second = plan.second;
+    const double v = random.uniform();
+    std::size_t k = 0;
+    double below = second.cond[g][0];
+    while (k + 1 < second.cond[g].size() && v >= below) below += second.cond[g][++k];
+    for (std::size_t j = 0; j < periods; ++j) {
+      const double mu = polynomial(second.coefficients[k], plan.times[j]);
+      double z = drawMeasurement(random, second.model, mu, second.sigma, second.hasMin, second.min, second.hasMax,
+                                 second.max, second.inflation, scale);
+      if (random.uniform() < plan.missing) z = kMissing;
+      table.values[secondColumn + j].push_back(z);
+    }
+    table.values[secondColumn + periods].push_back(static_cast<double>(k + 1));
   }
   for (std::size_t c = 0; c < table.columnCount(); ++c)
     for (double v : table.values[c]) table.text[c].push_back(cellText(v));

@@ -12,6 +12,11 @@
 //   poisson: Poisson(exp(mu)).
 // A measurement is missing with probability `missing`. The columns are id,
 // y1..yT, t1..tT and the true group.
+//
+// With a second outcome (a joint model's data) each subject also falls in
+// model-2 group k with probability cond[g][k] given its group g, and is
+// measured at the same times by the second outcome's own kind and
+// trajectories; its columns z1..zT and group2 follow.
 
 #include <cstdint>
 #include <string>
@@ -26,6 +31,19 @@ struct SimulationGroup {
   std::vector<double> coefficients;  // b0, b1, ...
 };
 
+// The second outcome of joint data: one trajectory per model-2 group, and
+// for each group of the first outcome the probabilities of the model-2
+// groups (each row normalised to sum to 1).
+struct SecondOutcome {
+  std::string model;
+  std::vector<std::vector<double>> coefficients;  // [k]: b0, b1, ...
+  std::vector<std::vector<double>> cond;          // [g][k]
+  double sigma = 1.0;
+  bool hasMin = false, hasMax = false;
+  double min = 0.0, max = 0.0;
+  double inflation = 0.0;
+};
+
 struct SimulationPlan {
   std::string model;  // cnorm, logit, zip, poisson
   std::vector<SimulationGroup> groups;
@@ -38,6 +56,8 @@ struct SimulationPlan {
   double missing = 0.0;
   double inflation = 0.0;
   int decimals = 3;
+  bool hasSecond = false;
+  SecondOutcome second;
 };
 
 // The text options of `kurv simulate`, as typed.
@@ -47,6 +67,11 @@ struct SimulateOptions {
   std::vector<std::string> times;
   std::string n, seed, sigma = "1", min, max, missing = "0", inflation = "0", decimals = "3";
   std::string out;
+  // The second outcome: its kind, "b0,b1,..." per model-2 group, and one
+  // row "p1,p2,..." of model-2 group probabilities per group of the first.
+  std::string model2{};
+  std::vector<std::string> groups2{}, cond{};
+  std::string sigma2 = "1", min2{}, max2{}, inflation2 = "0";
 };
 
 // Checks the options (UserError on a mistake) and builds the simulation plan.

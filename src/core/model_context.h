@@ -194,6 +194,16 @@ struct ModelContext {
   std::vector<double> periodSuffix;
   std::vector<double> groupScale;  // [g] gradient weight of each group term (outcome analysis)
 
+  // Joint runs (models/joint_likelihood.h): model 2's densities and group
+  // products, the posterior of every pair of groups, and the gradient's
+  // per-subject work.
+  std::vector<double> periodDensity2;  // [(k*nObs+i)*T2+t], model 2
+  std::vector<double> groupTerm2;      // [k*nObs+i], model 2 (bare product)
+  std::vector<double> jointPosterior;  // [(j*G2+k)*nObs+i]
+  std::vector<double> conditionalProb; // [j*G2+k]: pi_{k|j} of the subject in hand
+  std::vector<double> periodPrefix2;   // [k*(T2+1)+t], model 2
+  std::vector<double> periodSuffix2;
+
   // Plot covariate values.
   std::vector<double> plotTcov;
 

@@ -24,6 +24,9 @@ struct RunSummary {
   std::vector<double> stdErrors;     // missing value where unavailable
   std::vector<double> covariance;    // nParams*nParams row-major, as written to "varData"
   std::vector<std::vector<double>> groupPct;  // per model, per group
+  // Joint runs: [j][k] the percentage of model-2 group k among the subjects
+  // of model-1 group j (groupPct[1] holds model 2's marginal shares).
+  std::vector<std::vector<double>> conditionalPct{};
   double missingValue = 0.0;         // the host's missing value used above
 };
 

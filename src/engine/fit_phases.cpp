@@ -66,6 +66,10 @@ void fillSummary(const ModelContext& ctx, double L, double bicMeasurements, doub
   }
   s.groupPct.clear();
   s.groupPct.emplace_back(ctx.groupPct.begin(), ctx.groupPct.begin() + ctx.nGroups[0]);
+  if (ctx.isJointModel()) {
+    s.groupPct.emplace_back(ctx.model2Pct);
+    s.conditionalPct = ctx.condPct;
+  }
 }
 
 }  // namespace

@@ -64,6 +64,13 @@ constexpr ErrorText kErrorTexts[] = {
     // variables the arguments describe
     {InputError::MissingVariables, "The data hold fewer than the %d variables the arguments describe.\n"},
     {InputError::OutOfMemory, "Not enough memory for this model.\n"},
+    {InputError::JointWithDropout,
+     "A joint model cannot have a dropout model: its likelihood has no dropout part.\n"},
+    {InputError::JointWithOutcome,
+     "A joint model cannot have an outcome analysis: its likelihood does not model the outcome variable.\n"},
+    // group number, model number
+    {InputError::JointGroupWithoutTrajectory,
+     "Group %d of model %d has order -1, which a joint model does not allow.\n"},
 };
 
 const char* errorFormat(InputError error) {
@@ -92,6 +99,18 @@ int readList(ModelContext& ctx, const char* matrix, int count, std::vector<doubl
       return reportInputError(ctx, InputError::HostMatrixShort, matrix, count);
     list[j - 1] = value;
   }
+  return 0;
+}
+
+// A joint run (a second model with groups, not multi-trajectory) has no
+// dropout part and never reads outcome-analysis parameters: they would stay
+// at their start values with a singular Hessian.
+bool isJointRun(const ModelContext& ctx) { return !ctx.isMultModel && modelPresent(ctx, 1) && ctx.nGroups[1] > 0; }
+
+int checkJointOptions(ModelContext& ctx) {
+  if (!isJointRun(ctx)) return 0;
+  if (ctx.nDropoutOrder > 0) return reportInputError(ctx, InputError::JointWithDropout);
+  if (ctx.hasOutcome) return reportInputError(ctx, InputError::JointWithOutcome);
   return 0;
 }
 
@@ -191,6 +210,7 @@ int validateRunArguments(ModelContext& ctx) {
     return reportInputError(ctx, InputError::OrderCount, ctx.nReOrder, "random-effects orders", ctx.nGroups[0], 1);
   if (ctx.hasRefGroup[0] && ctx.refGroup[0] > ctx.nGroups[0])
     return reportInputError(ctx, InputError::ReferenceGroup, ctx.refGroup[0], ctx.nGroups[0]);
+  if (int rc = checkJointOptions(ctx)) return rc;
   return 0;
 }
 
@@ -247,6 +267,11 @@ int validateOrders(ModelContext& ctx) {
                                 list.model, order);
     }
   }
+  // A group without a trajectory has no meaning in a joint model.
+  for (int m = 0; m < 2 && isJointRun(ctx); ++m)
+    for (std::size_t g = 0; g < ctx.polyOrder[m].size(); ++g)
+      if (std::trunc(ctx.polyOrder[m][g]) == -1.0)
+        return reportInputError(ctx, InputError::JointGroupWithoutTrajectory, static_cast<int>(g) + 1, m + 1);
   return 0;
 }
 

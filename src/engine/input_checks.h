@@ -30,6 +30,9 @@ enum class InputError {
   NotAvailable,
   MissingVariables,
   OutOfMemory,
+  JointWithDropout,
+  JointWithOutcome,
+  JointGroupWithoutTrajectory,
 };
 
 // Shows the error's text (formatted with the arguments) with Host::error and

@@ -1,6 +1,8 @@
 #include "engine/model_family.h"
 
 #include "engine/results_to_host.h"
+#include "models/joint_gradient.h"
+#include "models/joint_likelihood.h"
 #include "models/single_gradient.h"
 #include "models/single_likelihood.h"
 #include "report/estimates_table.h"
@@ -16,6 +18,15 @@ constexpr ModelFamily kSingleTrajectory{FamilyKind::SingleTrajectory, "Single-tr
                                         singleNeedsDifferences,   printEstimatesTable,
                                         writeResultsToHost};
 
+// The joint model is always fitted with its analytic gradient: the runs
+// that would need differences (an outcome analysis) are refused.
+bool jointNeedsDifferences(const ModelContext&) { return false; }
+
+constexpr ModelFamily kJoint{FamilyKind::Joint,         "Joint",
+                             jointModelLogLikelihood,   jointModelDerivative,
+                             jointNeedsDifferences,     printEstimatesTable,
+                             writeResultsToHost};
+
 }  // namespace
 
 FamilyKind familyOf(const ModelContext& ctx) {
@@ -26,6 +37,7 @@ FamilyKind familyOf(const ModelContext& ctx) {
 }
 
 const ModelFamily* modelFamily(FamilyKind kind) {
+  if (kind == FamilyKind::Joint) return &kJoint;
   return kind == FamilyKind::SingleTrajectory ? &kSingleTrajectory : nullptr;
 }
 

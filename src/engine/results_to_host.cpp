@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/text_format.h"
+#include "models/joint_likelihood.h"
 #include "report/expected_trajectory.h"
 
 namespace kurv {
@@ -29,15 +30,16 @@ bool present(Host& host, const Matrix& columns, int t, int i) {
          !host.isMissing(columns[t][i]);
 }
 
-// Per-period, per-group sums of model 1's plot series ([t * G + g]).
+// Per-period, per-group sums of one model's plot series ([t * G + g]).
 struct PlotSums {
+  int model = 0;
   int nPeriods = 0;
   int nGroups = 0;
   std::vector<double> weight, outcome, dropout, dropoutCount;
   std::vector<char> hasData;         // some subject is usable at t
   std::vector<double> exposureAt;    // exposure of the last such subject
-  PlotSums(int t, int g)
-      : nPeriods(t), nGroups(g), weight(t * g), outcome(t * g), dropout(t * g),
+  PlotSums(int t, int g, int m = 0)
+      : model(m), nPeriods(t), nGroups(g), weight(t * g), outcome(t * g), dropout(t * g),
         dropoutCount(t * g), hasData(t), exposureAt(t, 1.0) {}
   std::size_t at(int t, int g) const { return static_cast<std::size_t>(t) * nGroups + g; }
 };
@@ -46,19 +48,20 @@ struct PlotSums {
 void addToPlotSums(const ModelContext& ctx, const std::vector<double>& post, int i,
                    PlotSums& sums) {
   Host& host = *ctx.host;
-  const bool hasExposure = ctx.nExposure[0] > 0;
+  const int m = sums.model;
+  const bool hasExposure = ctx.nExposure[m] > 0;
   for (int t = 0; t < sums.nPeriods; ++t) {
-    if (!present(host, ctx.outcomeY[0], t, i) || !present(host, ctx.timeT[0], t, i)) continue;
-    if (hasExposure && !present(host, ctx.exposure[0], t, i)) continue;
+    if (!present(host, ctx.outcomeY[m], t, i) || !present(host, ctx.timeT[m], t, i)) continue;
+    if (hasExposure && !present(host, ctx.exposure[m], t, i)) continue;
     const double w = ctx.weight.empty() ? 1.0 : ctx.weight[i];
-    const double y = ctx.outcomeY[0][t][i];
+    const double y = ctx.outcomeY[m][t][i];
     for (int g = 0; g < sums.nGroups; ++g) {
       const double p = post[ctx.gi(g, i)];
       sums.weight[sums.at(t, g)] += w * p;
       sums.outcome[sums.at(t, g)] += y * w * p;
     }
     sums.hasData[t] = 1;
-    sums.exposureAt[t] = hasExposure ? ctx.exposure[0][t][i] : 1.0;
+    sums.exposureAt[t] = hasExposure ? ctx.exposure[m][t][i] : 1.0;
   }
 }
 
@@ -120,9 +123,10 @@ void writePlotSeries(ModelContext& ctx, const PlotSums& sums) {
   Host& host = *ctx.host;
   const double missing = host.missingValue();
   const int nGroups = sums.nGroups;
-  const int kind = ctx.modelKind[0];
-  const bool withDropout = ctx.nDropoutOrder > 0;
-  const std::string name = "outPlot1";
+  const int m = sums.model;
+  const int kind = ctx.modelKind[m];
+  const bool withDropout = m == 0 && ctx.nDropoutOrder > 0;
+  const std::string name = formatText("outPlot%d", m + 1);
 
   // Predictions at each period's mean time, with the exposure of the last
   // subject measured there.
@@ -130,11 +134,11 @@ void writePlotSeries(ModelContext& ctx, const PlotSums& sums) {
   std::vector<double> variance(mean.size());
   const int savedModel = ctx.currentModel;
   const int savedPeriod = ctx.cursorPeriod;
-  ctx.currentModel = 0;
+  ctx.currentModel = m;
   for (int t = 0; t < sums.nPeriods; ++t) {
     if (!sums.hasData[t]) continue;
     ctx.cursorPeriod = t;
-    expectedTrajectoryPoint(ctx.meanTime[0][t], sums.exposureAt[t],
+    expectedTrajectoryPoint(ctx.meanTime[m][t], sums.exposureAt[t],
                             std::span<double>(mean).subspan(sums.at(t, 0), nGroups),
                             std::span<double>(variance).subspan(sums.at(t, 0), nGroups), ctx);
   }
@@ -145,15 +149,15 @@ void writePlotSeries(ModelContext& ctx, const PlotSums& sums) {
     if ((kind == kLogit || kind == kZip) && v < 0.0) v = 0.0;
     if (kind == kLogit && v > 1.0) v = 1.0;
     if (kind == kCnorm) {
-      if (v < ctx.censorMin[0]) v = ctx.censorMin[0];
-      if (v > ctx.censorMax[0]) v = ctx.censorMax[0];
+      if (v < ctx.censorMin[m]) v = ctx.censorMin[m];
+      if (v > ctx.censorMax[m]) v = ctx.censorMax[m];
     }
     return v;
   };
 
   for (int t = 0; t < sums.nPeriods; ++t) {
     const int row = t + 1;
-    const double time = t < static_cast<int>(ctx.meanTime[0].size()) ? ctx.meanTime[0][t] : missing;
+    const double time = t < static_cast<int>(ctx.meanTime[m].size()) ? ctx.meanTime[m][t] : missing;
     host.storeMatrixElement(name.c_str(), row, 1, time);
     for (int g = 0; g < nGroups; ++g) {
       const std::size_t k = sums.at(t, g);
@@ -196,13 +200,13 @@ std::vector<double> posteriorProbabilities(const ModelContext& ctx) {
   return post;
 }
 
-double mostLikelyGroup(const ModelContext& ctx, const std::vector<double>& post, int i) {
+double mostLikelyGroup(const ModelContext& ctx, const std::vector<double>& post, int i, int m) {
   Host& host = *ctx.host;
-  if (i < 0 || i >= ctx.nObs || ctx.nGroups[0] < 1 || host.isMissing(post[ctx.gi(0, i)]))
+  if (i < 0 || i >= ctx.nObs || ctx.nGroups[m] < 1 || host.isMissing(post[ctx.gi(0, i)]))
     return host.missingValue();
   int best = -1;
   double bestValue = 0.0;
-  for (int g = 0; g < ctx.nGroups[0]; ++g)
+  for (int g = 0; g < ctx.nGroups[m]; ++g)
     if (post[ctx.gi(g, i)] > bestValue) {
       best = g;
       bestValue = post[ctx.gi(g, i)];
@@ -221,9 +225,15 @@ void writeResultsToHost(ModelContext& ctx) {
 
   // Posterior variables, observation by observation, while summing the
   // group shares and the plot series.
-  const std::vector<double> post = posteriorProbabilities(ctx);
+  // A joint run's posteriors of each model sum those of the pairs of groups.
+  const bool joint = ctx.isJointModel();
+  const std::vector<double> post = joint ? jointModelPosteriors(ctx, 0) : posteriorProbabilities(ctx);
   std::vector<double> groupSum(nGroups, 0.0);
   PlotSums sums(ctx.nPeriods[0], nGroups);
+  const int nGroups2 = joint ? ctx.nGroups[1] : 0;
+  const std::vector<double> post2 = joint ? jointModelPosteriors(ctx, 1) : std::vector<double>();
+  std::vector<double> groupSum2(static_cast<std::size_t>(nGroups2), 0.0);
+  PlotSums sums2(joint ? ctx.nPeriods[1] : 0, nGroups2, 1);
   for (int obs = 1; obs <= host.observationCount(); ++obs) {
     const int i = obs - 1;
     const bool known = i < ctx.nObs && !host.isMissing(post[ctx.gi(0, i)]);
@@ -231,6 +241,15 @@ void writeResultsToHost(ModelContext& ctx) {
     host.storeVariable(ctx.outVarBase, obs, likely);
     for (int g = 0; g < nGroups; ++g)
       host.storeVariable(ctx.outVarBase + 1 + g, obs, known ? post[ctx.gi(g, i)] : missing);
+    if (joint) {
+      const int base2 = ctx.outVarBase + nGroups + 1;
+      host.storeVariable(base2, obs, known ? mostLikelyGroup(ctx, post2, i, 1) : missing);
+      for (int k = 0; k < nGroups2; ++k) host.storeVariable(base2 + 1 + k, obs, known ? post2[ctx.gi(k, i)] : missing);
+      if (known) {
+        for (int k = 0; k < nGroups2; ++k) groupSum2[k] += post2[ctx.gi(k, i)];
+        addToPlotSums(ctx, post2, i, sums2);
+      }
+    }
     if (!known) continue;
     for (int g = 0; g < nGroups; ++g) groupSum[g] += post[ctx.gi(g, i)];
     addToPlotSums(ctx, post, i, sums);
@@ -242,8 +261,11 @@ void writeResultsToHost(ModelContext& ctx) {
   for (int g = 0; g < nGroups; ++g)
     host.storeMatrixElement("groupPct1", 1, g + 1,
                             taking > 0 ? 100.0 * groupSum[g] / taking : missing);
+  for (int k = 0; k < nGroups2; ++k)
+    host.storeMatrixElement("groupPct2", 1, k + 1, taking > 0 ? 100.0 * groupSum2[k] / taking : missing);
 
   writePlotSeries(ctx, sums);
+  if (joint) writePlotSeries(ctx, sums2);
 }
 
 }  // namespace kurv

@@ -15,16 +15,19 @@ namespace kurv {
 // group terms do not sum to a positive number) get the host's missing value.
 std::vector<double> posteriorProbabilities(const ModelContext& ctx);
 
-// 1-based most likely group of observation i: the first group with the
-// largest posterior; 1 when no posterior exceeds 0; missing when the
-// posteriors are missing.
-double mostLikelyGroup(const ModelContext& ctx, const std::vector<double>& post, int i);
+// 1-based most likely group of observation i among the groups of model m:
+// the first group with the largest posterior; 1 when no posterior exceeds 0;
+// missing when the posteriors are missing.
+double mostLikelyGroup(const ModelContext& ctx, const std::vector<double>& post, int i, int m = 0);
 
 // Writes, in this order, "parmData" (1 x nParams, ctx.estimates), "varData"
 // (nParams x nParams, ctx.covariance with absolute diagonal; zeros when the
 // covariance was skipped, missing values when the Hessian was singular), the
 // posterior variables from ctx.outVarBase on (most likely group, then one
-// probability per group), "groupPct1" and "outPlot1". Single-trajectory runs.
+// probability per group), "groupPct1" and "outPlot1". A joint run's
+// posteriors are the sums of those of the pairs of groups; it also writes
+// model 2's most likely group and posteriors after model 1's, "groupPct2"
+// and "outPlot2".
 void writeResultsToHost(ModelContext& ctx);
 
 }  // namespace kurv

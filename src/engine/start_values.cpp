@@ -114,7 +114,10 @@ bool convertPercentBlock(ModelContext& ctx, std::vector<double>& v, const Percen
   }
   std::vector<double> logOdds;
   for (int g = 0; g < G; ++g)
-    if (g != block.reference) logOdds.push_back(std::log(v[block.start + g] / 100.0 / r));
+    // A share of 0 (allowed in model 2's sets) has log-odds -inf, from which
+    // no minimizer step can be taken: it starts at the exponent clamp's
+    // lower end, where the group's share is e^-719.78 and its slope nil.
+    if (g != block.reference) logOdds.push_back(clampExponent(std::log(v[block.start + g] / 100.0 / r)));
   std::copy(logOdds.begin(), logOdds.end(), v.begin() + block.start);
   v.erase(v.begin() + block.start + G - 1);
   return true;

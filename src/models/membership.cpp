@@ -50,15 +50,15 @@ void unconditionalLogits(Host& host, int i, int s, const Matrix& risk, int nRisk
 }
 
 // Model 2 of a joint model: the constants of the model-1 group in hand start
-// at s, one per non-reference model-2 group; the risk coefficients follow all
-// conditional constants, one block of nRisk[1] per model-2 group from the
-// second on (block g - 1 for group g, whatever the reference group).
+// at s, one per non-reference model-2 group; the risk coefficients are shared
+// by every model-1 group and are placed by the parameter layout (the block of
+// model-2 group g holds its nRisk[1] coefficients, whatever the reference
+// group).
 void conditionalLogits(int i, int s, const double* x, const ModelContext& ctx, int ref,
                        std::vector<double>& eta) {
   Host& host = *ctx.host;
   const int nGroups2 = ctx.nGroups[1];
   const int nRisk2 = ctx.nRisk[1];
-  const int riskBase = ctx.jointThetaStart + (nGroups2 - 1) * ctx.nGroups[0];
   int next = s;
   for (int g = 0; g < nGroups2; ++g) {
     if (g == ref) {
@@ -66,11 +66,20 @@ void conditionalLogits(int i, int s, const double* x, const ModelContext& ctx, i
       continue;
     }
     eta[g] = x[next++];
-    for (int r = 0; r < nRisk2; ++r) eta[g] += riskTerm(host, x[riskBase + nRisk2 * (g - 1) + r], ctx.risk[1][r][i]);
+    if (nRisk2 == 0) continue;
+    const int coefficients = conditionalRiskStart(ctx, g);
+    for (int r = 0; r < nRisk2; ++r) eta[g] += riskTerm(host, x[coefficients + r], ctx.risk[1][r][i]);
   }
 }
 
 }  // namespace
+
+int conditionalRiskStart(const ModelContext& ctx, int g) {
+  // The layout numbers model 2's risk coefficients after the nGroups[0]
+  // blocks of conditional constants: coefficient r of group g has index
+  // nGroups[0] + r within the group's membership entries.
+  return ctx.layout.find(1, BlockKind::Membership, g, ctx.nGroups[0]);
+}
 
 int referenceGroup(const ModelContext& ctx, int m) {
   return ctx.hasRefGroup[m] ? ctx.refGroup[m] : 0;

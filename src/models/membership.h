@@ -19,6 +19,10 @@ namespace kurv {
 int computeMembershipProbabilities(int i, int s, const Matrix& risk, const double* x,
                                    ModelContext* ctx);
 
+// First model-2 risk coefficient of model-2 group g in a joint run, as the
+// parameter layout placed it (-1 when the group has none).
+int conditionalRiskStart(const ModelContext& ctx, int g);
+
 // The 0-based reference group of model m (the first group unless another one
 // was named).
 int referenceGroup(const ModelContext& ctx, int m);

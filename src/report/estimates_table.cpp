@@ -7,6 +7,7 @@
 #include "core/text_format.h"
 #include "report/estimate_row.h"
 #include "report/group_percentages.h"
+#include "report/joint_table.h"
 
 namespace kurv {
 
@@ -75,7 +76,9 @@ void printHeading(TablePrinter& tp) {
   tp.show(kBlank);
   tp.show("\t\t\tMaximum Likelihood Estimates\n");
   const int kind = ctx.modelKind[0];
-  if (kind == kZip)
+  if (ctx.isJointModel())
+    tp.show(jointModelLines(ctx));
+  else if (kind == kZip)
     tp.show("\t\t\tModel: Zero Inflated Poisson (ZIP)\n");
   else if (kind == kCnorm && ctx.hasRandomEffects)
     tp.show("\t\tModel: Censored Normal (CNORM) Random Effects\n");
@@ -259,6 +262,7 @@ void printEstimatesTable(ModelContext& ctx) {
   printScaleOrInflation(tp);
   printMembership(tp);
   printOutcomeAnalysis(tp);
+  if (ctx.isJointModel()) printJointModelSections(ctx, tp.i, tp.names);
   tp.show(kBlank);
   ctx.outVarsText = tp.names;
   ctx.host->macroSave("_outvars", ctx.outVarsText.c_str());

@@ -16,6 +16,7 @@
 #include "models/measurement_derivative.h"
 #include "models/measurement_tables.h"
 #include "models/membership.h"
+#include "models/parameter_layout.h"
 #include "core/normal_cdf.h"
 #include "scenario.h"
 #include "support/csv_data.h"
@@ -175,16 +176,25 @@ std::vector<double> softmax(std::vector<double> eta) {
 
 TEST(Membership, SoftmaxOfTheJointAndMultiTrajectoryFormsAndClamp) {
   testing::MemoryHost host;
-  // Model 2 of a joint run, 2 x 3 groups and one risk variable: constants of
-  // model-1 group j at 10 + 2j, then the risk coefficients of model-2 groups 1, 2.
+  // Model 2 of a joint run, 2 x 3 groups and one risk variable, laid out by
+  // the run's layout: after the trajectories and model 1's constant, the
+  // constants of model-1 group j at s + 2j, then the risk coefficients of
+  // model-2 groups 2 and 3.
   ModelContext two, mult, one;
   two.host = mult.host = one.host = &host;
-  two.nModels = 2, two.currentModel = 1, two.jointThetaStart = 10;
+  two.nModels = 2, two.currentModel = 1;
   two.nGroups = {2, 3, 0}, two.nRisk = {0, 1, 0}, two.risk[1] = {{1.5}};
-  const std::vector<double> x = {0, 0.3, 0.2, 0, 0, 0, 0, 0, 0, 0, 0.1, -0.2, 0.4, 0.9, 0.3, -0.6};
+  two.polyOrder = {std::vector<double>{0, 0}, std::vector<double>{0, 0, 0}, std::vector<double>{}};
+  layoutParameters(two);
+  const int s = two.jointThetaStart;
+  ASSERT_EQ(s + 6, two.layout.size());
+  std::vector<double> x(static_cast<std::size_t>(s + 6), 0.0);
+  const double tail[] = {0.1, -0.2, 0.4, 0.9, 0.3, -0.6};
+  std::copy(std::begin(tail), std::end(tail), x.begin() + s);
+  x[1] = 0.3, x[2] = 0.2;
   for (int j = 0; j < 2; ++j) {
-    computeMembershipProbabilities(0, 10 + 2 * j, two.risk[0], x.data(), &two);
-    const auto expected = softmax({0.0, x[10 + 2 * j] + 0.3 * 1.5, x[11 + 2 * j] - 0.6 * 1.5});
+    computeMembershipProbabilities(0, s + 2 * j, two.risk[0], x.data(), &two);
+    const auto expected = softmax({0.0, x[s + 2 * j] + 0.3 * 1.5, x[s + 1 + 2 * j] - 0.6 * 1.5});
     for (int g = 0; g < 3; ++g) EXPECT_NEAR(two.membershipProb[1][g], expected[g], 1e-15) << j << "," << g;
   }
   // The multi-trajectory form uses its own counts and vector.

@@ -1,0 +1,143 @@
+// Cost of the joint model's likelihood and analytic gradient as the number
+// of periods grows.
+//
+// A censored-normal model of three groups (orders 1, 2, 1) joined with a
+// logit model of two groups (orders 1, 1) over 500 subjects, prepared
+// through the real argument decoding and intake and evaluated at the default
+// start values, at T = 5, 10, 20 and 40 periods of each model. The gradient
+// forms its "all periods but t" products from prefix and suffix products,
+// so both times should grow linearly in T ("per_period" about constant) and
+// their ratio should stay about constant.
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/model_context.h"
+#include "engine/start_values.h"
+#include "models/joint_gradient.h"
+#include "models/joint_likelihood.h"
+#include "plugin/run_command.h"
+
+namespace {
+
+// Just enough of a host for preparing a run from an in-memory data set.
+class JointBenchHost : public kurv::Host {
+ public:
+  static constexpr double kMissing = 8.98846567431158e307;
+  std::vector<std::vector<double>> data;
+  std::map<std::string, std::vector<double>> rowMatrices;
+
+  void display(const char*) override {}
+  void error(const char*) override {}
+  void standardOutput(const char*) override {}
+  int macroUse(const char*, char* buffer, int capacity) override {
+    if (capacity > 0) buffer[0] = '\0';
+    return 1;
+  }
+  int macroSave(const char*, const char*) override { return 0; }
+  int observationCount() override { return static_cast<int>(data.size()); }
+  bool isSelected(int) override { return true; }
+  bool isMissing(double v) override { return v >= kMissing; }
+  double missingValue() override { return kMissing; }
+  int readVariable(int variable, int observation, double* out) override {
+    const auto& row = data.at(static_cast<std::size_t>(observation - 1));
+    if (variable < 1 || variable > static_cast<int>(row.size())) return 1;
+    *out = row[static_cast<std::size_t>(variable - 1)];
+    return 0;
+  }
+  int storeVariable(int, int, double) override { return 0; }
+  int matrixElement(const char* name, int row, int column, double* out) override {
+    auto it = rowMatrices.find(name);
+    if (it == rowMatrices.end() || row != 1 || column < 1 || column > static_cast<int>(it->second.size())) return 1;
+    *out = it->second[static_cast<std::size_t>(column - 1)];
+    return 0;
+  }
+  int storeMatrixElement(const char*, int, int, double) override { return 0; }
+};
+
+struct JointFixture {
+  JointBenchHost host;
+  kurv::ModelContext ctx;
+  bool ok = false;
+};
+
+void build(JointFixture& f, int T, int subjects) {
+  std::mt19937 gen(12345);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  std::normal_distribution<double> noise(0.0, 1.5);
+  for (int i = 0; i < subjects; ++i) {
+    const int g = i % 3, k = (i % 3 + (unit(gen) < 0.3)) % 2;
+    std::vector<double> y(T), t(T), z(T);
+    for (int j = 0; j < T; ++j) {
+      t[j] = -1.0 + 2.0 * j / (T - 1);
+      const double v = 1.5 + 2.0 * g + 1.2 * t[j] + noise(gen);
+      y[j] = unit(gen) < 0.1 ? JointBenchHost::kMissing : std::fmin(std::fmax(v, 0.0), 6.0);
+      z[j] = unit(gen) < 0.25 + 0.5 * k ? 1.0 : 0.0;
+    }
+    std::vector<double> row = y;
+    row.insert(row.end(), t.begin(), t.end());
+    row.insert(row.end(), z.begin(), z.end());
+    row.insert(row.end(), t.begin(), t.end());
+    f.host.data.push_back(row);
+  }
+  f.host.rowMatrices["kurv_mat_order1"] = {1, 2, 1};
+  f.host.rowMatrices["kurv_mat_order2"] = {1, 1};
+  const std::string periods = std::to_string(T);
+  std::vector<std::string> args = {"cnorm", periods, "0", "0", "0", "0", "0", "3", "0", "6",
+                                   "0", "0", "0", "0", "0", "none", "0", "logit", periods, "0",
+                                   "0", "0", "2", "0", "0", "0", "0", "none", "0", "0",
+                                   "0", "0", "0", "0", "0", "0", "0", "0", "0"};
+  std::vector<const char*> argv;
+  for (const auto& a : args) argv.push_back(a.c_str());
+  f.ctx.host = &f.host;
+  f.ok = kurv::prepareRunRecord(f.ctx, static_cast<int>(argv.size()), argv.data()) == 0 && f.ctx.isJointModel();
+  if (f.ok) kurv::buildDefaultStartValues(f.ctx);
+}
+
+void BM_JointModelLikelihood(benchmark::State& state) {
+  const int T = static_cast<int>(state.range(0));
+  JointFixture f;
+  build(f, T, 500);
+  if (!f.ok) {
+    state.SkipWithError("run preparation failed");
+    return;
+  }
+  const int n = f.ctx.nParams;
+  double nll = 0.0;
+  for (auto _ : state) {
+    kurv::jointModelLogLikelihood(n, f.ctx.params.data(), &nll, &f.ctx);
+    benchmark::DoNotOptimize(nll);
+  }
+  state.counters["per_period"] = benchmark::Counter(
+      static_cast<double>(state.iterations()) * T, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_JointModelLikelihood)->Arg(5)->Arg(10)->Arg(20)->Arg(40)->Unit(benchmark::kMicrosecond);
+
+void BM_JointModelGradient(benchmark::State& state) {
+  const int T = static_cast<int>(state.range(0));
+  JointFixture f;
+  build(f, T, 500);
+  if (!f.ok) {
+    state.SkipWithError("run preparation failed");
+    return;
+  }
+  const int n = f.ctx.nParams;
+  double nll = 0.0;
+  kurv::jointModelLogLikelihood(n, f.ctx.params.data(), &nll, &f.ctx);
+  std::vector<double> g(static_cast<std::size_t>(n));
+  int unused = 0;
+  for (auto _ : state) {
+    kurv::jointModelDerivative(n, f.ctx.params.data(), &unused, g.data(), &f.ctx);
+    benchmark::DoNotOptimize(g.data());
+  }
+  state.counters["per_period"] = benchmark::Counter(
+      static_cast<double>(state.iterations()) * T, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_JointModelGradient)->Arg(5)->Arg(10)->Arg(20)->Arg(40)->Unit(benchmark::kMicrosecond);
+
+}  // namespace

@@ -1,0 +1,315 @@
+// Whole joint runs through the plug-in's entry: the refusals of options the
+// joint model does not support, and a fit whose results are checked against
+// their definitions (posteriors by Bayes' rule from the independent
+// evaluation, shares as mean posteriors, conditional and marginal
+// percentages from the estimates, plot series as posterior-weighted means).
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <set>
+#include <sstream>
+
+#include "core/text_format.h"
+#include "models/joint_scenario.h"
+#include "engine/start_values.h"
+#include "plugin/run_command.h"
+#include "report/estimate_row.h"
+#include "support/csv_data.h"
+
+namespace kurv {
+namespace {
+
+using namespace modeltest;
+
+int runJoint(testing::MemoryHost& host, const std::vector<std::string>& args, RunSummary* summary = nullptr) {
+  std::vector<const char*> argv;
+  for (const auto& a : args) argv.push_back(a.c_str());
+  return runCommand(host, static_cast<int>(argv.size()), argv.data(), summary);
+}
+
+JointScenario smallJoint(unsigned seed, int n) {
+  return withJointData({.model = {ModelSpec{.T = 5, .orders = {1, 1}},
+                                  ModelSpec{.T = 4, .orders = {0, 1}, .censorMin = 0}}},
+                       seed, n);
+}
+
+TEST(JointRun, UnsupportedOptionsAreRefusedBeforeAnythingIsRead) {
+  struct Case {
+    std::vector<std::pair<int, std::string>> args;
+    std::vector<double> orders1, orders2;
+    const char* message;
+  };
+  const Case cases[] = {
+      {{{13, "1"}}, {0, 0}, {0, 0}, "A joint model cannot have a dropout model: its likelihood has no dropout part.\n"},
+      {{{16, "normal"}}, {0, 0}, {0, 0},
+       "A joint model cannot have an outcome analysis: its likelihood does not model the outcome variable.\n"},
+      {{}, {0, -1}, {0, 0}, "Group 2 of model 1 has order -1, which a joint model does not allow.\n"},
+      {{}, {0, 0}, {-1, 1}, "Group 1 of model 2 has order -1, which a joint model does not allow.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    JointScenario s = smallJoint(5, 6);
+    s.model[0].orders = c.orders1, s.model[1].orders = c.orders2;
+    testing::MemoryHost host;
+    putJointData(s, host);
+    host.setRowVector("kurv_mat_dropoutorder1", {0});
+    auto args = jointArgs(s);
+    for (const auto& [position, value] : c.args) testing::setArg(args, position, value);
+    EXPECT_EQ(runJoint(host, args), 198);
+    EXPECT_EQ(host.errors, c.message);
+    EXPECT_EQ(host.displayed.find("observations read"), std::string::npos);
+  }
+}
+
+TEST(JointRun, FitWritesBothModelsResultsByTheirDefinitions) {
+  const JointScenario s = smallJoint(11, 120);
+  testing::MemoryHost host;
+  putJointData(s, host);
+  const int nVars = static_cast<int>(host.data[0].size());
+  const int G1 = 2, G2 = 2, T1 = 5, T2 = 4;
+  host.createMatrix("parmData", 1, 12, -99);
+  host.createMatrix("varData", 12, 12, -99);
+  host.createMatrix("groupPct1", 1, G1, -99);
+  host.createMatrix("groupPct2", 1, G2, -99);
+  host.createMatrix("outPlot1", T1, 1 + 4 * G1, -99);
+  host.createMatrix("outPlot2", T2, 1 + 4 * G2, -99);
+  RunSummary summary;
+  ASSERT_EQ(runJoint(host, jointArgs(s), &summary), 0) << host.errors;
+  ASSERT_TRUE(summary.fitted) << host.stdoutText;
+
+  // One distinct name per parameter, model 2's included.
+  const int n = summary.nParams;
+  ASSERT_EQ(n, 12);
+  std::istringstream words(host.macros["_outvars"]);
+  std::set<std::string> names{std::istream_iterator<std::string>(words), {}};
+  EXPECT_EQ(static_cast<int>(names.size()), n);
+  EXPECT_TRUE(names.count("m2theta2g1") && names.count("m2theta2g2") && names.count("m2intr1"));
+
+  // The estimates in parameter form (the scale as its logarithm) and the
+  // independent evaluation's terms at them.
+  const JointReference ref(s);
+  std::vector<double> x = summary.estimates;
+  for (int m = 0; m < 2; ++m) x[ref.sigma(m)] = std::log(x[ref.sigma(m)]);
+  for (int p = 0; p < n; ++p) EXPECT_EQ(host.matrices["parmData"][0][p], summary.estimates[p]);
+  std::vector<double> share1(G1, 0.0), share2(G2, 0.0);
+  int taking = 0;
+  for (int i = 0; i < static_cast<int>(s.subjects.size()); ++i) {
+    auto value = [&](int offset) { return host.value(nVars + offset, i + 1); };
+    if (ref.excluded[i]) {
+      for (int v = 1; v <= 2 + G1 + G2; ++v) EXPECT_EQ(value(v), M) << i;
+      continue;
+    }
+    ++taking;
+    const std::vector<double> terms = ref.pairTerms(x, i);
+    double lik = 0.0;
+    for (double t : terms) lik += t;
+    std::vector<double> p1(G1, 0.0), p2(G2, 0.0);
+    for (int j = 0; j < G1; ++j)
+      for (int k = 0; k < G2; ++k) p1[j] += terms[j * G2 + k] / lik, p2[k] += terms[j * G2 + k] / lik;
+    EXPECT_EQ(value(1), p1[1] > p1[0] ? 2.0 : 1.0) << i;
+    EXPECT_EQ(value(2 + G1), p2[1] > p2[0] ? 2.0 : 1.0) << i;
+    for (int j = 0; j < G1; ++j) EXPECT_NEAR(value(2 + j), p1[j], 1e-9) << i;
+    for (int k = 0; k < G2; ++k) EXPECT_NEAR(value(3 + G1 + k), p2[k], 1e-9) << i;
+    for (int j = 0; j < G1; ++j) share1[j] += p1[j];
+    for (int k = 0; k < G2; ++k) share2[k] += p2[k];
+  }
+  for (int j = 0; j < G1; ++j) EXPECT_NEAR(host.matrices["groupPct1"][0][j], 100 * share1[j] / taking, 1e-7);
+  for (int k = 0; k < G2; ++k) EXPECT_NEAR(host.matrices["groupPct2"][0][k], 100 * share2[k] / taking, 1e-7);
+
+  // Model 2's part of the estimates table, line by line from the fit's
+  // estimates and standard errors: its rows (sigma itself, its standard
+  // error by the delta method), the conditional percentages 100 / (1 + e^c)
+  // and 100 e^c / (1 + e^c) of each model-1 group's constant c with
+  // standard errors 100 e^c / (1 + e^c)^2 se(c), then the percentages of
+  // model 1's group given model 2's, of the pairs and of model 2's groups.
+  {
+    const std::vector<double>& e = summary.estimates;
+    const std::vector<double>& se = summary.stdErrors;
+    const int N = summary.nMeasurements;
+    auto tests = [N](double estimate, double error) {
+      const double t = estimate / error;
+      return std::make_pair(formatText("%12.3f", t), formatText("%8.4f", twoSidedTPValue(t, N)));
+    };
+    auto row = [&](int group, const char* label, int k) {
+      const auto [t, p] = tests(e[k], se[k]);
+      return formatText(group ? " %d       %-12s %12.5f %12s    %s     %s\n" : "%.0d         %-12s %12.5f %12s    %s     %s\n", group,
+                        label, e[k], formatText("%12.5f", se[k]).c_str(), t.c_str(), p.c_str());
+    };
+    std::string expected = " \nModel 2: Censored Normal (CNORM)\n \n" + row(1, "Intercept", 6) + " \n" +
+                           row(2, "Intercept", 7) + row(0, "Linear", 8) + " \n";
+    const auto [ts, ps] = tests(e[9], se[9]);
+    expected += formatText(" %12s        %12.5f  %s    %s     %s\n", "Sigma", e[9], formatText("%11.5f", se[9]).c_str(),
+                           ts.c_str(), ps.c_str());
+    expected += " \n  Group membership (model 2 group | model 1 group) \n \n";
+    const double e1 = std::exp(e[5]);
+    const double model1[2] = {100 / (1 + e1), 100 * e1 / (1 + e1)};
+    double cond[2][2], model2[2] = {0, 0};
+    for (int j = 0; j < 2; ++j) {
+      const int c = 10 + j;
+      const double ec = std::exp(e[c]);
+      const double pctSe = 100 * ec / ((1 + ec) * (1 + ec)) * std::sqrt(summary.covariance[c * 12 + c]);
+      cond[j][0] = 100 / (1 + ec), cond[j][1] = 100 * ec / (1 + ec);
+      for (int k = 0; k < 2; ++k) {
+        const auto [t, p] = tests(cond[j][k], pctSe);
+        expected += formatText(" %d|%d     (%%)            %10.5f  %s    %s     %s\n", k + 1, j + 1, cond[j][k],
+                               formatText("%11.5f", pctSe).c_str(), t.c_str(), p.c_str());
+        model2[k] += cond[j][k] * model1[j] / 100;
+      }
+    }
+    expected += " \n  Group membership (model 1 group | model 2 group) \n \n";
+    for (int k = 0; k < 2; ++k)
+      for (int j = 0; j < 2; ++j)
+        expected += formatText(" %d|%d    (%4.1f%%)\n", j + 1, k + 1, cond[j][k] * model1[j] / model2[k]);
+    expected += " \n  Group membership (model 1 group and model 2 group) \n \n";
+    for (int k = 0; k < 2; ++k)
+      for (int j = 0; j < 2; ++j) expected += formatText(" %d %d    (%4.1f%%) \n", j + 1, k + 1, cond[j][k] * model1[j] / 100);
+    expected += " \n  Group membership (model 2 group) \n \n";
+    for (int k = 0; k < 2; ++k) expected += formatText(" %d (%4.1f%%) \n", k + 1, model2[k]);
+    expected += " \n BIC=";
+    const std::size_t at = host.displayed.find(" \nModel 2:");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(host.displayed.substr(at, expected.size()), expected);
+  }
+
+  // Model 2's plot series: the posterior-weighted observed means of the
+  // subjects measured at each period.
+  for (int t = 0; t < T2; ++t) {
+    double weight[2] = {0, 0}, sum[2] = {0, 0};
+    for (int i = 0; i < static_cast<int>(s.subjects.size()); ++i) {
+      const JointSubject& a = s.subjects[i];
+      if (ref.excluded[i] || missing(a.y[1][t]) || missing(a.t[1][t])) continue;
+      for (int k = 0; k < G2; ++k) {
+        const double p = host.value(nVars + 3 + G1 + k, i + 1);
+        weight[k] += p, sum[k] += p * a.y[1][t];
+      }
+    }
+    for (int k = 0; k < G2; ++k) EXPECT_NEAR(host.matrices["outPlot2"][t][1 + k], sum[k] / weight[k], 1e-9) << t << k;
+  }
+}
+
+}  // namespace
+}  // namespace kurv
+
+namespace kurv {
+namespace {
+
+using namespace modeltest;
+
+// Given start values of a 2 x 2 joint run with one intercept per group: model
+// 1's intercepts, sigma and percentages, then model 2's intercepts, sigma and
+// one set of percentages per model-1 group.
+TEST(JointRun, GivenStartValuesConvertBothSetsOfPercentages) {
+  const double low = -std::log(DBL_MAX) - 10.0;
+  struct Case {
+    std::vector<double> start;
+    const char* message;
+    std::vector<double> converted;  // the 9 parameters
+  };
+  const Case cases[] = {
+      {{1, 2, 1.5, 40, 60, 3, 4, 0.5, 30, 70, 80, 20}, "",
+       {1, 2, std::log(1.5), std::log(60.0 / 40.0), 3, 4, std::log(0.5), std::log(70.0 / 30.0), std::log(20.0 / 80.0)}},
+      // A model-2 share of 0 passes; its log-odds start at the clamp's lower
+      // end. A model-2 sigma of 0 has no logarithm: -2.
+      {{1, 2, 0, 50, 50, 3, 4, 0, 100 - 1e-9, 0, 50, 50}, "", {1, 2, 0, 0, 3, 4, -2, low, 0}},
+      {{1, 2, 1.5, 40, 60, 3, 4, 0.5, 50, 60, 80, 20}, "Second set of starting percentages add to more than 100.",
+       {1, 2, std::log(1.5), std::log(60.0 / 40.0), 3, 4, 0.5, 50, 60}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    JointScenario s = withJointData({.model = {ModelSpec{.T = 3, .orders = {0, 0}}, ModelSpec{.T = 3, .orders = {0, 0}}}}, 3, 8);
+    testing::MemoryHost host;
+    putJointData(s, host);
+    host.setRowVector("kurv_start", c.start);
+    auto args = jointArgs(s);
+    testing::setArg(args, 35, 12.0);
+    auto ctx = testing::prepareTestRun(host, args);
+    ASSERT_TRUE(ctx) << host.errors;
+    convertGivenStartValues(*ctx);
+    EXPECT_EQ(host.stdoutText, c.message);
+    for (int k = 0; k < 9; ++k) EXPECT_NEAR(ctx->params[k], c.converted[k], 1e-12) << k;
+    // The wrong count names the right one: 9 parameters, 1 more for model
+    // 1's percentages, 2 more for model 2's.
+    testing::MemoryHost wrong;
+    putJointData(s, wrong);
+    testing::setArg(args, 35, 11.0);
+    wrong.setRowVector("kurv_start", std::vector<double>(11, 1.0));
+    EXPECT_EQ(runJoint(wrong, args), 198);
+    EXPECT_EQ(wrong.errors, "Incorrect number of start values, the correct number is 12.\n");
+  }
+}
+
+}  // namespace
+}  // namespace kurv
+
+namespace kurv {
+namespace {
+
+// A fit of simulated joint data (tests/fixtures/joint/make_joint_fit.R: a
+// censored normal model with a membership risk factor and a logit model
+// conditional on it) against R's nlminb maximum of the joint likelihood
+// written from its definition: the same maximum and estimates. Both start
+// at the simulation's truth.
+TEST(JointRun, FitReachesRsMaximum) {
+  const std::string base = std::string(KURV_FIXTURE_DIR) + "/joint/joint_fit";
+  const auto ref = testing::readReferenceFile(base + ".ref");
+  testing::MemoryHost host;
+  host.data = testing::readNumericCsv(base + ".csv").rows;
+  host.setRowVector("kurv_mat_order1", {1, 1});
+  host.setRowVector("kurv_mat_order2", {0, 1});
+  host.setRowVector("kurv_start", ref.at("start"));
+  auto args = testing::defaultArgs();
+  const std::pair<int, std::string> changes[] = {{2, "5"},  {3, "1"},      {8, "2"},  {9, "0"},
+                                                 {18, "logit"}, {19, "5"}, {23, "2"}, {35, "14"}};
+  for (const auto& [position, value] : changes) testing::setArg(args, position, value);
+  RunSummary summary;
+  ASSERT_EQ(runJoint(host, args, &summary), 0) << host.errors;
+  ASSERT_TRUE(summary.fitted) << host.stdoutText;
+  const double loglik = ref.at("loglik")[0];
+  EXPECT_NEAR(summary.logLikelihood, loglik, 1e-6 * std::fabs(loglik));
+  std::vector<double> est = ref.at("est");
+  est[4] = std::exp(est[4]);  // the estimates hold sigma itself
+  ASSERT_EQ(summary.estimates.size(), est.size());
+  for (std::size_t k = 0; k < est.size(); ++k) EXPECT_NEAR(summary.estimates[k], est[k], 1e-4) << summary.names[k];
+}
+
+}  // namespace
+}  // namespace kurv
+
+namespace kurv {
+namespace {
+
+using namespace modeltest;
+
+// Risk factors in both models and weights: every parameter has its own
+// distinct name (model 2's conditional constants and risk coefficients
+// included), the conditional constants are shown as they are beside their
+// reference group's line, and the sandwich standard errors exist.
+TEST(JointRun, RiskFactorsOfBothModelsAndWeights) {
+  const JointScenario s = withJointData({.model = {ModelSpec{.T = 4, .nRisk = 1, .orders = {1, 0}},
+                                                   ModelSpec{.T = 4, .nRisk = 2, .orders = {0, 1}}},
+                                         .weights = true},
+                                        21, 300);
+  testing::MemoryHost host;
+  host.macros["_risk1"] = "age";
+  host.macros["_risk2"] = "female score";
+  putJointData(s, host);
+  RunSummary summary;
+  ASSERT_EQ(runJoint(host, jointArgs(s), &summary), 0) << host.errors;
+  ASSERT_TRUE(summary.fitted) << host.stdoutText;
+  const std::vector<std::string> expected = {"interc1", "linear1", "interc2", "sigma", "const2", "age2", "m2intr1",
+                                             "m2intr2", "m2linr2", "m2sigma", "m2const2g1", "m2const2g2", "female2",
+                                             "score2"};
+  EXPECT_EQ(summary.names, expected);
+  for (int k = 0; k < summary.nParams; ++k) EXPECT_FALSE(host.isMissing(summary.stdErrors[k])) << summary.names[k];
+  for (int j = 1; j <= 2; ++j) {
+    EXPECT_NE(host.displayed.find(formatText(" 1|%d     Constant         (0.00000)           .               .            . \n", j)),
+              std::string::npos);
+    EXPECT_NE(host.displayed.find(formatText(" 2|%d     Constant       %10.5f", j, summary.estimates[9 + j])), std::string::npos);
+  }
+  EXPECT_EQ(host.displayed.find("Group membership (model 2 group) \n"), std::string::npos);  // no marginal shares
+  EXPECT_EQ(summary.conditionalPct, std::vector<std::vector<double>>(2, std::vector<double>(2, testing::kHostMissing)));
+}
+
+}  // namespace
+}  // namespace kurv

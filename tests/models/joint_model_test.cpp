@@ -1,0 +1,167 @@
+// The joint model's likelihood, gradient and posteriors. One table of option
+// sets: the likelihood against joint_scenario.h's independent evaluation,
+// the posteriors against Bayes' rule on its terms, the gradient against
+// central differences of the engine's subject likelihoods and, with
+// weights, the score outer-product sum against the difference scores. Then
+// the identity of a one-group model 2 with two single-model runs, and the
+// failure value.
+
+#include <gtest/gtest.h>
+
+#include <cfloat>
+
+#include "joint_scenario.h"
+
+namespace kurv {
+namespace {
+
+using namespace modeltest;
+
+// -w_i d ln L_i / dx_p by central differences, step 1e-5 max(1, |x_p|): the
+// truncation error (about 1e-10 times a third derivative) and the rounding
+// (about 1e-16 |ln L_i| / 1e-5) stay well below the 1e-6 relative tolerance.
+std::vector<std::vector<double>> differenceScores(PreparedJoint& run, std::vector<double> x) {
+  const ModelContext& c = *run.ctx;
+  std::vector<std::vector<double>> score(c.nObs, std::vector<double>(x.size()));
+  for (std::size_t p = 0; p < x.size(); ++p) {
+    const double saved = x[p], h = 1e-5 * std::max(1.0, std::fabs(saved));
+    auto at = [&](double v) { x[p] = v; run.nll(x); return c.subjectLik; };
+    const std::vector<double> up = at(saved + h), down = at(saved - h);
+    x[p] = saved;
+    for (int i = 0; i < c.nObs; ++i) score[i][p] = -c.weight[i] * std::log(up[i] / down[i]) / (2 * h);
+  }
+  return score;
+}
+
+JointScenario twoModels(ModelSpec m1, ModelSpec m2, int refGroup, bool weights, unsigned seed, int n) {
+  return withJointData({.model = {m1, m2}, .refGroup = refGroup, .weights = weights}, seed, n);
+}
+
+const std::pair<const char*, JointScenario>* optionSets(std::size_t* count) {
+  static const std::pair<const char*, JointScenario> cases[] = {
+      {"cnorm x logit, risks both sides, weights, covariates",
+       twoModels({.T = 5, .nRisk = 2, .tcov = 1, .orders = {1, 2}, .censorMin = 0, .censorMax = 5},
+                 {.kind = "logit", .T = 4, .nRisk = 1, .orders = {0, 1, 1}}, 1, true, 41, 30)},
+      {"zip x cnorm, per-group inflation, exposure, risks both sides, weights",
+       twoModels({.kind = "zip", .T = 5, .nRisk = 1, .orders = {1, 0, 1}, .inflOrders = {0, -1, 1}, .exposure = true},
+                 {.T = 4, .nRisk = 2, .tcov = 1, .orders = {1, 0}, .censorMin = 0.5}, 3, true, 42, 30)},
+      {"logit x zip, shared inflation, risks both sides, reference 2",
+       twoModels({.kind = "logit", .T = 4, .nRisk = 1, .orders = {0, 1, 2}},
+                 {.kind = "zip", .T = 5, .nRisk = 1, .orders = {0, 1}, .inflOrders = {1}}, 2, true, 43, 30)},
+      {"poisson x cnorm, no risks", twoModels({.kind = "poisson", .T = 4, .orders = {0, 1}},
+                                               {.T = 3, .orders = {1, 1, 0}}, 1, false, 44, 20)},
+      {"cnorm x zip, one model-2 group", twoModels({.T = 4, .orders = {1, 0}}, {.kind = "zip", .T = 3, .orders = {1}, .inflOrders = {0}},
+                                                   1, false, 45, 20)},
+  };
+  *count = std::size(cases);
+  return cases;
+}
+
+TEST(JointModel, LikelihoodPosteriorsAndGradientOverOptionSets) {
+  std::size_t count = 0;
+  const auto* cases = optionSets(&count);
+  for (std::size_t c = 0; c < count; ++c) {
+    const auto& [name, s] = cases[c];
+    SCOPED_TRACE(name);
+    PreparedJoint run = prepareJoint(s);
+    ASSERT_TRUE(run.ctx) << run.host->errors;
+    const std::vector<double> x = jointParametersOf(s, 7);
+    const int n = static_cast<int>(x.size());
+    ASSERT_EQ(run.ctx->nParams, n);
+    const JointReference ref(s);
+    const double reference = ref.nll(x);
+    EXPECT_NEAR(run.nll(x), reference, 1e-10 * std::fabs(reference));
+
+    // Posteriors: Bayes' rule on the reference terms; the marginals of each
+    // model are sums of the pairs' posteriors.
+    const ModelContext& ctx = *run.ctx;
+    const std::vector<double> post1 = jointModelPosteriors(ctx, 0), post2 = jointModelPosteriors(ctx, 1);
+    const int G1 = s.model[0].G(), G2 = s.model[1].G();
+    for (int i = 0; i < ctx.nObs; ++i) {
+      if (ref.excluded[i]) {
+        EXPECT_TRUE(missing(post1[ctx.gi(0, i)]) && missing(post2[ctx.gi(0, i)]));
+        continue;
+      }
+      const std::vector<double> terms = ref.pairTerms(x, i);
+      double lik = 0.0;
+      for (double t : terms) lik += t;
+      std::vector<double> m1(G1, 0.0), m2(G2, 0.0);
+      for (int j = 0; j < G1; ++j)
+        for (int k = 0; k < G2; ++k) {
+          const double p = terms[j * G2 + k] / lik;
+          EXPECT_NEAR(ctx.jointPosterior[jointCell(ctx, j, k, i)], p, 1e-12);
+          m1[j] += p, m2[k] += p;
+        }
+      for (int j = 0; j < G1; ++j) EXPECT_NEAR(post1[ctx.gi(j, i)], m1[j], 1e-12);
+      for (int k = 0; k < G2; ++k) EXPECT_NEAR(post2[ctx.gi(k, i)], m2[k], 1e-12);
+    }
+
+    const auto scores = differenceScores(run, x);
+    const std::vector<double> g = run.gradient(x);
+    for (int a = 0; a < n; ++a) {
+      double fd = 0.0;
+      for (const auto& score : scores) fd += score[a];
+      EXPECT_NEAR(g[a], fd, 1e-6 * std::max(1.0, std::fabs(fd))) << "parameter " << a;
+      for (int b = 0; b < n && s.weights; ++b) {
+        double outer = 0.0;
+        for (const auto& score : scores) outer += score[a] * score[b];
+        EXPECT_NEAR(run.ctx->scoreOuterSum[a * n + b], outer, 1e-6 * std::max(1.0, std::fabs(outer))) << a << "," << b;
+      }
+    }
+  }
+}
+
+// With one model-2 group every conditional probability is 1: the joint
+// likelihood is the model-1 mixture times the model-2 product, that is the
+// sum of a single-model run on model 1's data and a one-group single-model
+// run on model 2's data (both through the single-model engine).
+TEST(JointModel, OneModel2GroupIsTwoSingleModels) {
+  const JointScenario s = twoModels({.kind = "logit", .T = 5, .nRisk = 1, .orders = {1, 0, 2}},
+                                    {.T = 4, .tcov = 1, .orders = {2}, .censorMax = 4}, 2, true, 46, 30);
+  PreparedJoint joint = prepareJoint(s);
+  ASSERT_TRUE(joint.ctx) << joint.host->errors;
+  const std::vector<double> x = jointParametersOf(s, 8);
+  double sum = 0.0;
+  int offset = 0;
+  for (int m = 0; m < 2; ++m) {
+    const ModelSpec& d = s.model[m];
+    // Both runs carry model 1's risk values, so that they exclude the same
+    // subjects (a one-group model has no membership parameters).
+    Scenario single{.kind = d.kind, .T = d.T, .nRisk = s.model[0].nRisk, .refGroup = m == 0 ? s.refGroup : 1,
+                    .tcov = d.tcov, .orders = d.orders, .censorMin = d.censorMin, .censorMax = d.censorMax,
+                    .weights = s.weights};
+    for (const JointSubject& a : s.subjects)
+      single.subjects.push_back({.y = a.y[m], .t = a.t[m], .risk = a.risk[0], .tcov = a.tcov[m], .weight = a.weight,
+                                 .selected = a.selected});
+    Prepared run = prepare(single);
+    ASSERT_TRUE(run.ctx) << run.host->errors;
+    const int size = run.ctx->nParams;
+    sum += run.nll(std::vector<double>(x.begin() + offset, x.begin() + offset + size));
+    offset += size;
+  }
+  ASSERT_EQ(offset, static_cast<int>(x.size()));
+  EXPECT_NEAR(joint.nll(x), sum, 1e-10 * std::fabs(sum));
+}
+
+// A subject whose every pair of groups has likelihood 0 makes the
+// evaluation fail with DBL_MAX: model 2's nonzero counts under a Poisson
+// mean of exp(-719.78) in its only group.
+TEST(JointModel, UncomputableSubjectFailsWithDblMax) {
+  JointScenario s{.model = {ModelSpec{.T = 2, .orders = {0, 0}}, ModelSpec{.kind = "poisson", .T = 2, .orders = {0}}}};
+  s.subjects.push_back({.y = {{{1, 2}, {3, 1}}}, .t = {{{1, 2}, {1, 2}}}});
+  PreparedJoint run = prepareJoint(s);
+  ASSERT_TRUE(run.ctx) << run.host->errors;
+  EXPECT_EQ(run.nll({1.0, 2.0, 0.0, 0.0, -800.0}), DBL_MAX);
+  EXPECT_LT(run.nll({1.0, 2.0, 0.0, 0.0, 0.5}), DBL_MAX);
+  // The debug trace: each function's name and its vector on standard
+  // output, six values to a line; the likelihood's result after it.
+  run.ctx->debugTrace = 1;
+  run.gradient({1.0, 2.0, 0.0, 0.0, 0.5});
+  const std::string& out = run.host->stdoutText;
+  EXPECT_EQ(out.rfind("jointModelLogLikelihood\n    1.000000     2.000000     0.000000     0.000000     0.500000 ", 0), 0u);
+  EXPECT_NE(out.find("jointModelLogLikelihood nll="), std::string::npos);
+  EXPECT_NE(out.find("jointModelDerivative\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kurv
