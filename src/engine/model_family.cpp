@@ -1,9 +1,13 @@
 #include "engine/model_family.h"
 
+#include "engine/multi_results.h"
 #include "engine/results_to_host.h"
+#include "models/multi_gradient.h"
+#include "models/multi_likelihood.h"
 #include "models/single_gradient.h"
 #include "models/single_likelihood.h"
 #include "report/estimates_table.h"
+#include "report/multi_table.h"
 
 namespace kurv {
 
@@ -16,6 +20,13 @@ constexpr ModelFamily kSingleTrajectory{FamilyKind::SingleTrajectory, "Single-tr
                                         singleNeedsDifferences,   printEstimatesTable,
                                         writeResultsToHost};
 
+bool never(const ModelContext&) { return false; }
+
+constexpr ModelFamily kMultiTrajectory{FamilyKind::MultiTrajectory, "Multi-trajectory",
+                                       multModelLogLikelihood,      multModelDerivative,
+                                       never,                       printMultiEstimatesTable,
+                                       writeMultiResultsToHost};
+
 }  // namespace
 
 FamilyKind familyOf(const ModelContext& ctx) {
@@ -26,6 +37,7 @@ FamilyKind familyOf(const ModelContext& ctx) {
 }
 
 const ModelFamily* modelFamily(FamilyKind kind) {
+  if (kind == FamilyKind::MultiTrajectory) return &kMultiTrajectory;
   return kind == FamilyKind::SingleTrajectory ? &kSingleTrajectory : nullptr;
 }
 

@@ -1,0 +1,117 @@
+// Multi-trajectory runs through the plug-in's entry: the options a shared
+// membership cannot take are refused with their message and 198.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <iterator>
+#include <sstream>
+
+#include "core/run_summary.h"
+#include "plugin/run_command.h"
+#include "support/csv_data.h"
+#include "support/run_builder.h"
+
+namespace kurv {
+namespace {
+
+using testing::MemoryHost;
+using Args = std::vector<std::pair<int, std::string>>;
+
+// Two CNORM components of two periods and two groups of order 0 each, with
+// the changes; the data have room for every column the options describe.
+int runMulti(MemoryHost& host, const Args& changes) {
+  host.setRowVector("kurv_mat_order1", {0, 0});
+  host.setRowVector("kurv_mat_order2", {0, 0});
+  host.setRowVector("kurv_mat_dropoutorder1", {0});
+  host.setRowVector("kurv_mat_rorder1", {0});
+  host.data.assign(4, std::vector<double>(20, 1.0));
+  auto args = testing::defaultArgs();
+  const Args base = {{2, "2"}, {8, "2"}, {18, "cnorm"}, {19, "2"}, {23, "2"}, {34, "2"}};
+  for (const Args* list : {&base, &changes})
+    for (const auto& [position, value] : *list) testing::setArg(args, position, value);
+  return testing::runWithArgs(host, args);
+}
+
+TEST(MultiRun, OptionsWithoutMeaningForASharedMembershipAreRefused) {
+  const std::pair<Args, const char*> cases[] = {
+      {{{3, "1"}}, "Risk factors cannot be used in a multi-trajectory model: its shared membership has none.\n"},
+      {{{20, "1"}}, "Risk factors cannot be used in a multi-trajectory model: its shared membership has none.\n"},
+      {{{17, "2"}},
+       "A reference group cannot be chosen in a multi-trajectory model: the first group is the reference.\n"},
+      {{{13, "1"}}, "A dropout model cannot be used in a multi-trajectory model.\n"},
+      {{{14, "2"}}, "A dropout model cannot be used in a multi-trajectory model.\n"},
+      {{{15, "1"}}, "A dropout model cannot be used in a multi-trajectory model.\n"},
+      {{{16, "logit"}}, "An outcome analysis cannot be used in a multi-trajectory model.\n"},
+      {{{12, "1"}}, "Random effects cannot be used in a multi-trajectory model.\n"},
+  };
+  for (const auto& [changes, message] : cases) {
+    MemoryHost host;
+    EXPECT_EQ(runMulti(host, changes), 198) << message;
+    EXPECT_EQ(host.errors, message);
+  }
+  // Reference group 1 is the first group: allowed.
+  MemoryHost host;
+  runMulti(host, {{17, "1"}});
+  EXPECT_EQ(host.errors, "");
+}
+
+// A normal, a binary and a count outcome sharing two groups
+// (tests/fixtures/fits/make_multi_fits.R, flexmix with one latent class per
+// subject): started at R's solution, the fit stays at R's maximum.
+TEST(MultiRun, MixedComponentsAgreeWithR) {
+  const std::string path = std::string(KURV_FIXTURE_DIR) + "/fits/multi_mixed";
+  const auto ref = testing::readReferenceFile(path + ".ref");
+  const std::vector<double>& est = ref.at("est");
+  std::vector<double> start = est;
+  start[4] = std::exp(est[4]);
+  start.back() = 100 / (1 + std::exp(est.back()));
+  start.push_back(100 - start.back());
+  MemoryHost host;
+  host.data = testing::readNumericCsv(path + ".csv").rows;
+  host.setRowVector("kurv_mat_order1", {1, 1});
+  host.setRowVector("kurv_mat_order2", {1, 1});
+  host.setRowVector("kurv_mat_order3", {1, 1});
+  host.setRowVector("kurv_start", start);
+  for (const char* matrix : {"groupPct1", "groupPct2", "groupPct3"}) host.createMatrix(matrix, 1, 2, -1.0);
+  for (const char* matrix : {"outPlot1", "outPlot2", "outPlot3"}) host.createMatrix(matrix, 4, 9, -1.0);
+  auto args = testing::defaultArgs();
+  const Args set = {{2, "4"},     {8, "2"},  {9, "-1e6"},   {10, "1e6"}, {18, "logit"}, {19, "4"}, {23, "2"},
+                    {28, "poisson"}, {29, "4"}, {30, "2"}, {34, "2"}, {35, std::to_string(start.size())}};
+  for (const auto& [position, value] : set) testing::setArg(args, position, value);
+  std::vector<const char*> argv;
+  for (const auto& a : args) argv.push_back(a.c_str());
+  RunSummary s;
+  ASSERT_EQ(runCommand(host, 39, argv.data(), &s), 0) << host.errors;
+  ASSERT_TRUE(s.fitted) << host.stdoutText;
+  ASSERT_EQ(s.nParams, static_cast<int>(est.size()));
+  EXPECT_NEAR(s.logLikelihood, ref.at("loglik")[0], 1e-6 * std::fabs(ref.at("loglik")[0]));
+  for (int k = 0; k < s.nParams; ++k)
+    EXPECT_NEAR(k == 4 ? std::log(s.estimates[k]) : s.estimates[k], est[k], 1e-4 * std::max(1.0, std::fabs(est[k])))
+        << "estimate " << k;
+
+  // One name per parameter, each its own; every component's share matrix
+  // holds the shared shares; posteriors after the 24 data columns.
+  std::istringstream words(host.macros["_outvars"]);
+  const std::vector<std::string> names{std::istream_iterator<std::string>(words), {}};
+  EXPECT_EQ(names, (std::vector<std::string>{"interc1", "linear1", "interc2", "linear2", "sigma1", "m2interc1",
+                                             "m2linear1", "m2interc2", "m2linear2", "m3interc1", "m3linear1",
+                                             "m3interc2", "m3linear2", "mtheta2"}));
+  const double share = 100 / (1 + std::exp(est.back()));
+  for (const char* matrix : {"groupPct1", "groupPct2", "groupPct3"}) {
+    EXPECT_NEAR(host.matrices.at(matrix)[0][0] + host.matrices.at(matrix)[0][1], 100.0, 1e-9);
+    EXPECT_NEAR(host.matrices.at(matrix)[0][0], share, 1e-3 * share) << matrix;
+  }
+  double posteriorSum = 0.0;
+  for (int obs = 1; obs <= 150; ++obs) posteriorSum += host.value(26, obs) + host.value(27, obs);
+  EXPECT_NEAR(posteriorSum, 150.0, 1e-9);
+  // Plot series of each component: its mean times 0..3, and every cell of
+  // its 4 x 9 matrix written (both groups hold many subjects).
+  for (const char* matrix : {"outPlot1", "outPlot2", "outPlot3"})
+    for (int t = 0; t < 4; ++t) {
+      EXPECT_EQ(host.matrices.at(matrix)[t][0], t) << matrix;
+      for (double cell : host.matrices.at(matrix)[t]) EXPECT_NE(cell, -1.0) << matrix;
+    }
+}
+
+}  // namespace
+}  // namespace kurv
