@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "core/run_summary.h"
+#include "engine/start_values.h"
 #include "plugin/run_command.h"
 #include "support/csv_data.h"
 #include "support/run_builder.h"
@@ -53,6 +54,65 @@ TEST(MultiRun, OptionsWithoutMeaningForASharedMembershipAreRefused) {
   MemoryHost host;
   runMulti(host, {{17, "1"}});
   EXPECT_EQ(host.errors, "");
+}
+
+// A CNORM, a LOGIT and a ZIP component of one period and two groups of
+// order 0; the ZIP component has one shared zero-inflation order.
+std::unique_ptr<ModelContext> threeComponents(MemoryHost& host, std::vector<double> start = {}) {
+  host.data = {{1, 0, 0, 0, 0, 0}, {3, 1, 1, 1, 0, 1}};
+  for (const char* name : {"kurv_mat_order1", "kurv_mat_order2", "kurv_mat_order3"}) host.setRowVector(name, {0, 0});
+  host.setRowVector("kurv_mat_iorder3", {0});
+  if (!start.empty()) host.setRowVector("kurv_start", start);
+  auto args = testing::defaultArgs();
+  const Args set = {{8, "2"}, {18, "logit"}, {19, "1"}, {23, "2"}, {28, "zip"}, {29, "1"}, {30, "2"},
+                    {33, "1"}, {34, "2"}, {35, std::to_string(start.size())}};
+  for (const auto& [position, value] : set) testing::setArg(args, position, value);
+  return testing::prepareTestRun(host, args);
+}
+
+// Defaults: intercepts spread over each component's range (mean -+ 2 sd:
+// 0..4, -0.5..1.5 and, the ZIP outcomes being all 0, -2..2), LOGIT
+// intercepts as log-odds, ZIP ones as logarithms with -3 for a value not
+// above 0; the zero-inflation constant -2; sigma the outcome's deviation;
+// equal shares.
+TEST(MultiStartValues, DefaultsFromEachComponentsRange) {
+  MemoryHost host;
+  auto ctx = threeComponents(host);
+  ASSERT_TRUE(ctx) << host.errors;
+  buildDefaultStartValues(*ctx);
+  const std::vector<double> expected = {4.0 / 3, 8.0 / 3, 0.0, std::log(0.2), std::log(5.0), -3.0, std::log(2.0 / 3),
+                                        -2.0, 0.0};
+  ASSERT_EQ(ctx->nParams, 9);
+  for (int k = 0; k < 9; ++k) EXPECT_NEAR(ctx->params[k], expected[k], 1e-14) << k;
+  EXPECT_EQ(ctx->startDisplay[2], 1.0);
+  EXPECT_EQ(ctx->startDisplay[8], 50.0);
+  EXPECT_EQ(ctx->startDisplay[9], 50.0);
+}
+
+// Given values: sigma itself, then the shared percentages, each check with
+// its message; a failed check ends the conversion.
+TEST(MultiStartValues, GivenValuesAreCheckedAndConverted) {
+  struct Case {
+    double sigma, p1, p2;
+    const char* message;
+  };
+  const Case cases[] = {
+      {2.0, 40, 60, ""},
+      {0.0, 40, 60, "Invalid start value for sigma (model 1)."},
+      {2.0, 0, 60, "Starting percentage =     0.000000 is invalid (mult model)."},
+      {2.0, 50, 60, "Starting percents add to more than 100 (mult model)."},
+  };
+  for (const Case& c : cases) {
+    MemoryHost host;
+    auto ctx = threeComponents(host, {1, 2, c.sigma, 0, 0, 0, 0, 0, c.p1, c.p2});
+    ASSERT_TRUE(ctx) << host.errors;
+    convertGivenStartValues(*ctx);
+    EXPECT_EQ(host.stdoutText, c.message);
+    if (*c.message == '\0') {
+      EXPECT_NEAR(ctx->params[2], std::log(2.0), 1e-15);
+      EXPECT_NEAR(ctx->params[8], std::log(60.0 / 40.0), 1e-15);
+    }
+  }
 }
 
 // A normal, a binary and a count outcome sharing two groups
