@@ -74,6 +74,8 @@ void fillSummary(const ModelContext& ctx, double L, double bicMeasurements, doub
   }
   s.groupPct.clear();
   s.groupPct.emplace_back(ctx.groupPct.begin(), ctx.groupPct.begin() + ctx.nGroups[0]);
+  // The components of a multi-trajectory run share the estimated shares.
+  for (int m = 1; ctx.isMultModel && m < ctx.nModels; ++m) s.groupPct.push_back(s.groupPct.front());
 }
 
 }  // namespace
