@@ -42,8 +42,13 @@ constexpr const char* kSimulateExamples = R"(Examples:
     kurv simulate --model zip --groups 60:-1,0.2 40:1.5 --times 1 2 3 4 5 \
         --inflation 0.2 --n 300 --seed 3 --out counts.dta
 
-Columns written: id, y1..yT (outcomes), t1..tT (times) and group (the true
-group). The same options and seed always give the same data.)";
+  Two outcomes sharing three groups (for a multi-trajectory fit):
+    kurv simulate --model cnorm --groups 30:5,0.5 45:10,4 25:30,6,-0.8 --sigma 4 \
+        --model2 logit --traj2 -2,0.1 0,0.2 2,-0.3 --times 1 2 3 4 5 6 --n 400 --seed 9 --out multi.csv
+
+Columns written: id, y1..yT (outcomes), t1..tT (times), v1..vT and w1..wT
+(second and third outcomes) and group (the true group). The same options and
+seed always give the same data.)";
 
 void addModelOptions(CLI::App* fit, ModelOptions& m, int index) {
   const std::string s = index == 0 ? "" : std::to_string(index + 1);
@@ -115,6 +120,13 @@ CLI::App* addSimulate(CLI::App& app, SimulateOptions& o) {
   sim->add_option("--max", o.max, "upper censoring bound (cnorm), e.g. --max 60")->type_name("NUMBER");
   sim->add_option("--missing", o.missing, "probability that a measurement is missing (default 0), e.g. --missing 0.1")->type_name("P");
   sim->add_option("--inflation", o.inflation, "zero-inflation probability (zip; default 0), e.g. --inflation 0.2")->type_name("P");
+  for (int k = 2; k <= 3; ++k) {
+    const std::string n = std::to_string(k);
+    const char* which = k == 2 ? "second" : "third";
+    sim->add_option("--model" + n, k == 2 ? o.model2 : o.model3, std::string(which) + " outcome of the same subjects, sharing their group: cnorm, logit, zip or poisson, e.g. --model" + n + " logit")->type_name("NAME");
+    sim->add_option("--traj" + n, k == 2 ? o.traj2 : o.traj3, std::string("one b0,b1,... per group for the ") + which + " outcome, e.g. --traj" + n + " -1,0.3 1,-0.2")->type_name("COEFFICIENTS");
+    sim->add_option("--sigma" + n, k == 2 ? o.sigma2 : o.sigma3, std::string("standard deviation of the ") + which + " outcome (cnorm; default 1), e.g. --sigma" + n + " 2")->type_name("NUMBER");
+  }
   sim->add_option("--decimals", o.decimals, "decimals kept of cnorm measurements (default 3), e.g. --decimals 2")->type_name("N");
   return sim;
 }

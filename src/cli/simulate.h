@@ -10,8 +10,12 @@
 //   logit:   1 with probability 1 / (1 + exp(-mu)), else 0;
 //   zip:     0 with probability `inflation`, else Poisson(exp(mu));
 //   poisson: Poisson(exp(mu)).
-// A measurement is missing with probability `missing`. The columns are id,
-// y1..yT, t1..tT and the true group.
+// A measurement is missing with probability `missing`. Further outcomes of
+// the same subjects (up to two) share their group: each has its own kind,
+// one coefficient list per group and, for cnorm, its own sigma (no
+// censoring, no zero inflation); they are measured at the same times. The
+// columns are id, y1..yT, t1..tT, then v1..vT and w1..wT for the second and
+// third outcome, and the true group.
 
 #include <cstdint>
 #include <string>
@@ -26,6 +30,12 @@ struct SimulationGroup {
   std::vector<double> coefficients;  // b0, b1, ...
 };
 
+struct SimulationOutcome {
+  std::string model;                              // cnorm, logit, zip, poisson
+  std::vector<std::vector<double>> coefficients;  // one list per group
+  double sigma = 1.0;
+};
+
 struct SimulationPlan {
   std::string model;  // cnorm, logit, zip, poisson
   std::vector<SimulationGroup> groups;
@@ -38,6 +48,7 @@ struct SimulationPlan {
   double missing = 0.0;
   double inflation = 0.0;
   int decimals = 3;
+  std::vector<SimulationOutcome> moreOutcomes;  // the second and third outcome
 };
 
 // The text options of `kurv simulate`, as typed.
@@ -47,6 +58,13 @@ struct SimulateOptions {
   std::vector<std::string> times;
   std::string n, seed, sigma = "1", min, max, missing = "0", inflation = "0", decimals = "3";
   std::string out;
+  // Second and third outcome: kind, one "b0,b1,..." per group, cnorm sigma.
+  std::string model2 = "";
+  std::vector<std::string> traj2 = {};
+  std::string sigma2 = "1";
+  std::string model3 = "";
+  std::vector<std::string> traj3 = {};
+  std::string sigma3 = "1";
 };
 
 // Checks the options (UserError on a mistake) and builds the simulation plan.

@@ -8,6 +8,8 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/csv_reader.h"
+#include "cli/simulate.h"
+#include "cli/user_error.h"
 #include "cli_support.h"
 #include "plugin/run_command.h"
 #include "support/csv_data.h"
@@ -92,4 +94,23 @@ TEST(MultiFitEndToEnd, SameFitAsTheEngineWithTheSelectionPlotsAndPanels) {
   for (const std::string& panel : panels)
     EXPECT_EQ(matches(panel, "<polyline[^>]*stroke=\"#0072B2\""), matches(panels[0], "<polyline[^>]*stroke=\"#0072B2\""));
   EXPECT_GT(matches(panels[2], "stroke=\"#D55E00\""), 0);
+}
+
+// Further outcomes share the subject's group and draw from their own
+// stream: the first outcome's data for a seed stay as they were.
+TEST(MultiSimulate, OutcomesShareTheGroupAndLeaveTheFirstOutcomeAsItWas) {
+  SimulateOptions o{.model = "cnorm", .groups = {"50:0", "50:10"}, .times = {"1 2 3"}, .n = "2000", .seed = "3",
+                    .min = "", .max = "", .out = ""};
+  const DataTable alone = simulate(parseSimulation(o));
+  o.model2 = "logit", o.traj2 = {"-3", "3"}, o.model3 = "poisson", o.traj3 = {"0", "2"};
+  const DataTable t = simulate(parseSimulation(o));
+  ASSERT_EQ(t.names, words("id y1 y2 y3 t1 t2 t3 v1 v2 v3 w1 w2 w3 group"));
+  for (std::size_t c = 0; c < 7; ++c) EXPECT_EQ(t.values[c], alone.values[c]) << c;
+  EXPECT_EQ(t.values[13], alone.values[7]);
+  // The binary outcome follows the group: P(1) = 0.047 in group 1, 0.953 in group 2.
+  double agree = 0;
+  for (std::size_t i = 0; i < t.rowCount(); ++i) agree += t.values[7][i] == t.values[13][i] - 1.0;
+  EXPECT_GT(agree / t.rowCount(), 0.9);
+  o.traj3 = {"1"};
+  EXPECT_THROW(parseSimulation(o), UserError);
 }

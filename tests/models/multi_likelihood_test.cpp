@@ -34,20 +34,24 @@ std::vector<std::vector<double>> multiDifferenceScores(MultiPrepared& run, std::
 }
 
 TEST(MultiModel, LikelihoodAndGradientOverComponentSets) {
-  const Component cnormCov{.T = 5, .tcov = 1, .orders = {1, 2}, .censorMin = 0, .censorMax = 5};
-  const Component logit{.kind = "logit", .T = 4, .orders = {0, 1}};
-  const Component zipPerGroup{.kind = "zip", .T = 4, .orders = {1, 0}, .inflOrders = {1, 0}};
-  const Component poisson{.kind = "poisson", .T = 3, .orders = {0, 1}};
-  const std::pair<const char*, MultiScenario> cases[] = {
-      {"cnorm covariate + logit", withMultiData({.comps = {cnormCov, logit}}, 41, 25)},
-      {"logit + zip per group, weights", withMultiData({.comps = {logit, zipPerGroup}, .weights = true}, 42, 25)},
-      {"zip exposure shared + cnorm covariate + poisson",
-       withMultiData({.comps = {{.kind = "zip", .T = 4, .orders = {0, 1}, .inflOrders = {1}, .exposure = true},
-                                cnormCov, poisson}, .weights = true}, 43, 25)},
-      {"three groups, order -1 in a component",
-       withMultiData({.comps = {{.T = 4, .orders = {1, 0, -1}}, {.kind = "logit", .T = 3, .orders = {-1, 0, 1}},
-                                {.kind = "poisson", .T = 4, .orders = {0, 0, 1}}}}, 44, 30)},
-      {"one group", withMultiData({.comps = {{.T = 3, .orders = {2}}, {.kind = "logit", .T = 3, .orders = {1}}}}, 45, 12)},
+  auto comps = [](std::vector<Scenario> list, unsigned seed, int n) {
+    for (Scenario& c : list) c = withData(c, seed++, n);
+    return list;
+  };
+  const Scenario cnormCov{.T = 5, .tcov = 1, .orders = {1, 2}, .censorMin = 0, .censorMax = 5};
+  const Scenario logit{.kind = "logit", .T = 4, .orders = {0, 1}};
+  const std::pair<const char*, std::vector<Scenario>> cases[] = {
+      {"cnorm covariate + logit", comps({cnormCov, logit}, 41, 25)},
+      {"logit weights + zip per group",
+       comps({{.kind = "logit", .T = 4, .orders = {0, 1}, .weights = true},
+              {.kind = "zip", .T = 4, .tcov = 1, .orders = {1, 0}, .inflOrders = {1, 0}}}, 42, 25)},
+      {"zip exposure shared, weights + cnorm covariate + poisson",
+       comps({{.kind = "zip", .T = 4, .orders = {0, 1}, .inflOrders = {1}, .weights = true, .exposure = true},
+              cnormCov, {.kind = "poisson", .T = 3, .orders = {0, 1}}}, 43, 25)},
+      {"three groups, order -1 in each component",
+       comps({{.T = 4, .orders = {1, 0, -1}}, {.kind = "logit", .T = 3, .orders = {-1, 0, 1}},
+              {.kind = "poisson", .T = 4, .orders = {0, -1, 1}}}, 44, 30)},
+      {"one group", comps({{.T = 3, .orders = {2}}, {.kind = "logit", .T = 3, .orders = {1}}}, 45, 12)},
   };
   for (const auto& [name, s] : cases) {
     SCOPED_TRACE(name);
@@ -56,7 +60,7 @@ TEST(MultiModel, LikelihoodAndGradientOverComponentSets) {
     const std::vector<double> x = multiParametersOf(s, 9);
     const int n = static_cast<int>(x.size());
     ASSERT_EQ(run.ctx->nParams, n);
-    const double reference = MultiReference(s).nll(x);
+    const double reference = multiReferenceNll(s, x);
     EXPECT_NEAR(run.nll(x), reference, 1e-10 * std::fabs(reference));
     const auto scores = multiDifferenceScores(run, x);
     const std::vector<double> g = run.gradient(x);
@@ -64,7 +68,7 @@ TEST(MultiModel, LikelihoodAndGradientOverComponentSets) {
       double fd = 0.0;
       for (const auto& score : scores) fd += score[a];
       EXPECT_NEAR(g[a], fd, 1e-6 * std::max(1.0, std::fabs(fd))) << "parameter " << a;
-      for (int b = 0; b < n && s.weights; ++b) {
+      for (int b = 0; b < n && s[0].weights; ++b) {
         double outer = 0.0;
         for (const auto& score : scores) outer += score[a] * score[b];
         EXPECT_NEAR(run.ctx->scoreOuterSum[a * n + b], outer, 1e-6 * std::max(1.0, std::fabs(outer))) << a << "," << b;
@@ -112,8 +116,8 @@ TEST(MultiModel, OneComponentEqualsTheSingleModel) {
 // A subject whose mixture likelihood underflows makes the evaluation fail
 // with DBL_MAX: Poisson counts under a mean of exp(-800).
 TEST(MultiModel, UncomputableSubjectFailsWithDblMax) {
-  MultiScenario s{.comps = {{.kind = "poisson", .T = 2, .orders = {0}}, {.kind = "logit", .T = 2, .orders = {0}}}};
-  s.subjects = {{.y = {{1, 2}, {0, 1}}, .t = {{1, 2}, {1, 2}}, .tcov = {{}, {}}}};
+  const std::vector<Scenario> s = {{.kind = "poisson", .T = 2, .subjects = {{.y = {1, 2}, .t = {1, 2}}}},
+                                   {.kind = "logit", .T = 2, .subjects = {{.y = {0, 1}, .t = {1, 2}}}}};
   MultiPrepared run = prepareMulti(s);
   ASSERT_TRUE(run.ctx) << run.host->errors;
   EXPECT_EQ(run.nll({-800.0, 0.0}), DBL_MAX);
