@@ -33,26 +33,20 @@ TEST(MultiTable, RowsPerComponentThenSharedPercentages) {
   host.displayed.clear();
   printMultiEstimatesTable(*ctx);
 
-  const std::vector<const char*> heading = {
-      "\t\t\tMaximum Likelihood Estimates\n", "Unable to calculate standard errors.  Check model.\n",
-      "\n\t\t\t       Standard       T for H0:\n",
-      " Group   Parameter        Estimate        Error     Parameter=0   Prob > |T|\n", " \n"};
-  std::string expected = " \n";
-  expected += heading[0];
-  expected += "\t\t\tModel: Censored Normal (CNORM)\n";
-  for (std::size_t k = 1; k < heading.size(); ++k) expected += heading[k];
-  expected +=
+  auto heading = [](const char* model) {
+    return std::string(" \n\t\t\tMaximum Likelihood Estimates\n") + model +
+           "Unable to calculate standard errors.  Check model.\n\n\t\t\t       Standard       T for H0:\n"
+           " Group   Parameter        Estimate        Error     Parameter=0   Prob > |T|\n \n";
+  };
+  const std::string expected =
+      heading("\t\t\tModel: Censored Normal (CNORM)\n") +
       " 1       Intercept         1.00000      0.10000           \n"
       "         Linear            2.00000      0.20000           \n"
       " \n"
       " 2       Intercept         3.00000      0.30000           \n"
       " \n"
-      "         Sigma             2.00000      0.80000           \n"
-      " \n";
-  expected += heading[0];
-  expected += "\t\t\tModel: Zero Inflated Poisson (ZIP)\n";
-  for (std::size_t k = 1; k < heading.size(); ++k) expected += heading[k];
-  expected +=
+      "         Sigma             2.00000      0.80000           \n" +
+      heading("\t\t\tModel: Zero Inflated Poisson (ZIP)\n") +
       " 1       Intercept         0.50000      0.50000           \n"
       " \n"
       " 2       Intercept         0.60000      0.60000           \n"
