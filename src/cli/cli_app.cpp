@@ -42,13 +42,18 @@ constexpr const char* kSimulateExamples = R"(Examples:
     kurv simulate --model zip --groups 60:-1,0.2 40:1.5 --times 1 2 3 4 5 \
         --inflation 0.2 --n 300 --seed 3 --out counts.dta
 
+  Two outcomes sharing three groups (for a multi-trajectory fit):
+    kurv simulate --model cnorm --groups 30:5,0.5 45:10,4 25:30,6,-0.8 --sigma 4 \
+        --model2 logit --traj2 -2,0.1 0,0.2 2,-0.3 --times 1 2 3 4 5 6 --n 400 --seed 9 --out multi.csv
+
   A second outcome whose group depends on the first one's (joint model data):
     kurv simulate --model cnorm --groups 50:2,1 50:6,0.5 --times 0 1 2 3 4 --sigma 1.5 \
         --model2 logit --groups2 -2,0.3 1,-0.2 --cond 0.8,0.2 0.3,0.7 --n 400 --seed 5 --out joint.csv
 
-Columns written: id, y1..yT (outcomes), t1..tT (times) and group (the true
-group); with --model2 also z1..zT (the second outcome) and group2. The same
-options and seed always give the same data.)";
+Columns written: id, y1..yT (outcomes), t1..tT (times), v1..vT and w1..wT
+(second and third outcomes sharing the groups), group (the true group); with
+--groups2 also z1..zT (the second outcome) and group2. The same options and
+seed always give the same data.)";
 
 void addModelOptions(CLI::App* fit, ModelOptions& m, int index) {
   const std::string s = index == 0 ? "" : std::to_string(index + 1);
@@ -120,12 +125,17 @@ CLI::App* addSimulate(CLI::App& app, SimulateOptions& o) {
   sim->add_option("--max", o.max, "upper censoring bound (cnorm), e.g. --max 60")->type_name("NUMBER");
   sim->add_option("--missing", o.missing, "probability that a measurement is missing (default 0), e.g. --missing 0.1")->type_name("P");
   sim->add_option("--inflation", o.inflation, "zero-inflation probability (zip; default 0), e.g. --inflation 0.2")->type_name("P");
+  for (int k = 2; k <= 3; ++k) {
+    const std::string n = std::to_string(k);
+    const char* which = k == 2 ? "second" : "third";
+    sim->add_option("--model" + n, k == 2 ? o.model2 : o.model3, std::string(which) + " outcome of the same subjects: cnorm, logit, zip or poisson; its groups are the first outcome's (--traj" + n + ") or, for the second, its own (--groups2, --cond), e.g. --model" + n + " logit")->type_name("NAME");
+    sim->add_option("--traj" + n, k == 2 ? o.traj2 : o.traj3, std::string("one b0,b1,... per group for the ") + which + " outcome, e.g. --traj" + n + " -1,0.3 1,-0.2")->type_name("COEFFICIENTS");
+    sim->add_option("--sigma" + n, k == 2 ? o.sigma2 : o.sigma3, std::string("standard deviation of the ") + which + " outcome (cnorm; default 1), e.g. --sigma" + n + " 2")->type_name("NUMBER");
+  }
   sim->add_option("--decimals", o.decimals, "decimals kept of cnorm measurements (default 3), e.g. --decimals 2")->type_name("N");
   const std::string second = "Second outcome (joint model data)";
-  sim->add_option("--model2", o.model2, "distribution of a second outcome z1..zT: cnorm, logit, zip or poisson, e.g. --model2 logit")->type_name("NAME")->group(second);
   sim->add_option("--groups2", o.groups2, "one b0,b1,... per group of the second outcome, e.g. --groups2 -2,0.3 1,-0.2")->type_name("GROUP")->group(second);
   sim->add_option("--cond", o.cond, "per group of --groups, the probabilities of the second outcome's groups, e.g. --cond 0.8,0.2 0.3,0.7")->type_name("P")->group(second);
-  sim->add_option("--sigma2", o.sigma2, "standard deviation of cnorm measurements of the second outcome (default 1), e.g. --sigma2 2")->type_name("NUMBER")->group(second);
   sim->add_option("--min2", o.min2, "lower censoring bound of the second outcome (cnorm), e.g. --min2 0")->type_name("NUMBER")->group(second);
   sim->add_option("--max2", o.max2, "upper censoring bound of the second outcome (cnorm), e.g. --max2 10")->type_name("NUMBER")->group(second);
   sim->add_option("--inflation2", o.inflation2, "zero-inflation probability of the second outcome (zip; default 0), e.g. --inflation2 0.2")->type_name("P")->group(second);

@@ -378,10 +378,8 @@ std::vector<std::size_t> variableLayout(const CheckedRun& run) {
   return v;
 }
 
-// Rows. The if-condition of single and joint runs is the host's selection
-// test: the engine reports and excludes the other rows itself. The
-// multi-trajectory intake does not consult the selection, so those runs see
-// only the selected rows.
+// Rows. The if-condition is the host's selection test: the engine reports
+// and excludes the other rows itself.
 void selectRows(EngineCall& call, const CheckedRun& run, const DataTable& table, const std::string& ifName) {
   std::vector<bool> chosen(table.rowCount(), true);
   if (!run.ifColumn.empty()) {
@@ -391,9 +389,8 @@ void selectRows(EngineCall& call, const CheckedRun& run, const DataTable& table,
   if (std::find(chosen.begin(), chosen.end(), true) == chosen.end())
     throw UserError("--if " + ifName + " selects no row");
   for (std::size_t r = 0; r < table.rowCount(); ++r) {
-    if (run.isMult && !chosen[r]) continue;
     call.rows.push_back(r);
-    if (!run.isMult && !run.ifColumn.empty()) call.selected.push_back(chosen[r]);
+    if (!run.ifColumn.empty()) call.selected.push_back(chosen[r]);
   }
 }
 

@@ -151,12 +151,39 @@ double drawMeasurement(Random& random, const std::string& model, double mu, doub
   return y;
 }
 
+bool knownModel(const std::string& model) {
+  return model == "cnorm" || model == "logit" || model == "zip" || model == "poisson";
+}
+
+// A further outcome: its kind, one coefficient list per group, its sigma.
+void parseOutcome(const std::string& model, const std::vector<std::string>& trajectories, const std::string& sigma,
+                  const std::string& suffix, SimulationPlan& plan) {
+  const std::vector<std::string> lists = splitWords(trajectories);
+  if (model.empty()) {
+    if (!lists.empty()) throw UserError("--traj" + suffix + " needs --model" + suffix);
+    return;
+  }
+  if (!knownModel(model)) throw UserError("--model" + suffix + ": '" + model + "' is not cnorm, logit, zip or poisson");
+  if (plan.moreOutcomes.size() + 2 != std::stoul(suffix)) throw UserError("--model3 needs --model2");
+  if (lists.size() != plan.groups.size())
+    throw UserError("--traj" + suffix + " needs one b0,b1,... per group (" + std::to_string(plan.groups.size()) + ")");
+  SimulationOutcome outcome{model, {}, parseNumber(sigma, "--sigma" + suffix)};
+  if (!(outcome.sigma > 0.0)) throw UserError("--sigma" + suffix + " must be above 0");
+  for (std::string list : lists) {
+    std::replace(list.begin(), list.end(), ',', ' ');
+    std::vector<double>& b = outcome.coefficients.emplace_back();
+    for (const auto& word : splitWords({list})) b.push_back(parseNumber(word, "--traj" + suffix));
+    if (b.empty() || b.size() > 6) throw UserError("--traj" + suffix + ": each group needs 1 to 6 coefficients");
+  }
+  plan.moreOutcomes.push_back(outcome);
+}
+
 }  // namespace
 
 SimulationPlan parseSimulation(const SimulateOptions& o) {
   SimulationPlan plan;
   plan.model = o.model;
-  if (plan.model != "cnorm" && plan.model != "logit" && plan.model != "zip" && plan.model != "poisson")
+  if (!knownModel(plan.model))
     throw UserError("--model: '" + o.model + "' is not cnorm, logit, zip or poisson");
   for (const auto& word : splitWords(o.groups)) plan.groups.push_back(parseGroup(word));
   if (plan.groups.empty()) throw UserError("kurv simulate needs --groups");
@@ -188,9 +215,17 @@ SimulationPlan parseSimulation(const SimulateOptions& o) {
   if (decimals < 0 || decimals > 12 || decimals != std::floor(decimals))
     throw UserError("--decimals must be a whole number from 0 to 12");
   plan.decimals = static_cast<int>(decimals);
-  plan.hasSecond = !o.model2.empty();
-  if (plan.hasSecond) plan.second = parseSecondOutcome(o, plan.groups.size());
-  else if (!o.groups2.empty() || !o.cond.empty()) throw UserError("--groups2 and --cond need --model2");
+  if (!o.groups2.empty() || !o.cond.empty()) {
+    // A second outcome with groups of its own.
+    if (!o.traj2.empty()) throw UserError("--traj2 (groups shared) and --groups2 (groups of its own) exclude each other");
+    if (!o.model3.empty()) throw UserError("--model3 shares the groups of the first outcome: not with --groups2");
+    if (o.model2.empty()) throw UserError("--groups2 and --cond need --model2");
+    plan.hasSecond = true;
+    plan.second = parseSecondOutcome(o, plan.groups.size());
+  } else {
+    parseOutcome(o.model2, o.traj2, o.sigma2, "2", plan);
+    parseOutcome(o.model3, o.traj3, o.sigma3, "3", plan);
+  }
   return plan;
 }
 
@@ -199,8 +234,9 @@ DataTable simulate(const SimulationPlan& plan) {
   table.source = "simulation";
   const std::size_t periods = plan.times.size();
   table.addColumn("id");
-  for (const char* stem : {"y", "t"})
-    for (std::size_t j = 0; j < periods; ++j) table.addColumn(std::string(stem).append(std::to_string(j + 1)));
+  const char* stems[] = {"y", "t", "v", "w"};
+  for (std::size_t s = 0; s < 2 + plan.moreOutcomes.size(); ++s)
+    for (std::size_t j = 0; j < periods; ++j) table.addColumn(std::string(stems[s]).append(std::to_string(j + 1)));
   const std::size_t groupColumn = table.addColumn("group");
   const std::size_t secondColumn = table.columnCount();
   if (plan.hasSecond) {
@@ -208,6 +244,10 @@ DataTable simulate(const SimulationPlan& plan) {
     table.addColumn("group2");
   }
   Random random(plan.seed);
+  // Further outcomes draw from a stream of their own (seeded apart from the
+  // first by the golden-ratio constant), so that adding them leaves the
+  // groups and the first outcome's data of a seed as they were.
+  Random more(plan.seed ^ 0x9E3779B97F4A7C15ULL);
   const double scale = std::pow(10.0, plan.decimals);
   for (long i = 0; i < plan.subjects; ++i) {
     // The group: the first whose cumulative share exceeds a uniform draw.
@@ -226,6 +266,21 @@ DataTable simulate(const SimulationPlan& plan) {
       if (random.uniform() < plan.missing) y = kMissing;
       table.values[1 + j].push_back(y);
       table.values[1 + periods + j].push_back(t);
+    }
+    for (std::size_t k = 0; k < plan.moreOutcomes.size(); ++k) {
+      const SimulationOutcome& outcome = plan.moreOutcomes[k];
+      for (std::size_t j = 0; j < periods; ++j) {
+        const double mu = polynomial(outcome.coefficients[g], plan.times[j]);
+        double y = 0.0;
+        if (outcome.model == "cnorm")
+          y = std::round((mu + outcome.sigma * more.normal()) * scale) / scale;
+        else if (outcome.model == "logit")
+          y = more.uniform() < 1.0 / (1.0 + std::exp(-mu)) ? 1.0 : 0.0;
+        else
+          y = static_cast<double>(more.poisson(std::exp(mu)));
+        if (more.uniform() < plan.missing) y = kMissing;
+        table.values[1 + (2 + k) * periods + j].push_back(y);
+      }
     }
     table.values[groupColumn].push_back(static_cast<double>(g + 1));
     if (!plan.hasSecond) continue;

@@ -11,12 +11,16 @@
 //   zip:     0 with probability `inflation`, else Poisson(exp(mu));
 //   poisson: Poisson(exp(mu)).
 // A measurement is missing with probability `missing`. The columns are id,
-// y1..yT, t1..tT and the true group.
+// y1..yT, t1..tT, v1..vT and w1..wT (further outcomes sharing the subject's
+// group), the true group, then z1..zT and group2 (a second outcome with
+// groups of its own).
 //
-// With a second outcome (a joint model's data) each subject also falls in
-// model-2 group k with probability cond[g][k] given its group g, and is
-// measured at the same times by the second outcome's own kind and
-// trajectories; its columns z1..zT and group2 follow.
+// Further outcomes of the same subjects (up to two, for multi-trajectory
+// data) share their group: each has its own kind, one coefficient list per
+// group and, for cnorm, its own sigma (no censoring, no zero inflation).
+// A second outcome with groups of its own (joint model data) puts each
+// subject in model-2 group k with probability cond[g][k] given its group g,
+// and measures it at the same times by its own kind and trajectories.
 
 #include <cstdint>
 #include <string>
@@ -44,6 +48,12 @@ struct SecondOutcome {
   double inflation = 0.0;
 };
 
+struct SimulationOutcome {
+  std::string model;                              // cnorm, logit, zip, poisson
+  std::vector<std::vector<double>> coefficients;  // one list per group
+  double sigma = 1.0;
+};
+
 struct SimulationPlan {
   std::string model;  // cnorm, logit, zip, poisson
   std::vector<SimulationGroup> groups;
@@ -58,6 +68,7 @@ struct SimulationPlan {
   int decimals = 3;
   bool hasSecond = false;
   SecondOutcome second;
+  std::vector<SimulationOutcome> moreOutcomes;  // the second and third outcome
 };
 
 // The text options of `kurv simulate`, as typed.
@@ -67,11 +78,19 @@ struct SimulateOptions {
   std::vector<std::string> times;
   std::string n, seed, sigma = "1", min, max, missing = "0", inflation = "0", decimals = "3";
   std::string out;
-  // The second outcome: its kind, "b0,b1,..." per model-2 group, and one
-  // row "p1,p2,..." of model-2 group probabilities per group of the first.
-  std::string model2{};
+  // Second and third outcome: kind, cnorm sigma, and one "b0,b1,..." per
+  // group (sharing the groups) ...
+  std::string model2 = "";
+  std::vector<std::string> traj2 = {};
+  std::string sigma2 = "1";
+  // ... or, for the second, "b0,b1,..." per model-2 group of its own and one
+  // row "p1,p2,..." of model-2 group probabilities per group of the first,
+  // with bounds and zero inflation.
   std::vector<std::string> groups2{}, cond{};
-  std::string sigma2 = "1", min2{}, max2{}, inflation2 = "0";
+  std::string min2{}, max2{}, inflation2 = "0";
+  std::string model3 = "";
+  std::vector<std::string> traj3 = {};
+  std::string sigma3 = "1";
 };
 
 // Checks the options (UserError on a mistake) and builds the simulation plan.

@@ -70,6 +70,8 @@ void fillSummary(const ModelContext& ctx, double L, double bicMeasurements, doub
     s.groupPct.emplace_back(ctx.model2Pct);
     s.conditionalPct = ctx.condPct;
   }
+  // The components of a multi-trajectory run share the estimated shares.
+  for (int m = 1; ctx.isMultModel && m < ctx.nModels; ++m) s.groupPct.push_back(s.groupPct.front());
 }
 
 }  // namespace

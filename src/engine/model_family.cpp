@@ -1,11 +1,15 @@
 #include "engine/model_family.h"
 
+#include "engine/multi_results.h"
 #include "engine/results_to_host.h"
 #include "models/joint_gradient.h"
 #include "models/joint_likelihood.h"
+#include "models/multi_gradient.h"
+#include "models/multi_likelihood.h"
 #include "models/single_gradient.h"
 #include "models/single_likelihood.h"
 #include "report/estimates_table.h"
+#include "report/multi_table.h"
 
 namespace kurv {
 
@@ -18,14 +22,20 @@ constexpr ModelFamily kSingleTrajectory{FamilyKind::SingleTrajectory, "Single-tr
                                         singleNeedsDifferences,   printEstimatesTable,
                                         writeResultsToHost};
 
-// The joint model is always fitted with its analytic gradient: the runs
-// that would need differences (an outcome analysis) are refused.
-bool jointNeedsDifferences(const ModelContext&) { return false; }
+// The joint and multi-trajectory models are always fitted with their
+// analytic gradients: the runs that would need differences (an outcome
+// analysis) are refused.
+bool never(const ModelContext&) { return false; }
 
 constexpr ModelFamily kJoint{FamilyKind::Joint,         "Joint",
                              jointModelLogLikelihood,   jointModelDerivative,
-                             jointNeedsDifferences,     printEstimatesTable,
+                             never,                     printEstimatesTable,
                              writeResultsToHost};
+
+constexpr ModelFamily kMultiTrajectory{FamilyKind::MultiTrajectory, "Multi-trajectory",
+                                       multModelLogLikelihood,      multModelDerivative,
+                                       never,                       printMultiEstimatesTable,
+                                       writeMultiResultsToHost};
 
 }  // namespace
 
@@ -38,6 +48,7 @@ FamilyKind familyOf(const ModelContext& ctx) {
 
 const ModelFamily* modelFamily(FamilyKind kind) {
   if (kind == FamilyKind::Joint) return &kJoint;
+  if (kind == FamilyKind::MultiTrajectory) return &kMultiTrajectory;
   return kind == FamilyKind::SingleTrajectory ? &kSingleTrajectory : nullptr;
 }
 

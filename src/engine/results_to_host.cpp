@@ -90,35 +90,6 @@ void addToDropoutSums(const ModelContext& ctx, int i, int likelyGroup, PlotSums&
   }
 }
 
-void writeEstimates(ModelContext& ctx) {
-  Host& host = *ctx.host;
-  for (int j = 0; j < ctx.nParams; ++j) {
-    const double v = j < static_cast<int>(ctx.estimates.size()) ? ctx.estimates[j] : host.missingValue();
-    host.storeMatrixElement("parmData", 1, j + 1, v);
-  }
-}
-
-// Zeros when the covariance was not computed; missing values when the
-// Hessian could not be factorised (the matrix then holds no covariance).
-void writeCovariance(ModelContext& ctx) {
-  Host& host = *ctx.host;
-  const int n = ctx.nParams;
-  const bool complete = ctx.covariance.size() >= static_cast<std::size_t>(n) * n;
-  for (int r = 0; r < n; ++r)
-    for (int c = 0; c < n; ++c) {
-      double v;
-      if (ctx.noStdErrors)
-        v = 0.0;
-      else if (ctx.covFailCode != 0 || !complete)
-        v = host.missingValue();
-      else {
-        v = ctx.covariance[static_cast<std::size_t>(r) * n + c];
-        if (r == c) v = std::fabs(v);
-      }
-      host.storeMatrixElement("varData", r + 1, c + 1, v);
-    }
-}
-
 void writePlotSeries(ModelContext& ctx, const PlotSums& sums) {
   Host& host = *ctx.host;
   const double missing = host.missingValue();
@@ -185,6 +156,35 @@ void writePlotSeries(ModelContext& ctx, const PlotSums& sums) {
 }
 
 }  // namespace
+
+void writeEstimates(ModelContext& ctx) {
+  Host& host = *ctx.host;
+  for (int j = 0; j < ctx.nParams; ++j) {
+    const double v = j < static_cast<int>(ctx.estimates.size()) ? ctx.estimates[j] : host.missingValue();
+    host.storeMatrixElement("parmData", 1, j + 1, v);
+  }
+}
+
+// Zeros when the covariance was not computed; missing values when the
+// Hessian could not be factorised (the matrix then holds no covariance).
+void writeCovariance(ModelContext& ctx) {
+  Host& host = *ctx.host;
+  const int n = ctx.nParams;
+  const bool complete = ctx.covariance.size() >= static_cast<std::size_t>(n) * n;
+  for (int r = 0; r < n; ++r)
+    for (int c = 0; c < n; ++c) {
+      double v;
+      if (ctx.noStdErrors)
+        v = 0.0;
+      else if (ctx.covFailCode != 0 || !complete)
+        v = host.missingValue();
+      else {
+        v = ctx.covariance[static_cast<std::size_t>(r) * n + c];
+        if (r == c) v = std::fabs(v);
+      }
+      host.storeMatrixElement("varData", r + 1, c + 1, v);
+    }
+}
 
 std::vector<double> posteriorProbabilities(const ModelContext& ctx) {
   const int nGroups = ctx.nGroups[0];

@@ -15,6 +15,12 @@ namespace kurv {
 // group terms do not sum to a positive number) get the host's missing value.
 std::vector<double> posteriorProbabilities(const ModelContext& ctx);
 
+// "parmData" (1 x nParams, ctx.estimates) and "varData" (nParams x nParams,
+// the covariance with absolute diagonal; zeros when the covariance was
+// skipped, missing values when the Hessian could not be factorised).
+void writeEstimates(ModelContext& ctx);
+void writeCovariance(ModelContext& ctx);
+
 // 1-based most likely group of observation i among the groups of model m:
 // the first group with the largest posterior; 1 when no posterior exceeds 0;
 // missing when the posteriors are missing.

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include "intake/multi_intake.h"
 #include "intake/observation_intake.h"
+#include "engine/multi_checks.h"
 #include "engine/fit_phases.h"
 #include "core/model_context.h"
 #include "engine/input_checks.h"
@@ -71,6 +73,7 @@ int checkOptions(ModelContext& ctx) {
   if (int rc = validateRunArguments(ctx)) return rc;
   if (int rc = readOrderMatrices(ctx)) return rc;
   if (int rc = validateOrders(ctx)) return rc;
+  if (int rc = checkMultiTrajectoryOptions(ctx)) return rc;
   // Exposure columns of models 2 and 3 are not part of the data layout.
   const auto exposures = ctx.nExposure;
   ctx.nExposure[1] = ctx.nExposure[2] = 0;
@@ -118,11 +121,11 @@ int readStartAndPlotValues(ModelContext& ctx) {
 }
 
 int intake(ModelContext& ctx) {
-  // Multi-trajectory data have a layout of their own, which this version
-  // does not read.
-  if (familyOf(ctx) == FamilyKind::MultiTrajectory && modelFamily(FamilyKind::MultiTrajectory) == nullptr)
-    return reportInputError(ctx, InputError::NotAvailable, familyName(FamilyKind::MultiTrajectory));
-  readObservations(ctx);
+  // Multi-trajectory data have a column layout of their own.
+  if (ctx.isMultModel)
+    readMultiObservations(ctx);
+  else
+    readObservations(ctx);
   if (ctx.nSubjects == 0) return reportInputError(ctx, InputError::NoTrajectoryData);
   return 0;
 }

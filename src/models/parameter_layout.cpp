@@ -75,6 +75,10 @@ struct LayoutBuilder {
   // Names of model 1, of model 2 of a joint run ("m2" names), or of a
   // multi-trajectory component (model 1's names, the scale numbered).
   bool secondJointModel() const { return model == 1 && !ctx.isMultModel; }
+  // The second and third components of a multi-trajectory run carry their
+  // number in front of model 1's names ("m2interc1", "m3alpha0"), so that
+  // every parameter of the run has a name of its own.
+  std::string componentPrefix() const { return ctx.isMultModel && model > 0 ? formatText("m%d", model + 1) : ""; }
 
   // Group by group: the polynomial coefficients, then (for a group with a
   // trajectory) one coefficient per time-varying covariate.
@@ -86,7 +90,8 @@ struct LayoutBuilder {
       starts[g][0] = here();
       const int order = std::min(orderValue(ctx.polyOrder[m][g]), kMaxPolyOrder);
       for (int p = 0; p <= order; ++p)
-        add(g, BlockKind::Trajectory, p, formatText((secondJointModel() ? kModel2Names : kModel1Names)[p], g + 1));
+        add(g, BlockKind::Trajectory, p,
+            componentPrefix() + formatText((secondJointModel() ? kModel2Names : kModel1Names)[p], g + 1));
       if (order + 1 <= 0) continue;
       for (int c = 0; c < ctx.tcovPerPeriod[m]; ++c) {
         const std::string covariate = m == 0 ? nameAt(ctx.tcovNames, static_cast<std::size_t>(c) * ctx.nPeriods[0])
@@ -154,7 +159,7 @@ struct LayoutBuilder {
     for (auto& s : starts) s[1] = here();
     if (ctx.nInflOrder[m] <= 0) return;
     const bool shared = ctx.singleInflOrder[m] != 0;
-    const std::string prefix = secondJointModel() ? "m2alpha" : "alpha";
+    const std::string prefix = secondJointModel() ? "m2alpha" : componentPrefix() + "alpha";
     const int blocks = shared ? 1 : ctx.nGroups[m];
     for (int b = 0; b < blocks; ++b) {
       if (!shared && b < static_cast<int>(starts.size())) starts[b][1] = here();
@@ -164,7 +169,7 @@ struct LayoutBuilder {
         if (shared)
           name = p == 0 ? prefix + "0" : formatText("%s%d", prefix.c_str(), p);
         else if (p == 0)
-          name = secondJointModel() ? formatText("m2alpha0%d", b + 1) : formatText("alpha0g%d", b + 1);
+          name = secondJointModel() ? formatText("m2alpha0%d", b + 1) : formatText("%s0g%d", prefix.c_str(), b + 1);
         else
           name = formatText("%s%dg%d", prefix.c_str(), p, b + 1);
         add(shared ? -1 : b, BlockKind::ZeroInflation, p, name);
