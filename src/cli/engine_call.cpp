@@ -145,6 +145,13 @@ CheckedModel checkModel(const FitOptions& options, const DataTable& table, int m
     throw UserError(opt("tcov", m) + " names " + std::to_string(model.tcov.size()) +
                     " columns: it needs one column per period (" + std::to_string(periods) +
                     ") for each covariate");
+  // The engine takes exposure and a chosen reference group for the first
+  // model only; given for another they would be dropped without a word
+  // (and exposure columns would shift the columns after them).
+  if (m > 0 && !model.exposure.empty())
+    throw UserError(opt("exposure", m) + ": only the first model takes exposure columns");
+  if (m > 0 && !o.refgroup.empty())
+    throw UserError(opt("refgroup", m) + ": only the first model takes a reference group");
   if (!model.exposure.empty()) {
     if (model.kind != "zip" && model.kind != "poisson")
       throw UserError(opt("exposure", m) + " needs " + opt("model", m) + " zip or poisson, not " +
