@@ -3,6 +3,8 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/column_list.h"
+#include "cli/diagnostics.h"
+#include "cli/multi_start.h"
 #include "cli/number_text.h"
 #include "cli/svg_plot.h"
 #include "report/estimate_row.h"
@@ -136,6 +138,8 @@ std::string fitJson(const FitRecord& fit) {
     posterior.push_back(model);
   }
   j["group_pct_posterior"] = posterior;
+  j["diagnostics"] = diagnosticsJson(fitDiagnostics(fit));
+  if (fit.starts) j["starts"] = startsJson(*fit.starts);
   j["options"] = optionsJson(fit.options);
   j["engine_arguments"] = fit.call.args;
   return j.dump(2) + "\n";
