@@ -25,6 +25,7 @@ json number(double v) {
 // for a missing value and "inf" for an infinite one.
 std::string cell(double v, int width, int decimals) {
   char buffer[64];
+  if (std::fabs(v) < 1e-12) v = 0.0;  // no "-0.0000" from rounding
   if (!known(v))
     std::snprintf(buffer, sizeof buffer, "%*s", width, ".");
   else if (std::isinf(v))
