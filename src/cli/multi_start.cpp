@@ -151,6 +151,8 @@ void summariseStarts(StartsReport& report) {
   const double best = report.maxima.front().logLikelihood;
   for (std::size_t s = 0; s < report.starts.size() && report.best < 0; ++s)
     if (report.starts[s].fitted && same(best, report.starts[s].logLikelihood)) report.best = static_cast<int>(s);
+  // The best maximum is reported as the kept fit reached it.
+  report.maxima.front().logLikelihood = report.starts[report.best].logLikelihood;
 }
 
 MultiStartFit fitFromStarts(const DataTable& table, const EngineCall& call, const StartsPlan& plan,

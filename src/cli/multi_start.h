@@ -6,8 +6,9 @@
 // direction is unbounded (scales as logarithms, shares as log-odds), with
 // uniform draws from the 64-bit Mersenne Twister seeded with S:
 //   a trajectory intercept by up to +-w, where w is the spacing of the
-//     default intercepts, (max y - min y) / (G + 1), for a censored normal
-//     outcome, 2 on the logit scale and 1 on the log scale of counts;
+//     default intercepts, (yMax - yMin) / (G + 1) over the intake's outcome
+//     range (mean +- 2 standard deviations), for a censored normal outcome,
+//     2 on the logit scale and 1 on the log scale of counts;
 //   a linear term by up to +-w / (2 R), R the range of the times, so that the
 //     trajectory moves by up to w/2 over the study;
 //   each membership constant by up to +-1 on the log-odds scale;
