@@ -187,9 +187,9 @@ std::string recommendationText(const std::vector<Candidate>& all, int best, cons
   } else {
     std::snprintf(line, sizeof line,
                   "\nRecommended: %d group%s (orders %s), the best %s %.2f among the models whose every group holds at "
-                  "least %g%% of the subjects with AvePP at least %g and OCC at least %g.\nPassed over:\n",
+                  "least %g%% of the subjects with AvePP at least %g and OCC at least %g.\n%s",
                   all[best].groups, all[best].groups == 1 ? "" : "s", joinWords(all[best].options.models[0].order).c_str(),
-                  bicName, all[best].bic(t), t.minShare, t.minAvePP, t.minOcc);
+                  bicName, all[best].bic(t), t.minShare, t.minAvePP, t.minOcc, all.size() > 1 ? "Passed over:\n" : "");
     out += line;
   }
   for (int i = 0; i < static_cast<int>(all.size()); ++i) {
