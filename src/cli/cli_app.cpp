@@ -120,6 +120,7 @@ void addFitOptions(CLI::App* fit, FitOptions& o) {
   fit->add_option("--seed", o.seed, "seed of the perturbed starts of --starts (default 1), e.g. --seed 7")->type_name("N")->group(run);
   const std::string output = "Output";
   fit->add_option("--out", o.out, "folder for fit.json, posteriors.csv, plot1.csv and trajectories.svg, e.g. --out results")->type_name("DIR")->group(output);
+  fit->add_option("--long", o.longId, "the data have one row per measurement; this column identifies the subject (then --var, --indep name one column each), e.g. --long id")->type_name("COLUMN")->group(run);
   fit->add_option("--id", o.id, "identifier column for posteriors.csv (else the row number), e.g. --id id")->type_name("COLUMN")->group(output);
 }
 

@@ -57,6 +57,7 @@ json optionsJson(const FitOptions& o) {
   put("if", o.ifColumn);
   put("multgroups", o.multgroups);
   put("id", o.id);
+  put("long", o.longId);
   j["trace"] = o.trace;
   j["debug"] = o.debug;
   j["novar"] = o.novar;
