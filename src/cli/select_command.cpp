@@ -159,7 +159,7 @@ std::string tableText(const std::vector<Candidate>& all, const Thresholds& t) {
                   c.fitted ? number("%.2f", s.bicSubjects).c_str() : ".",
                   c.fitted ? number("%.2f", s.bicMeasurements).c_str() : ".", c.fitted ? number("%.2f", s.aic).c_str() : ".",
                   number("%.4f", c.least.relativeEntropy).c_str(), number("%.1f", c.least.assignedPct).c_str(),
-                  number("%.4f", c.least.avePP).c_str(), number("%.2f", c.least.occ).c_str(), starts.c_str(),
+                  number("%.4f", c.least.avePP).c_str(), number(c.least.occ < 1e6 ? "%.2f" : "%.2e", c.least.occ).c_str(), starts.c_str(),
                   c.adequate ? "" : "  *");
     out += line;
   }
