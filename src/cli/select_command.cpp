@@ -129,13 +129,17 @@ void fitCandidate(Candidate& c, const FitData& data, const StartsPlan& plan) {
 }
 
 std::string progressLine(const Candidate& c, const Thresholds& t) {
-  char line[256];
+  char line[512];
   const StartsReport& s = c.fit.report;
-  if (!c.fitted)
-    std::snprintf(line, sizeof line, "kurv: %d group%s (orders %s): no results from %d start%s\n", c.groups,
+  if (!c.fitted) {
+    // The engine's or the minimizer's own words, on one line.
+    std::string why;
+    for (const auto& word : splitWords({c.fit.kept->messages.str()})) why += (why.empty() ? "" : " ") + word;
+    if (why.size() > 160) why = why.substr(0, 157) + "...";
+    std::snprintf(line, sizeof line, "kurv: %d group%s (orders %s): no results from %d start%s%s%s\n", c.groups,
                   c.groups == 1 ? "" : "s", joinWords(c.options.models[0].order).c_str(), s.plan.count,
-                  s.plan.count == 1 ? "" : "s");
-  else
+                  s.plan.count == 1 ? "" : "s", why.empty() ? "" : ": ", why.c_str());
+  } else
     std::snprintf(line, sizeof line, "kurv: %d group%s (orders %s): log-likelihood %.2f, BIC %.2f; %d of %d start%s reached the best maximum\n",
                   c.groups, c.groups == 1 ? "" : "s", joinWords(c.options.models[0].order).c_str(),
                   c.summary().logLikelihood, c.bic(t), s.reachedBest, s.plan.count, s.plan.count == 1 ? "" : "s");
