@@ -212,7 +212,7 @@ std::string recommendationText(const std::vector<Candidate>& all, int best, cons
   return out;
 }
 
-json candidateJson(const Candidate& c, const Thresholds& t, bool recommended) {
+json candidateJson(const Candidate& c, bool recommended) {
   json j;
   j["groups"] = c.groups;
   j["orders"] = splitWords(c.options.models[0].order);
@@ -233,7 +233,6 @@ json candidateJson(const Candidate& c, const Thresholds& t, bool recommended) {
   j["recommended"] = recommended;
   j["failures"] = c.failures;
   j["diagnostics"] = diagnosticsJson(c.diagnostics);
-  (void)t;
   return j;
 }
 
@@ -414,7 +413,7 @@ int runSelect(const SelectOptions& options, std::ostream& results, std::ostream&
       j["refinement_steps"] = refinement;
     }
     json models = json::array();
-    for (int i = 0; i < static_cast<int>(all.size()); ++i) models.push_back(candidateJson(all[i], t, i == best));
+    for (int i = 0; i < static_cast<int>(all.size()); ++i) models.push_back(candidateJson(all[i], i == best));
     j["models"] = models;
     j["starts"] = plan.count;
     j["seed"] = plan.seed;
