@@ -135,6 +135,9 @@ CLI::App* addSelect(CLI::App& app, SelectOptions& o) {
   CLI::App* sel = app.add_subcommand("select", "Choose the number of groups: fit each, compare BIC, check adequacy");
   sel->footer(kSelectExamples);
   addFitOptions(sel, o.fit);
+  sel->get_option("--order")->description(
+      "polynomial orders (-1 to 5): one list for every number of groups, or one quoted list per number of groups; "
+      "a list of one order gives every group that order, e.g. --order 3");
   const std::string group = "Selection";
   sel->add_option("--groups", o.groups, "numbers of groups to fit, a range or one number, e.g. --groups 1-6")->type_name("RANGE")->group(group)->required();
   sel->add_option("--bic", o.bic, "BIC to compare: subjects (default) or measurements, e.g. --bic measurements")->type_name("NAME")->group(group);
