@@ -60,9 +60,16 @@ void writeFilesAtomically(const std::string& folder, const std::map<std::string,
                     (ec ? ": " + ec.message() : ": a file of that name exists"));
   // A folder in the way of a file would fail its rename after others have
   // been renamed; find it before anything is written.
-  for (const auto& [name, content] : files)
+  for (const auto& [name, content] : files) {
     if (fs::is_directory(fs::path(folder) / name, ec))
       throw UserError("cannot write " + (fs::path(folder) / name).string() + ": a folder of that name exists");
+    // A name with a folder part ("best/fit.json") is written into that folder.
+    const fs::path parent = (fs::path(folder) / name).parent_path();
+    fs::create_directories(parent, ec);
+    if (ec || !fs::is_directory(parent))
+      throw UserError("cannot create the output folder " + parent.string() +
+                      (ec ? ": " + ec.message() : ": a file of that name exists"));
+  }
   std::vector<std::pair<std::string, fs::path>> written;  // temporary, final
   try {
     for (const auto& [name, content] : files) {

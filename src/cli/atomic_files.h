@@ -10,7 +10,8 @@
 
 namespace kurv::cli {
 
-// Creates `folder` when needed. Throws UserError on failure.
+// Creates `folder` (and the folder part of a name such as "best/fit.json")
+// when needed. Throws UserError on failure.
 void writeFilesAtomically(const std::string& folder, const std::map<std::string, std::string>& files);
 
 }  // namespace kurv::cli

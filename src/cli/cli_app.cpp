@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/fit_command.h"
+#include "cli/select_command.h"
 #include "cli/simulate.h"
 #include "cli/user_error.h"
 
@@ -33,6 +34,27 @@ trajectories.svg.
 
 Exit status: 0 success; 1 bad data or options; 2 unparsable command line;
 3 the engine refused the run; 4 the fit stopped without results.)";
+
+constexpr const char* kSelectExamples = R"(Examples:
+  One to five groups of cubic trajectories, ten starts each:
+    kurv select data.csv --var y1-y6 --indep t1-t6 --model cnorm --min 0 --max 60 \
+        --groups 1-5 --order 3 --starts 10 --seed 1 --out selection
+  Orders per number of groups (one quoted list per number), then refined:
+    kurv select data.csv --var y1-y6 --indep t1-t6 --model logit --groups 2-3 \
+        --order "2 2" "1 2 3" --refine-orders --out selection
+
+--order takes one list for every number of groups or one list per number of
+groups; a list of one order gives every group that order.
+
+A model is adequate when every group holds at least 5% of the subjects (by
+most likely group), its average posterior probability of assignment (AvePP)
+is at least 0.7 and its odds of correct classification (OCC) at least 5.
+The recommendation is the adequate model with the best BIC (the engine's
+BIC = log-likelihood - 0.5 x parameters x ln N: the higher the better).
+
+Output: a progress line per fit on standard error, the table and the
+recommendation on standard output; in --out DIR: selection.json,
+selection.csv, bic.svg and best/ (the recommended model's fit outputs).)";
 
 constexpr const char* kSimulateExamples = R"(Examples:
   Three groups, censored normal, six yearly measurements:
@@ -83,9 +105,8 @@ void addModelOptions(CLI::App* fit, ModelOptions& m, int index) {
   }
 }
 
-CLI::App* addFit(CLI::App& app, FitOptions& o) {
-  CLI::App* fit = app.add_subcommand("fit", "Fit a group-based trajectory model to a .csv or .dta file");
-  fit->footer(kFitExamples);
+// The options of a fit, on `fit` or on another command that fits.
+void addFitOptions(CLI::App* fit, FitOptions& o) {
   fit->add_option("DATA", o.data, "data file, .csv (header row) or Stata .dta; one row per subject, e.g. data.csv")->type_name("FILE")
       ->required();
   for (int m = 0; m < 3; ++m) addModelOptions(fit, o.models[m], m);
@@ -105,10 +126,36 @@ CLI::App* addFit(CLI::App& app, FitOptions& o) {
   fit->add_flag("--trace", o.trace, "show the start values and the iteration log")->group(run);
   fit->add_flag("--debug", o.debug, "trace every likelihood evaluation")->group(run);
   fit->add_flag("--novar", o.novar, "skip the covariance and standard errors of the estimates")->group(run);
+  fit->add_option("--starts", o.starts, "fit from this many starting points (the default start and random perturbations of it) and keep the best maximum, e.g. --starts 10")->type_name("N")->group(run);
+  fit->add_option("--seed", o.seed, "seed of the perturbed starts of --starts (default 1), e.g. --seed 7")->type_name("N")->group(run);
   const std::string output = "Output";
   fit->add_option("--out", o.out, "folder for fit.json, posteriors.csv, plot1.csv and trajectories.svg, e.g. --out results")->type_name("DIR")->group(output);
+  fit->add_option("--long", o.longId, "the data have one row per measurement; this column identifies the subject (then --var, --indep name one column each), e.g. --long id")->type_name("COLUMN")->group(run);
   fit->add_option("--id", o.id, "identifier column for posteriors.csv (else the row number), e.g. --id id")->type_name("COLUMN")->group(output);
+}
+
+CLI::App* addFit(CLI::App& app, FitOptions& o) {
+  CLI::App* fit = app.add_subcommand("fit", "Fit a group-based trajectory model to a .csv or .dta file");
+  fit->footer(kFitExamples);
+  addFitOptions(fit, o);
   return fit;
+}
+
+CLI::App* addSelect(CLI::App& app, SelectOptions& o) {
+  CLI::App* sel = app.add_subcommand("select", "Choose the number of groups: fit each, compare BIC, check adequacy");
+  sel->footer(kSelectExamples);
+  addFitOptions(sel, o.fit);
+  sel->get_option("--order")->description(
+      "polynomial orders (-1 to 5): one list for every number of groups, or one quoted list per number of groups; "
+      "a list of one order gives every group that order, e.g. --order 3");
+  const std::string group = "Selection";
+  sel->add_option("--groups", o.groups, "numbers of groups to fit, a range or one number, e.g. --groups 1-6")->type_name("RANGE")->group(group)->required();
+  sel->add_option("--bic", o.bic, "BIC to compare: subjects (default) or measurements, e.g. --bic measurements")->type_name("NAME")->group(group);
+  sel->add_option("--min-share", o.minShare, "adequacy: least percent of subjects in every group by most likely group (default 5), e.g. --min-share 5")->type_name("PERCENT")->group(group);
+  sel->add_option("--min-avepp", o.minAvePP, "adequacy: least average posterior probability of assignment (default 0.7), e.g. --min-avepp 0.7")->type_name("P")->group(group);
+  sel->add_option("--min-occ", o.minOcc, "adequacy: least odds of correct classification (default 5), e.g. --min-occ 5")->type_name("NUMBER")->group(group);
+  sel->add_flag("--refine-orders", o.refineOrders, "lower the recommended model's highest polynomial terms with p > 0.05, refitting each time")->group(group);
+  return sel;
 }
 
 CLI::App* addSimulate(CLI::App& app, SimulateOptions& o) {
@@ -149,16 +196,19 @@ struct CommandLine {
                "kurv"};
   FitOptions fitOptions;
   SimulateOptions simulateOptions;
+  SelectOptions selectOptions;
   CLI::App* fit = nullptr;
   CLI::App* simulate = nullptr;
+  CLI::App* select = nullptr;
 
   CommandLine() {
     app.require_subcommand(1);
-    app.footer("Run 'kurv fit --help' or 'kurv simulate --help' for every option with examples.\n"
+    app.footer("Run 'kurv fit --help', 'kurv select --help' or 'kurv simulate --help' for every option with examples.\n"
                "Example: kurv fit data.csv --var y1-y6 --indep t1-t6 --model cnorm --order 1 2 "
                "--min 0 --max 60 --out results");
     fit = addFit(app, fitOptions);
     simulate = addSimulate(app, simulateOptions);
+    select = addSelect(app, selectOptions);
   }
 };
 
@@ -196,6 +246,7 @@ int runCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     return kExitUsage;
   }
   if (fit->parsed()) return runFit(fitOptions, out, err);
+  if (line.select->parsed()) return runSelect(line.selectOptions, out, err);
   if (sim->parsed()) {
     try {
       const SimulationPlan plan = parseSimulation(simulateOptions);

@@ -4,7 +4,13 @@
 
 #include <ostream>
 
+#include <string>
+#include <vector>
+
+#include "cli/data_table.h"
+#include "cli/diagnostics.h"
 #include "cli/fit_options.h"
+#include "cli/multi_start.h"
 #include "core/run_summary.h"
 
 namespace kurv::cli {
@@ -20,5 +26,15 @@ inline constexpr int kExitNoResults = 4;    // the minimizer stopped without res
 // `summary`, when given, receives the engine's summary of the fit.
 int runFit(const FitOptions& options, std::ostream& results, std::ostream& messages,
            RunSummary* summary = nullptr);
+
+// After the fit: the kept fit's text (buffered when there were several
+// starts), the exit status of its outcome, the diagnostics and the starts
+// printed, and the output files written. `diagnostics`, when given,
+// receives the diagnostics.
+int finishFit(const FitOptions& options, const DataTable& table, MultiStartFit& fit, std::ostream& results,
+              std::ostream& messages, std::vector<ClassificationDiagnostics>* diagnostics);
+
+// The results line of a fit from several starts; empty for one start.
+std::string startsText(const StartsReport& report);
 
 }  // namespace kurv::cli

@@ -46,6 +46,9 @@ struct FitOptions {
   std::string multgroups;            // groups shared by a multi-trajectory run
   std::string id;                    // identifier column for posteriors.csv
   std::string out;                   // output folder
+  std::string starts;                // number of starting points (--starts)
+  std::string seed;                  // seed of the perturbed starts (--seed)
+  std::string longId;                // subject column of long-format data (--long)
   bool trace = false;
   bool debug = false;
   bool novar = false;

@@ -3,6 +3,8 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/column_list.h"
+#include "cli/diagnostics.h"
+#include "cli/multi_start.h"
 #include "cli/number_text.h"
 #include "cli/svg_plot.h"
 #include "report/estimate_row.h"
@@ -55,6 +57,7 @@ json optionsJson(const FitOptions& o) {
   put("if", o.ifColumn);
   put("multgroups", o.multgroups);
   put("id", o.id);
+  put("long", o.longId);
   j["trace"] = o.trace;
   j["debug"] = o.debug;
   j["novar"] = o.novar;
@@ -153,6 +156,8 @@ std::string fitJson(const FitRecord& fit) {
     j["conditional_pct"] = conditional;
     j["joint_pct"] = pairs;
   }
+  j["diagnostics"] = diagnosticsJson(fitDiagnostics(fit));
+  if (fit.starts) j["starts"] = startsJson(*fit.starts);
   j["options"] = optionsJson(fit.options);
   j["engine_arguments"] = fit.call.args;
   return j.dump(2) + "\n";

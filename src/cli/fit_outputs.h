@@ -13,12 +13,15 @@
 
 namespace kurv::cli {
 
+struct StartsReport;
+
 struct FitRecord {
   const FitOptions& options;
   const DataTable& table;
   const EngineCall& call;
   const RunSummary& summary;
   const CliHost& host;
+  const StartsReport* starts = nullptr;  // with --starts: fit.json's "starts"
 };
 
 // fit.json: fit statistics, estimates with standard errors, t and p,

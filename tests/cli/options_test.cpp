@@ -76,8 +76,8 @@ TEST(UserErrors, OneLineOnStandardErrorWithItsExitStatusAndNothingWritten) {
   EXPECT_FALSE(std::filesystem::exists(dir.file("out")) || std::filesystem::exists(dir.file("e.csv")));
 }
 
-TEST(Help, EveryFitOptionThatTakesAValueShowsAnExample) {  // 45 options, three of them flags without a value
+TEST(Help, EveryFitOptionThatTakesAValueShowsAnExample) {  // 48 options, three of them flags without a value
   const CliRun fit = runKurv("fit --help");
-  EXPECT_EQ(matches(fit.out, "\n  (--\\w+) [A-Z]+ [^\\n]*e\\.g\\. \\1 "), 42);
+  EXPECT_EQ(matches(fit.out, "\n  (--\\w+) [A-Z]+ [^\\n]*e\\.g\\. \\1 "), 45);
   EXPECT_EQ(fit.code + runKurv("--help").code + runKurv("simulate --help").code, 0);
 }

@@ -1,0 +1,118 @@
+// Classification diagnostics against their definitions worked by hand on
+// small posterior matrices, and against the posteriors.csv of a real fit.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <nlohmann/json.hpp>
+
+#include "cli/csv_reader.h"
+#include "cli/diagnostics.h"
+#include "cli_support.h"
+
+using namespace kurv::cli;
+using namespace kurv::cli::testing;
+using nlohmann::json;
+
+namespace {
+
+constexpr double M = kMissing;
+constexpr double Inf = std::numeric_limits<double>::infinity();
+
+void expectValue(double expected, double actual, const char* what) {
+  if (isMissing(expected) || std::isinf(expected))
+    EXPECT_EQ(actual, expected) << what;
+  else
+    EXPECT_NEAR(actual, expected, 1e-12) << what;
+}
+
+}  // namespace
+
+TEST(Diagnostics, DefinitionsWorkedByHand) {
+  struct Case {
+    const char* name;
+    std::vector<std::vector<double>> posteriors;
+    std::vector<double> estimatedPct;
+    // Expected per group: estimated %, assigned %, AvePP, OCC; and the relative entropy.
+    std::vector<std::array<double, 4>> groups;
+    double entropy;
+  };
+  const std::vector<Case> cases = {
+      // Subject 4 ties and goes to group 1: groups hold subjects {1,2,4} and {3}.
+      // AvePP 2/3 and 0.8; OCC (2/3 / 1/3) / (.55/.45) = 18/11 and (.8/.2) / (.45/.55) = 44/9;
+      // entropy sum = H(.9) + H(.6) + H(.8) + ln 2 over 4 ln 2.
+      {"two groups", {{0.9, 0.1}, {0.6, 0.4}, {0.2, 0.8}, {0.5, 0.5}}, {55, 45},
+       {{{55, 75, 2.0 / 3, 18.0 / 11}, {45, 25, 0.8, 44.0 / 9}}}, 0.20953142926717194},
+      // No estimated shares (risk factors): the mean posteriors 50, 32.5, 17.5.
+      // Group 1 holds {1,4}: AvePP .85, OCC (.85/.15)/(.5/.5) = 17/3; group 2
+      // {2,3}: AvePP .55, OCC (.55/.45)/(.325/.675) = 33/13; group 3 nobody.
+      {"no estimated shares, an empty group", {{0.7, 0.2, 0.1}, {0.1, 0.6, 0.3}, {0.2, 0.5, 0.3}, {1, 0, 0}}, {M, M, M},
+       {{{50, 50, 0.85, 17.0 / 3}, {32.5, 50, 0.55, 33.0 / 13}, {17.5, 0, M, M}}}, 0.3788943288688158},
+      {"perfect classification", {{1, 0}, {0, 1}, {1, 0}}, {60, 40}, {{{60, 200.0 / 3, 1, Inf}, {40, 100.0 / 3, 1, Inf}}}, 1.0},
+      {"one group", {{1}, {1}}, {100}, {{{100, 100, 1, M}}}, M},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ClassificationDiagnostics d = classify(c.posteriors, c.estimatedPct);
+    ASSERT_EQ(d.groups.size(), c.groups.size());
+    EXPECT_EQ(d.nSubjects, static_cast<int>(c.posteriors.size()));
+    expectValue(c.entropy, d.relativeEntropy, "relative entropy");
+    for (std::size_t g = 0; g < c.groups.size(); ++g) {
+      expectValue(c.groups[g][0], d.groups[g].estimatedPct, "estimated %");
+      expectValue(c.groups[g][1], d.groups[g].assignedPct, "assigned %");
+      expectValue(c.groups[g][2], d.groups[g].avePP, "AvePP");
+      expectValue(c.groups[g][3], d.groups[g].occ, "OCC");
+    }
+  }
+  // As written: an infinite OCC is "inf" in the JSON and the table, a missing
+  // value null and ".".
+  const std::vector<ClassificationDiagnostics> perfect = {classify(cases[2].posteriors, cases[2].estimatedPct)};
+  const json j = diagnosticsJson(perfect);
+  EXPECT_EQ(j[0]["groups"][0]["occ"], "inf");
+  EXPECT_EQ(j[0]["groups"][1]["n_assigned"], 1);
+  const std::vector<ClassificationDiagnostics> empty = {classify(cases[1].posteriors, cases[1].estimatedPct)};
+  EXPECT_TRUE(diagnosticsJson(empty)[0]["groups"][2]["avepp"].is_null());
+  EXPECT_EQ(diagnosticsText(perfect),
+            "\nClassification diagnostics (model 1, 3 subjects)\n"
+            " Group  Estimated %  Assigned %     AvePP        OCC\n"
+            "     1        60.00       66.67    1.0000        inf\n"
+            "     2        40.00       33.33    1.0000        inf\n"
+            " Relative entropy  1.0000\n");
+  EXPECT_NE(diagnosticsText(empty).find("     3        17.50        0.00         .          .\n"), std::string::npos)
+      << diagnosticsText(empty);
+  const DiagnosticsMinimum least = smallestDiagnostics(empty);
+  EXPECT_EQ(least.assignedPct, 0.0);
+  EXPECT_NEAR(least.avePP + least.occ, 0.55 + 33.0 / 13, 1e-12);
+}
+
+TEST(Diagnostics, AgreeWithThePosteriorsFileOfAFit) {
+  // Two overlapping groups, so that AvePP and OCC are not trivially 1.
+  TempDir dir;
+  ASSERT_EQ(runKurv("simulate --model cnorm --groups 60:10,1 40:16,0.5 --times 1 2 3 4 --sigma 4 --n 150 --seed 5 "
+                    "--out @d.csv", &dir).code, 0);
+  const CliRun run = runKurv("fit @d.csv --var y1-y4 --indep t1-t4 --model cnorm --order 1 1 --min -50 --max 80 "
+                             "--id id --out @out", &dir);
+  ASSERT_EQ(run.code, 0) << run.err;
+  const json fit = json::parse(readFile(dir.file("out/fit.json")));
+  const DataTable post = readCsvFile(dir.file("out/posteriors.csv"));
+  const json& d = fit["diagnostics"][0];
+  EXPECT_EQ(d["n_subjects"], 150);
+  for (int g = 0; g < 2; ++g) {
+    double sum = 0, n = 0;
+    for (std::size_t i = 0; i < post.rowCount(); ++i)
+      if (post.values[1][i] == g + 1) sum += post.values[2 + g][i], ++n;
+    const json& row = d["groups"][g];
+    const double pi = fit["group_pct"][0][g].get<double>() / 100, avepp = sum / n;
+    EXPECT_EQ(row["n_assigned"], n);
+    EXPECT_NEAR(row["avepp"].get<double>(), avepp, 1e-12);
+    EXPECT_LT(row["avepp"].get<double>(), 0.999);
+    EXPECT_NEAR(row["occ"].get<double>(), avepp / (1 - avepp) / (pi / (1 - pi)), 1e-9);
+  }
+  // Printed after the estimates table, the same figures.
+  char line[64];
+  std::snprintf(line, sizeof line, "%10.4f", d["groups"][1]["avepp"].get<double>());
+  const std::size_t at = run.out.find("Classification diagnostics (model 1, 150 subjects)");
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_GT(at, run.out.find("Parameter estimates"));
+  EXPECT_NE(run.out.find(line, at), std::string::npos) << line;
+}
