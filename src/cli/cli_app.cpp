@@ -95,6 +95,7 @@ CLI::App* addFit(CLI::App& app, FitOptions& o) {
   fit->add_flag("--trace", o.trace, "show the start values and the iteration log")->group(run);
   fit->add_flag("--debug", o.debug, "trace every likelihood evaluation")->group(run);
   fit->add_flag("--novar", o.novar, "skip the covariance and standard errors of the estimates")->group(run);
+  fit->add_option("--threads", o.threads, "threads of the likelihood evaluations (default: one per core; the results do not depend on it), e.g. --threads 2")->type_name("N")->group(run);
   const std::string output = "Output";
   fit->add_option("--out", o.out, "folder for fit.json, posteriors.csv, plot1.csv and trajectories.svg, e.g. --out results")->type_name("DIR")->group(output);
   fit->add_option("--id", o.id, "identifier column for posteriors.csv (else the row number), e.g. --id id")->type_name("COLUMN")->group(output);

@@ -333,6 +333,7 @@ RunDescription engineDescription(const CheckedRun& run, const FitOptions& option
   d.trace = options.trace;
   d.debug = options.debug;
   d.noStdErrors = options.novar;
+  if (!options.threads.empty()) d.threads = static_cast<int>(parseInteger(options.threads, "--threads", 1, 1024));
   return d;
 }
 

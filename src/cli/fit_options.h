@@ -46,6 +46,7 @@ struct FitOptions {
   std::string multgroups;            // groups shared by a multi-trajectory run
   std::string id;                    // identifier column for posteriors.csv
   std::string out;                   // output folder
+  std::string threads;               // threads of the evaluations (default: one per core)
   bool trace = false;
   bool debug = false;
   bool novar = false;

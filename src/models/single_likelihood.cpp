@@ -200,9 +200,10 @@ ChunkResult evaluateChunk(const SinglePlan& P, ModelContext& c, const double* x,
       logS = std::nan("");
     } else if (top > -HUGE_VAL && top < HUGE_VAL) {
       double sum = 0.0;
-      for (int k = 0; k < G; ++k) sum += std::exp(logTerm[k] - top);
+      // logTerm becomes exp(ln G_k - M), each exp taken once.
+      for (int k = 0; k < G; ++k) sum += (logTerm[k] = std::exp(logTerm[k] - top));
       logS = top + std::log(sum);
-      for (int k = 0; k < G; ++k) c.groupTerm[c.gi(k, i)] = std::exp(logTerm[k] - top) / sum;
+      for (int k = 0; k < G; ++k) c.groupTerm[c.gi(k, i)] = logTerm[k] / sum;
     }
     if (!std::isfinite(logS)) {
       for (int k = 0; k < G; ++k) c.groupTerm[c.gi(k, i)] = 0.0;
