@@ -90,7 +90,7 @@ CLI::App* addFit(CLI::App& app, FitOptions& o) {
   fit->add_option("--rorder", o.rorder, "random-effects orders (cnorm): one shared or one per group, e.g. --rorder 0")->type_name("ORDER")->group(group);
   const std::string run = "Run";
   fit->add_option("--multgroups", o.multgroups, "fit a multi-trajectory model with this many shared groups, e.g. --multgroups 3")->type_name("GROUPS")->group(run);
-  fit->add_option("--start", o.start, "start values, in the form the results print them, e.g. --start 10 1 20 0.5 5 50 50")->type_name("NUMBER")->group(run);
+  fit->add_option("--start", o.start, "start values, in the form the results print them (default: guessed from the data; 'default': the defaults of the plug-in), e.g. --start 10 1 20 0.5 5 50 50")->type_name("NUMBER")->group(run);
   fit->add_option("--if", o.ifColumn, "use only rows whose value in this column is non-zero and not missing, e.g. --if train")->type_name("COLUMN")->group(run);
   fit->add_flag("--trace", o.trace, "show the start values and the iteration log")->group(run);
   fit->add_flag("--debug", o.debug, "trace every likelihood evaluation")->group(run);

@@ -117,6 +117,7 @@ struct ModelContext {
   bool isMultModel = false;
   int nStartValues = 0;
   bool hasStartValues = false;
+  bool dataStartValues = false;  // without start values: guess them from the data
   int showTrace = 0;
   int debugTrace = 0;
   int noStdErrors = 0;

@@ -66,6 +66,7 @@ void takeDescription(const RunDescription& d, ModelContext& ctx) {
   ctx.debugTrace = d.debug ? 1 : 0;
   ctx.noStdErrors = d.noStdErrors ? 1 : 0;
   ctx.nThreads = d.threads;
+  ctx.dataStartValues = d.dataStartValues;
 }
 
 int checkOptions(ModelContext& ctx) {

@@ -50,7 +50,7 @@ TEST(FitEndToEnd, SameFitAsTheEngineRunByHandThroughTheTestHost) {
 
   TempDir dir;
   const CliRun cli = runKurv("fit #small_cov.csv" + kFit + " --model cnorm --order 1 2 --min 0 --max 30 --risk r"
-                             " --weight w --tcov x1-x5 --if sel --id id --out @out", &dir);
+                             " --weight w --tcov x1-x5 --if sel --id id --start default --out @out", &dir);
   ASSERT_EQ(cli.code, 0) << cli.err;
   EXPECT_EQ(cli.out, host.displayed);
   EXPECT_NE(cli.out.find("15 excluded by if condition"), std::string::npos) << cli.out;  // 15 rows have sel = 0
