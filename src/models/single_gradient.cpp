@@ -143,14 +143,18 @@ void subjectGradient(const SinglePlan& P, const double* x, const ModelContext& c
   }
   // Membership: pi_h sum_k a_k - a_h for the constant, times each risk value
   // for the risk coefficients.
-  subjectLogMembership(P, c, x, i, logPi);
+  if (P.nRisk > 0) {
+    subjectLogMembership(P, c, x, i, logPi);
+    for (int k = 0; k < G; ++k) logPi[k] = std::exp(logPi[k]);  // now pi_k
+  }
+  const double* pi = P.nRisk > 0 ? logPi : P.pi.data();
   double total = 0.0;
   for (int k = 0; k < G; ++k) total += a[k];
   const double* risk = P.nRisk > 0 ? &c.measurementTables.riskValue[static_cast<std::size_t>(i) * P.nRisk] : nullptr;
   for (int h = 0; h < G; ++h) {
     const int b = P.groups[h].membership;
     if (b < 0) continue;
-    const double v = std::exp(logPi[h]) * total - a[h];
+    const double v = pi[h] * total - a[h];
     sink.add(b, v);
     for (int r = 0; r < P.nRisk; ++r) sink.add(b + 1 + r, v * risk[r]);
   }

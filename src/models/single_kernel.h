@@ -59,6 +59,7 @@ struct SinglePlan {
   std::vector<int> scoreSlot;   // parameter index of every score slot
   int nScores = 0;              // slots per subject
   std::vector<double> logPi;    // ln pi_k without risk factors
+  std::vector<double> pi;       // pi_k without risk factors
   // Outcome analysis: constant of each group, the extra parameter's index.
   std::vector<int> outcomeConstant;
   int outcomeExtra = -1;

@@ -372,6 +372,7 @@ SinglePlan singlePlan(const ModelContext& c, const double* x) {
   P.nScores = static_cast<int>(P.scoreSlot.size());
   P.logPi.assign(static_cast<std::size_t>(P.nGroups), 0.0);
   if (P.nRisk == 0) logMembership(P, c, x, nullptr, P.logPi.data());
+  for (double v : P.logPi) P.pi.push_back(std::exp(v));
   if (P.hasOutcome) {
     P.outcomeConstant = c.layout.perGroup(0, BlockKind::Outcome, 0, P.nGroups);
     P.outcomeExtra = c.layout.find(0, BlockKind::Outcome, -1, 0);
