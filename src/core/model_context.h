@@ -56,8 +56,8 @@ struct MeasurementTables {
   // by the log-domain kernels without a missing-value test: the cell's kind
   // (kCellUnusable, kCellMeasured, kCellBelow / kCellAbove for a CNORM value
   // at or beyond a censoring bound), the outcome (0 where unusable), the
-  // time-varying covariates [(i*T+j)*tcovPerPeriod+c], the exposure (1 where
-  // the model has none) and, for ZIP models, ln Gamma(y + 1).
+  // time-varying covariates [(i*T+j)*tcovPerPeriod+c], the exposure (empty
+  // when the model has none) and, for ZIP models, ln Gamma(y + 1).
   std::array<std::vector<unsigned char>, kMaxModels> cellKind;
   std::array<std::vector<double>, kMaxModels> y;
   std::array<std::vector<double>, kMaxModels> covariate;
@@ -65,9 +65,10 @@ struct MeasurementTables {
   std::array<std::vector<double>, kMaxModels> logGammaY1;
   // [m][i]: 1 when some cell of subject i lies at or beyond a censoring bound.
   std::array<std::vector<unsigned char>, kMaxModels> subjectCensored;
-  // Model 1's dropout data: [i*T+j] 1 when the outcome is present (a lagged
-  // outcome can be used), 1 when every dropout covariate of period j is
-  // present, and the covariates [(i*T+j)*dcovPerPeriod+q].
+  // Model 1's dropout data (empty without a dropout model): [i*T+j] 1 when
+  // the outcome is present (a lagged outcome can be used), 1 when every
+  // dropout covariate of period j is present, and the covariates
+  // [(i*T+j)*dcovPerPeriod+q].
   std::vector<unsigned char> outcomePresent;
   std::vector<unsigned char> dropoutCovariatesPresent;
   std::vector<double> dropoutCovariate;

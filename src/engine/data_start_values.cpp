@@ -178,12 +178,13 @@ bool guessStartValuesFromData(ModelContext& ctx) {
       for (int j = 0; j < T; ++j) {
         const std::size_t row = static_cast<std::size_t>(i) * T + j;
         if (tab.cellKind[0][row] == kCellUnusable) continue;
-        if (kind == kZip && !(tab.exposure[0][row] > 0.0)) continue;  // a mean of 0 says nothing
+        const double exposure = tab.exposure[0].empty() ? 1.0 : tab.exposure[0][row];
+        if (kind == kZip && !(exposure > 0.0)) continue;  // a mean of 0 says nothing
         g.x.push_back(1.0);
         for (int q = 1; q <= order; ++q) g.x.push_back(tab.timePower[0][row * nPowers + q - 1]);
         for (int c = 0; c < nCov; ++c) g.x.push_back(tab.covariate[0][row * nCov + c]);
         g.y.push_back(tab.y[0][row]);
-        g.offset.push_back(kind == kZip ? std::log(tab.exposure[0][row]) : 0.0);
+        g.offset.push_back(kind == kZip ? std::log(exposure) : 0.0);
       }
     }
     if (g.size() == 0) continue;

@@ -51,8 +51,8 @@ void fillSubjectTables(const ModelContext& ctx, MeasurementTables& tables) {
   const std::size_t nObs = static_cast<std::size_t>(ctx.nObs);
   const std::size_t cells = nObs * static_cast<std::size_t>(std::max(T, 0));
   const int nDcov = ctx.dcovPerPeriod;
-  tables.outcomePresent.assign(cells, 0);
-  tables.dropoutCovariatesPresent.assign(cells, 1);
+  tables.outcomePresent.assign(ctx.nDropoutOrder > 0 ? cells : 0, 0);
+  tables.dropoutCovariatesPresent.assign(ctx.nDropoutOrder > 0 ? cells : 0, 1);
   tables.dropoutCovariate.assign(ctx.nDropoutOrder > 0 ? cells * nDcov : 0, 0.0);
   const int nRisk = std::max(ctx.nRisk[0], 0);
   tables.riskValue.assign(nObs * nRisk, 0.0);
@@ -60,8 +60,8 @@ void fillSubjectTables(const ModelContext& ctx, MeasurementTables& tables) {
   for (std::size_t i = 0; i < nObs; ++i) {
     for (int j = 0; j < T; ++j) {
       const std::size_t row = i * T + j;
-      tables.outcomePresent[row] = host.isMissing(ctx.outcomeY[0][j][i]) ? 0 : 1;
       if (ctx.nDropoutOrder <= 0) continue;
+      tables.outcomePresent[row] = host.isMissing(ctx.outcomeY[0][j][i]) ? 0 : 1;
       for (int q = 0; q < nDcov; ++q) {
         const double v = ctx.dcov[q * T + j][i];
         if (host.isMissing(v)) tables.dropoutCovariatesPresent[row] = 0;
@@ -125,7 +125,7 @@ void prepareMeasurementTables(ModelContext& ctx) {
     tables.cellKind[m].assign(cells, kCellUnusable);
     tables.y[m].assign(cells, 0.0);
     tables.covariate[m].assign(cells * nCov, 0.0);
-    tables.exposure[m].assign(cells, 1.0);
+    tables.exposure[m].assign(ctx.nExposure[m] > 0 ? cells : 0, 1.0);
     tables.logGammaY1[m].assign(ctx.modelKind[m] == kZip ? cells : 0, 0.0);
     tables.subjectCensored[m].assign(static_cast<std::size_t>(ctx.nObs), 0);
     for (int i = 0; i < ctx.nObs; ++i) {

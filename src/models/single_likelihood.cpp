@@ -126,6 +126,7 @@ double addCells(const SinglePlan& P, const ModelContext& c, const double* x, con
       return interiorCellsOfOrder(P, tab, x, g, base, s);
   }
   const double* zi = x + g.zeroInflation;
+  const bool hasExposure = !tab.exposure[0].empty();
   for (int j = 0; j < T; ++j) {
     const unsigned char kind = kinds[j];
     if (kind == kCellUnusable) continue;
@@ -152,7 +153,8 @@ double addCells(const SinglePlan& P, const ModelContext& c, const double* x, con
         for (int p = 1; p <= g.inflOrder; ++p) eta += tp[p - 1] * zi[p];
         omega = logistic(c.expClamp, eta);
       }
-      const double lambda = std::exp(c.expClamp(mu)) * tab.exposure[0][base + j];
+      double lambda = std::exp(c.expClamp(mu));
+      if (hasExposure) lambda *= tab.exposure[0][base + j];
       cell = logZip(c.expClamp, ys[j], lambda, omega, tab.logGammaY1[0][base + j]);
       if (g.inflOrder >= 0) {
         double* sz = s + g.inflSlot;
