@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <functional>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -38,8 +39,17 @@ class WorkerPool {
   explicit WorkerPool(int threads) {
     int n = threads > 0 ? threads : static_cast<int>(std::thread::hardware_concurrency());
     if (n < 1) n = 1;
+    // A thread the system refuses to start leaves the pool smaller: the
+    // chunks and hence the results are the same with any number of threads.
+    for (int t = 1; t < n; ++t) {
+      try {
+        workers_.emplace_back([this] { workerLoop(); });
+      } catch (const std::system_error&) {
+        break;
+      }
+    }
     size_ = n;
-    for (int t = 1; t < n; ++t) workers_.emplace_back([this] { workerLoop(); });
+    actual_ = static_cast<int>(workers_.size()) + 1;
   }
   ~WorkerPool() {
     {
@@ -52,7 +62,9 @@ class WorkerPool {
   WorkerPool(const WorkerPool&) = delete;
   WorkerPool& operator=(const WorkerPool&) = delete;
 
+  // Threads asked for, and threads running (the caller's included).
   int size() const { return size_; }
+  int running() const { return actual_; }
 
   // Calls task(c) once for every chunk c in [0, nChunks), spread over the
   // pool; returns when all are done.
@@ -100,6 +112,7 @@ class WorkerPool {
   }
 
   int size_ = 1;
+  int actual_ = 1;
   std::vector<std::thread> workers_;
   std::mutex mutex_;
   std::condition_variable wake_;
