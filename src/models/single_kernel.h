@@ -45,6 +45,7 @@ struct SingleGroupPlan {
 };
 
 struct SinglePlan {
+  int model = 0;  // 0: model 1; 1: model 2 of a joint run; 1, 2: multi-trajectory components
   int kind = 0;
   int nGroups = 0;
   int nPeriods = 0;
@@ -71,6 +72,19 @@ struct SinglePlan {
 // The plan of an evaluation at x (counts, block starts and slots from the
 // layout and the tables, scale and membership probabilities from x).
 SinglePlan singlePlan(const ModelContext& ctx, const double* x);
+
+// The trajectory part of a plan for model m alone (kind, scale, censoring
+// bounds, each group's trajectory and zero-inflation blocks and their score
+// slots; no dropout, membership or outcome), for the families that combine
+// several models' group terms (joint and multi-trajectory runs).
+SinglePlan trajectoryPlan(const ModelContext& ctx, const double* x, int m);
+
+// Adds the usable cells of group k of subject i under the plan's model:
+// returns sum_j ln f_kij and adds the slopes times their regressors into
+// the group's slots of `score` (a row of the plan's nScores doubles, from
+// its first slot). Thread-safe: reads the run record only.
+double addGroupCells(const SinglePlan& plan, const ModelContext& ctx, const double* x, int k, int i,
+                     double* score);
 
 // ln pi_k(i) for every group into logPi (nGroups doubles): the plan's values
 // without risk factors, else the multinomial logit with subject i's risk

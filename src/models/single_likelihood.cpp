@@ -57,10 +57,10 @@ double interiorCells(const SinglePlan& P, const MeasurementTables& tab, const do
   const int T = P.nPeriods;
   const int nPowers = P.nPowers;
   const int nCov = g.nCovariates;
-  const unsigned char* kinds = &tab.cellKind[0][base];
-  const double* ys = &tab.y[0][base];
-  const double* powers = nPowers > 0 ? &tab.timePower[0][base * nPowers] : nullptr;
-  const double* covs = nCov > 0 ? &tab.covariate[0][base * nCov] : nullptr;
+  const unsigned char* kinds = &tab.cellKind[P.model][base];
+  const double* ys = &tab.y[P.model][base];
+  const double* powers = nPowers > 0 ? &tab.timePower[P.model][base * nPowers] : nullptr;
+  const double* covs = nCov > 0 ? &tab.covariate[P.model][base * nCov] : nullptr;
   const double* b = x + g.trajectory;
   double zz = 0.0;
   double sum[Order + 1] = {};
@@ -108,10 +108,10 @@ double addCells(const SinglePlan& P, const ModelContext& c, const double* x, con
   const int nPowers = P.nPowers;
   const int nCov = g.nCovariates;
   const int order = g.order;
-  const unsigned char* kinds = &tab.cellKind[0][base];
-  const double* ys = &tab.y[0][base];
-  const double* powers = nPowers > 0 ? &tab.timePower[0][base * nPowers] : nullptr;
-  const double* covs = nCov > 0 ? &tab.covariate[0][base * nCov] : nullptr;
+  const unsigned char* kinds = &tab.cellKind[P.model][base];
+  const double* ys = &tab.y[P.model][base];
+  const double* powers = nPowers > 0 ? &tab.timePower[P.model][base * nPowers] : nullptr;
+  const double* covs = nCov > 0 ? &tab.covariate[P.model][base * nCov] : nullptr;
   const double* b = x + g.trajectory;
   double logTerm = 0.0;
   if (g.zeroOnly) {
@@ -122,11 +122,11 @@ double addCells(const SinglePlan& P, const ModelContext& c, const double* x, con
     return 0.0;
   }
   if constexpr (Kind == kCnorm) {
-    if (order >= 0 && order <= kMaxPolyOrder && tab.subjectCensored[0][base / T] == 0)
+    if (order >= 0 && order <= kMaxPolyOrder && tab.subjectCensored[P.model][base / T] == 0)
       return interiorCellsOfOrder(P, tab, x, g, base, s);
   }
   const double* zi = x + g.zeroInflation;
-  const bool hasExposure = !tab.exposure[0].empty();
+  const bool hasExposure = !tab.exposure[P.model].empty();
   for (int j = 0; j < T; ++j) {
     const unsigned char kind = kinds[j];
     if (kind == kCellUnusable) continue;
@@ -154,8 +154,8 @@ double addCells(const SinglePlan& P, const ModelContext& c, const double* x, con
         omega = logistic(c.expClamp, eta);
       }
       double lambda = std::exp(c.expClamp(mu));
-      if (hasExposure) lambda *= tab.exposure[0][base + j];
-      cell = logZip(c.expClamp, ys[j], lambda, omega, tab.logGammaY1[0][base + j]);
+      if (hasExposure) lambda *= tab.exposure[P.model][base + j];
+      cell = logZip(c.expClamp, ys[j], lambda, omega, tab.logGammaY1[P.model][base + j]);
       if (g.inflOrder >= 0) {
         double* sz = s + g.inflSlot;
         sz[0] += cell.dExtra;
@@ -319,40 +319,46 @@ WorkerPool& singlePool(ModelContext& ctx) {
   return *ctx.workerPool;
 }
 
-SinglePlan singlePlan(const ModelContext& c, const double* x) {
+namespace {
+
+// The plan of model m's trajectories; with `single`, also the dropout,
+// membership and outcome parts of a single-trajectory run (model 1).
+SinglePlan buildPlan(const ModelContext& c, const double* x, int m, bool single) {
   SinglePlan P;
   const MeasurementTables& tab = c.measurementTables;
-  P.kind = c.modelKind[0];
-  P.nGroups = c.nGroups[0];
-  P.nPeriods = c.nPeriods[0];
-  P.nPowers = tab.nPowers[0];
-  P.nRisk = std::max(c.nRisk[0], 0);
-  P.nDcov = c.dcovPerPeriod;
-  P.hasDropout = c.nDropoutOrder > 0;
-  P.hasOutcome = c.hasOutcome;
-  const int sigmaIndex = P.kind == kCnorm ? logSigmaIndex(c, 0) : -1;
+  P.model = m;
+  P.kind = c.modelKind[m];
+  P.nGroups = c.nGroups[m];
+  P.nPeriods = c.nPeriods[m];
+  P.nPowers = tab.nPowers[m];
+  P.nRisk = single ? std::max(c.nRisk[0], 0) : 0;
+  P.nDcov = single ? c.dcovPerPeriod : 0;
+  P.hasDropout = single && c.nDropoutOrder > 0;
+  P.hasOutcome = single && c.hasOutcome;
+  const int sigmaIndex = P.kind == kCnorm ? logSigmaIndex(c, m) : -1;
   if (sigmaIndex >= 0) {
     // The scale is held as ln sigma: its logarithm is the parameter itself.
     P.logSigma = x[sigmaIndex];
     P.sigma = std::exp(P.logSigma);
     P.invSigma = 1.0 / P.sigma;
-    P.lower = c.censorMin[0];
-    P.upper = c.censorMax[0];
+    P.lower = c.censorMin[m];
+    P.upper = c.censorMax[m];
   }
   const int ref = referenceGroup(c, 0);
-  const std::vector<int> member = c.layout.perGroup(0, BlockKind::Membership, 0, P.nGroups);
+  const std::vector<int> member =
+      single ? c.layout.perGroup(0, BlockKind::Membership, 0, P.nGroups) : std::vector<int>(P.nGroups, -1);
   for (int k = 0; k < P.nGroups; ++k) {
     SingleGroupPlan g;
-    const GroupBlocks blocks = groupBlocks(c, 0, k);
-    g.order = trajectoryOrder(c, 0, k);
-    g.nCovariates = g.order >= 0 ? c.tcovPerPeriod[0] : 0;
+    const GroupBlocks blocks = groupBlocks(c, m, k);
+    g.order = trajectoryOrder(c, m, k);
+    g.nCovariates = g.order >= 0 ? c.tcovPerPeriod[m] : 0;
     g.trajectory = blocks.trajectory;
-    g.zeroOnly = isZeroOnlyGroup(c, 0, k);
-    g.inflOrder = P.kind == kZip ? zeroInflationOrder(c, 0, k) : -1;
+    g.zeroOnly = isZeroOnlyGroup(c, m, k);
+    g.inflOrder = P.kind == kZip ? zeroInflationOrder(c, m, k) : -1;
     g.zeroInflation = blocks.zeroInflation;
     g.dropoutOrder = P.hasDropout ? dropoutOrderOf(c, k) : -1;
     g.dropout = blocks.dropout;
-    g.membership = k == ref ? -1 : member[k];
+    g.membership = !single || k == ref ? -1 : member[k];
     g.scoreOffset = static_cast<int>(P.scoreSlot.size());
     const int nTrajectory = g.order >= 0 ? g.order + 1 + g.nCovariates : 0;
     for (int p = 0; p < nTrajectory; ++p) P.scoreSlot.push_back(g.trajectory + p);
@@ -372,6 +378,9 @@ SinglePlan singlePlan(const ModelContext& c, const double* x) {
     P.groups.push_back(g);
   }
   P.nScores = static_cast<int>(P.scoreSlot.size());
+  P.chunk = chunkSize(static_cast<std::size_t>(c.nObs), kSmallestChunk, kMostChunks);
+  P.nChunks = static_cast<int>((static_cast<std::size_t>(c.nObs) + P.chunk - 1) / P.chunk);
+  if (!single) return P;
   P.logPi.assign(static_cast<std::size_t>(P.nGroups), 0.0);
   if (P.nRisk == 0) logMembership(P, c, x, nullptr, P.logPi.data());
   for (double v : P.logPi) P.pi.push_back(std::exp(v));
@@ -381,9 +390,24 @@ SinglePlan singlePlan(const ModelContext& c, const double* x) {
     if (c.omodelKind == kCnorm) P.sigmaO = std::exp(x[P.outcomeExtra]);
     if (c.omodelKind == kZip && c.outcomeHasZeroInflation) P.omegaO = logistic(c.expClamp, x[P.outcomeExtra]);
   }
-  P.chunk = chunkSize(static_cast<std::size_t>(c.nObs), kSmallestChunk, kMostChunks);
-  P.nChunks = static_cast<int>((static_cast<std::size_t>(c.nObs) + P.chunk - 1) / P.chunk);
   return P;
+}
+
+}  // namespace
+
+SinglePlan singlePlan(const ModelContext& c, const double* x) { return buildPlan(c, x, 0, true); }
+
+SinglePlan trajectoryPlan(const ModelContext& c, const double* x, int m) { return buildPlan(c, x, m, false); }
+
+double addGroupCells(const SinglePlan& P, const ModelContext& c, const double* x, int k, int i, double* score) {
+  const std::size_t base = static_cast<std::size_t>(i) * P.nPeriods;
+  const SingleGroupPlan& g = P.groups[k];
+  switch (P.kind) {
+    case kCnorm: return addCells<kCnorm>(P, c, x, g, base, score + g.scoreOffset);
+    case kLogit: return addCells<kLogit>(P, c, x, g, base, score + g.scoreOffset);
+    case kZip: return addCells<kZip>(P, c, x, g, base, score + g.scoreOffset);
+    default: return 0.0;
+  }
 }
 
 void subjectLogMembership(const SinglePlan& P, const ModelContext& c, const double* x, int i,
