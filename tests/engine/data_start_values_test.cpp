@@ -95,8 +95,11 @@ TEST(DataStartValues, GrowthDataEveryGroupStartsAmongTheDataAndReachesTheBetterM
       ASSERT_TRUE(summary.fitted) << s.host.stdoutText;
       logLik[guess] = summary.logLikelihood;
       EXPECT_EQ(s.host.displayed.find("Start values guessed from the data") != std::string::npos, guess);
-      if (guess)
-        for (double share : summary.groupPct[0]) EXPECT_GT(share, 5.0);
+      for (double share : summary.groupPct[0]) {
+        if (guess) {
+          EXPECT_GT(share, 5.0);
+        }
+      }
     }
     EXPECT_GT(logLik[1], logLik[0] + 100.0);
   }
