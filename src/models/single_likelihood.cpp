@@ -446,7 +446,7 @@ int singleModelLogLikelihood(int n, const double* x, double* f, ModelContext* ct
   const SinglePlan P = singlePlan(c, x);
   ensureSize(c.groupScore, static_cast<std::size_t>(c.nObs) * P.nScores);
   if (P.kind == kCnorm) std::fill(c.periodSigma.begin(), c.periodSigma.end(), P.sigma);
-  for (int k = 0; k < P.nGroups; ++k) c.membershipProb[0][k] = std::exp(P.logPi[k]);
+  if (P.nRisk == 0) std::copy(P.pi.begin(), P.pi.end(), c.membershipProb[0].begin());
 
   std::vector<ChunkResult> chunks(static_cast<std::size_t>(P.nChunks));
   const auto task = [&](int chunk) {
