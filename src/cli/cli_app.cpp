@@ -121,13 +121,14 @@ void addFitOptions(CLI::App* fit, FitOptions& o) {
   fit->add_option("--rorder", o.rorder, "random-effects orders (cnorm): one shared or one per group, e.g. --rorder 0")->type_name("ORDER")->group(group);
   const std::string run = "Run";
   fit->add_option("--multgroups", o.multgroups, "fit a multi-trajectory model with this many shared groups, e.g. --multgroups 3")->type_name("GROUPS")->group(run);
-  fit->add_option("--start", o.start, "start values, in the form the results print them, e.g. --start 10 1 20 0.5 5 50 50")->type_name("NUMBER")->group(run);
+  fit->add_option("--start", o.start, "start values, in the form the results print them (default: guessed from the data; 'default': the defaults of the plug-in), e.g. --start 10 1 20 0.5 5 50 50")->type_name("NUMBER")->group(run);
   fit->add_option("--if", o.ifColumn, "use only rows whose value in this column is non-zero and not missing, e.g. --if train")->type_name("COLUMN")->group(run);
   fit->add_flag("--trace", o.trace, "show the start values and the iteration log")->group(run);
   fit->add_flag("--debug", o.debug, "trace every likelihood evaluation")->group(run);
   fit->add_flag("--novar", o.novar, "skip the covariance and standard errors of the estimates")->group(run);
   fit->add_option("--starts", o.starts, "fit from this many starting points (the default start and random perturbations of it) and keep the best maximum, e.g. --starts 10")->type_name("N")->group(run);
   fit->add_option("--seed", o.seed, "seed of the perturbed starts of --starts (default 1), e.g. --seed 7")->type_name("N")->group(run);
+  fit->add_option("--threads", o.threads, "threads of the likelihood evaluations (default: one per core; the results do not depend on it), e.g. --threads 2")->type_name("N")->group(run);
   const std::string output = "Output";
   fit->add_option("--out", o.out, "folder for fit.json, posteriors.csv, plot1.csv and trajectories.svg, e.g. --out results")->type_name("DIR")->group(output);
   fit->add_option("--long", o.longId, "the data have one row per measurement; this column identifies the subject (then --var, --indep name one column each), e.g. --long id")->type_name("COLUMN")->group(run);

@@ -199,6 +199,7 @@ struct CheckedRun {
   std::array<CheckedModel, 3> models;
   std::vector<std::size_t> dcov, weight, exempt, ovar, ifColumn, idColumn;
   std::vector<double> dropout, rorder, plotTcov, start;
+  bool defaultStart = false;  // --start default
 };
 
 // A multi-trajectory run shares one membership model over components of the
@@ -263,7 +264,11 @@ void checkModelOneExtras(const FitOptions& options, const DataTable& table, Chec
   if (run.plotTcov.size() > m1.tcov.size())
     throw UserError("--plottcov gives " + std::to_string(run.plotTcov.size()) + " values but --tcov names only " +
                     std::to_string(m1.tcov.size()) + " columns");
-  for (const auto& word : splitWords(options.start)) run.start.push_back(parseNumber(word, "--start"));
+  // "--start default": the engine's defaults instead of a guess from the data.
+  const std::vector<std::string> startWords = splitWords(options.start);
+  run.defaultStart = startWords.size() == 1 && startWords[0] == "default";
+  if (!run.defaultStart)
+    for (const auto& word : startWords) run.start.push_back(parseNumber(word, "--start"));
 
   run.weight = singleColumn(table, options.weight, "--weight");
   run.exempt = singleColumn(table, options.exempt, "--exempt");
@@ -337,9 +342,11 @@ RunDescription engineDescription(const CheckedRun& run, const FitOptions& option
   d.outcomeModel = options.omodel;
   d.multGroups = static_cast<int>(run.multGroups);
   d.startValues = static_cast<int>(run.start.size());
+  d.dataStartValues = run.start.empty() && !run.defaultStart;
   d.trace = options.trace;
   d.debug = options.debug;
   d.noStdErrors = options.novar;
+  if (!options.threads.empty()) d.threads = static_cast<int>(parseInteger(options.threads, "--threads", 1, 1024));
   return d;
 }
 

@@ -49,6 +49,7 @@ struct FitOptions {
   std::string starts;                // number of starting points (--starts)
   std::string seed;                  // seed of the perturbed starts (--seed)
   std::string longId;                // subject column of long-format data (--long)
+  std::string threads;               // threads of the evaluations (default: one per core)
   bool trace = false;
   bool debug = false;
   bool novar = false;

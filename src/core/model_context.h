@@ -11,11 +11,13 @@
 #include <array>
 #include <cfloat>
 #include <cmath>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "core/exp_clamp.h"
 #include "core/host.h"
+#include "core/parallel_for.h"
 #include "core/parameter_layout.h"
 
 namespace kurv {
@@ -50,7 +52,38 @@ struct MeasurementTables {
   // [m][g]: first trajectory, zero-inflation and dropout parameter of group g
   // (from the parameter layout, which precedes the intake).
   std::array<std::vector<std::array<int, 3>>, kMaxModels> groupStarts;
+  // The data of every cell (i, j) side by side per subject, [m][i*T+j], read
+  // by the log-domain kernels without a missing-value test: the cell's kind
+  // (kCellUnusable, kCellMeasured, kCellBelow / kCellAbove for a CNORM value
+  // at or beyond a censoring bound), the outcome (0 where unusable), the
+  // time-varying covariates [(i*T+j)*tcovPerPeriod+c], the exposure (empty
+  // when the model has none) and, for ZIP models, ln Gamma(y + 1).
+  std::array<std::vector<unsigned char>, kMaxModels> cellKind;
+  std::array<std::vector<double>, kMaxModels> y;
+  std::array<std::vector<double>, kMaxModels> covariate;
+  std::array<std::vector<double>, kMaxModels> exposure;
+  std::array<std::vector<double>, kMaxModels> logGammaY1;
+  // [m][i]: 1 when some cell of subject i lies at or beyond a censoring bound.
+  std::array<std::vector<unsigned char>, kMaxModels> subjectCensored;
+  // Model 1's dropout data (empty without a dropout model): [i*T+j] 1 when
+  // the outcome is present (a lagged outcome can be used), 1 when every
+  // dropout covariate of period j is present, and the covariates
+  // [(i*T+j)*dcovPerPeriod+q].
+  std::vector<unsigned char> outcomePresent;
+  std::vector<unsigned char> dropoutCovariatesPresent;
+  std::vector<double> dropoutCovariate;
+  // Model 1's risk values [i*nRisk+r], 0 for a missing value (which adds
+  // nothing to a membership predictor), and [i] 1 when the outcome-analysis
+  // value is present.
+  std::vector<double> riskValue;
+  std::vector<unsigned char> outcomeValuePresent;
 };
+
+// Kinds of a cell in MeasurementTables::cellKind.
+inline constexpr unsigned char kCellUnusable = 0;
+inline constexpr unsigned char kCellMeasured = 1;
+inline constexpr unsigned char kCellBelow = 2;
+inline constexpr unsigned char kCellAbove = 3;
 
 struct ModelContext {
   Host* host = nullptr;
@@ -85,6 +118,7 @@ struct ModelContext {
   bool isMultModel = false;
   int nStartValues = 0;
   bool hasStartValues = false;
+  bool dataStartValues = false;  // without start values: guess them from the data
   int showTrace = 0;
   int debugTrace = 0;
   int noStdErrors = 0;
@@ -212,6 +246,17 @@ struct ModelContext {
   std::vector<double> conditionalProb; // [j*G2+k]: pi_{k|j} of the subject in hand
   std::vector<double> periodPrefix2;   // [k*(T2+1)+t], model 2
   std::vector<double> periodSuffix2;
+
+  // Log-domain evaluation (models/single_likelihood.cpp): each subject's
+  // ln L_i, and per subject and group the slopes of ln(group term) with
+  // respect to the group's own parameters ([i*nScores+s], the slots of the
+  // evaluation plan), which the gradient weights by the posteriors.
+  std::vector<double> subjectLogLik;  // [i]
+  std::vector<double> groupScore;     // [i*nScores+s]
+  // Threads of the evaluations (0: one per core) and their pool, made on
+  // first use and kept for the run.
+  int nThreads = 0;
+  std::shared_ptr<WorkerPool> workerPool;
 
   // Plot covariate values.
   std::vector<double> plotTcov;

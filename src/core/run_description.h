@@ -50,6 +50,8 @@ struct RunDescription {
   bool debug = false;           // evaluation traces
   bool noStdErrors = false;     // skip the covariance
   bool option39 = false;        // accepted and without effect
+  int threads = 0;              // threads of the likelihood evaluations; 0: one per core
+  bool dataStartValues = false; // without start values, guess them from the data (else the defaults)
   bool operator==(const RunDescription&) const = default;
 };
 

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "engine/covariance.h"
+#include "engine/data_start_values.h"
 #include "engine/model_objective.h"
 #include "engine/start_values.h"
 #include "core/text_format.h"
@@ -81,6 +82,8 @@ void settleStartValues(ModelContext& ctx) {
     convertGivenStartValues(ctx);
   else
     buildDefaultStartValues(ctx);
+  if (!ctx.hasStartValues && ctx.dataStartValues && guessStartValuesFromData(ctx))
+    ctx.host->display("Start values guessed from the data: subjects ranked by their mean outcome, groups of equal size.\n \n");
 }
 
 bool fitModel(ModelContext& ctx, const ModelFamily& family, MinimizerState& state, FitControl* control) {

@@ -13,7 +13,8 @@
 
 namespace kurv {
 
-// Builds the default start values or converts the given ones.
+// Builds the default start values (or, when the run asks for it, guesses
+// them from the data) or converts the given ones.
 void settleStartValues(ModelContext& ctx);
 
 // What a fit may be given instead of the run's own model and limits (tests

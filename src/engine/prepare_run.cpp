@@ -98,8 +98,13 @@ void allocateSubjectArrays(ModelContext& ctx) {
   const std::size_t G = static_cast<std::size_t>(ctx.nGroups[0]);
   const std::size_t T = static_cast<std::size_t>(ctx.nPeriods[0]);
   ctx.periodSigma.assign(T, 0.0);
-  ctx.periodDensity.assign(G * n * T, 0.0);
-  ctx.dropoutFactorStore.assign(G * n * T, 0.0);
+  // The single-trajectory model keeps log-domain sums instead of per-cell
+  // densities (models/single_likelihood.cpp): of the (group, subject,
+  // period) arrays it needs only the dropout factors, and only with a
+  // dropout model.
+  const bool perCellDensities = ctx.isMultModel || ctx.isJointModel() || ctx.hasRandomEffects;
+  if (perCellDensities) ctx.periodDensity.assign(G * n * T, 0.0);
+  if (perCellDensities || ctx.nDropoutOrder > 0) ctx.dropoutFactorStore.assign(G * n * T, 0.0);
   ctx.dropoutTerm.assign(G * n, 0.0);
   ctx.groupTerm.assign(G * n, 0.0);
   ctx.outcomeTerm.assign(static_cast<std::size_t>(n), 0.0);

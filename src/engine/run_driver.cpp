@@ -67,6 +67,8 @@ void takeDescription(const RunDescription& d, ModelContext& ctx) {
   ctx.showTrace = d.trace ? 1 : 0;
   ctx.debugTrace = d.debug ? 1 : 0;
   ctx.noStdErrors = d.noStdErrors ? 1 : 0;
+  ctx.nThreads = d.threads;
+  ctx.dataStartValues = d.dataStartValues;
 }
 
 int checkOptions(ModelContext& ctx) {

@@ -1,39 +1,40 @@
 // Gradient of -sum_i w_i ln L_i for the single-trajectory mixture.
 //
-// With G_k = pi_k D_k prod_j f_kj the group terms of subject i (D the
-// dropout factors, f the measurement densities) and L = sum_k G_k:
-//  - a trajectory, scale or zero-inflation parameter of group k enters only
-//    f_kj, so d ln L = pi_k / L * df_kj * prod_{j' != j} (D_j' f_j') * D_j,
-//    summed over the periods j;
-//  - a dropout parameter of group k enters only D_kj:
-//    d ln L = pi_k / L * dD_kj * prod_{j' != j} (D_j' f_j') * f_j;
+// With G_k = pi_k prod_j D_kj f_kj the group terms of subject i (D the
+// dropout factors, f the measurement densities), S = sum_k G_k and the
+// posteriors P_k = G_k / S:
+//  - a trajectory, scale, zero-inflation or dropout parameter of group k
+//    enters only G_k, so d ln S = P_k d ln G_k, and d ln G_k is the sum over
+//    the cells of the slopes of their log densities times their regressors:
+//    the likelihood added those sums while it evaluated the cells (the
+//    group scores, models/single_kernel.h), so nothing is recomputed here;
 //  - the membership constant (and risk coefficients) of group h:
-//    d ln L = (G_h - pi_h sum_k G_k) / L (times the risk value).
-// The products over "every period but j" come from prefix and suffix
-// products of a_j = D_j f_j, so a group costs O(periods) rather than
-// O(periods^2) and a zero density anywhere is handled without division.
-// The whole gradient costs O(subjects x groups x periods x block size).
+//    d ln S = P_h - pi_h (times the risk value).
+// The whole gradient costs O(subjects x groups x block size) on top of the
+// likelihood, and is linear in the number of periods through it.
 //
-// With an outcome analysis, L = S * O(eta) with S = sum_k G_k and the
-// outcome predictor eta = sum_k (G_k / S) theta_k, so every group term also
-// moves eta:
-//   d ln L = sum_k dG_k * (1 + c (theta_k - eta)) / S + direct terms of O,
-// c = d ln O / d eta. The factor w / L of each group term above becomes
-// mu_k = w (1 + c (theta_k - eta)) / S, which is w / L again when c = 0
-// and O = 1; the outcome's own parameters get d ln O directly.
+// With an outcome analysis, L = S * O(eta) with the outcome predictor
+// eta = sum_k P_k theta_k, so every group term also moves eta:
+//   d ln L = sum_k P_k d ln G_k (1 + c (theta_k - eta)) + direct terms of O,
+// c = d ln O / d eta. The weight w P_k of each group's score becomes
+// a_k = w P_k (1 + c (theta_k - eta)), which is w P_k again when c = 0; the
+// membership terms become pi_h sum_k a_k - a_h; the outcome's own parameters
+// get d ln O directly.
+//
+// Subjects run in the likelihood's fixed chunks; each chunk sums its own
+// gradient (and, with weights, its score outer products), and the chunks
+// are added in order, so the bits do not depend on the number of threads.
 
 #include "models/single_gradient.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "core/logistic.h"
 #include "models/censored_normal.h"
 #include "models/densities.h"
-#include "models/group_blocks.h"
-#include "models/measurement_derivative.h"
-#include "models/measurement_tables.h"
-#include "models/membership.h"
 #include "models/parameter_trace.h"
+#include "models/single_kernel.h"
 #include "models/single_likelihood.h"
 #include "models/zip_probability.h"
 
@@ -41,16 +42,11 @@ namespace kurv {
 
 namespace {
 
-
-// Every change of the gradient goes to the subject's score as well when
-// weighted scores are kept.
+// Adds to one chunk's gradient of -sum w ln L and, with weighted scores, to
+// the subject's score (the same derivative for the subject alone) as well.
 class GradientSink {
  public:
   GradientSink(double* g, double* score) : g_(g), score_(score) {}
-  void subtract(int p, double v) {
-    g_[p] -= v;
-    if (score_) score_[p] -= v;
-  }
   void add(int p, double v) {
     g_[p] += v;
     if (score_) score_[p] += v;
@@ -61,132 +57,24 @@ class GradientSink {
   double* score_;
 };
 
-// Prefix and suffix products of a_j = D_j f_j for every group of subject i:
-// prefix[k][j] = a_0 ... a_{j-1}, suffix[k][j] = a_j ... a_{T-1}.
-void periodProducts(ModelContext& c, int i, double missing) {
-  const int T = c.nPeriods[0];
-  const int stride = T + 1;
-  for (int k = 0; k < c.nGroups[0]; ++k) {
-    double* prefix = &c.periodPrefix[static_cast<std::size_t>(k) * stride];
-    double* suffix = &c.periodSuffix[static_cast<std::size_t>(k) * stride];
-    prefix[0] = 1.0;
-    suffix[T] = 1.0;
-    for (int j = 0; j < T; ++j) {
-      const std::size_t cell = c.gij(k, i, j);
-      const double D = c.dropoutFactorStore[cell] == missing ? 1.0 : c.dropoutFactorStore[cell];
-      prefix[j + 1] = prefix[j] * (D * c.periodDensity[cell]);
-    }
-    for (int j = T - 1; j >= 0; --j) {
-      const std::size_t cell = c.gij(k, i, j);
-      const double D = c.dropoutFactorStore[cell] == missing ? 1.0 : c.dropoutFactorStore[cell];
-      suffix[j] = (D * c.periodDensity[cell]) * suffix[j + 1];
-    }
-  }
-}
-
-double othersProduct(const ModelContext& c, int k, int j) {
-  const std::size_t base = static_cast<std::size_t>(k) * (c.nPeriods[0] + 1);
-  return c.periodPrefix[base + j] * c.periodSuffix[base + j + 1];
-}
-
-// Measurement terms: for each usable period and group, the density
-// derivatives of the group's trajectory block, the CNORM scale (times sigma:
-// the parameter is ln sigma) and the group's zero-inflation block.
-void measurementTerms(int n, const double* x, ModelContext& c, int i, double w, double L,
-                      const double* groupScale, double missing, GradientSink& sink) {
-  const int m = 0;
-  const int kind = c.modelKind[m];
-  const int sigmaIndex = kind == kCnorm ? logSigmaIndex(c, m) : -1;
-  const double sigma = kind == kCnorm ? std::exp(x[sigmaIndex]) : 0.0;
-  double* work = c.derivativeWork.data();
-  for (int j = 0; j < c.nPeriods[m]; ++j) {
-    if (!usablePeriod(c, m, i, j)) continue;
-    c.cursorPeriod = j;
-    for (int k = 0; k < c.nGroups[m]; ++k) {
-      c.cursorGroup = k;
-      measurementDerivative(n, x, work, &c);
-      const std::size_t cell = c.gij(k, i, j);
-      const double D = c.dropoutFactorStore[cell] == missing ? 1.0 : c.dropoutFactorStore[cell];
-      const double product = othersProduct(c, k, j) * D;
-      const double scale = groupScale ? groupScale[k] * c.membershipProb[m][k] : w * c.membershipProb[m][k] / L;
-      const GroupBlocks blocks = groupBlocks(c, m, k);
-      const int size = trajectoryBlockSize(c, m, k);
-      for (int p = blocks.trajectory; p < blocks.trajectory + size; ++p)
-        sink.subtract(p, scale * work[p] * product);
-      if (kind == kCnorm) sink.subtract(sigmaIndex, scale * work[sigmaIndex] * product * sigma);
-      if (kind == kZip) {
-        const int inflOrder = zeroInflationOrder(c, m, k);
-        for (int p = blocks.zeroInflation; p <= blocks.zeroInflation + inflOrder; ++p)
-          sink.subtract(p, scale * work[p] * product);
-      }
-    }
-  }
-}
-
-// Dropout terms: for each period and group with a dropout factor.
-void dropoutTerms(int n, const double* x, ModelContext& c, int i, double w, double L,
-                  const double* groupScale, double missing, GradientSink& sink) {
-  double* work = c.derivativeWork.data();
-  for (int j = 0; j < c.nPeriods[0]; ++j) {
-    c.cursorPeriod = j;
-    for (int k = 0; k < c.nGroups[0]; ++k) {
-      const std::size_t cell = c.gij(k, i, j);
-      if (c.dropoutFactorStore[cell] == missing) continue;  // no factor here
-      c.cursorGroup = k;
-      dropoutDerivative(n, x, work, &c);
-      const double product = othersProduct(c, k, j) * c.periodDensity[cell];
-      const double scale = groupScale ? groupScale[k] * c.membershipProb[0][k] : w * c.membershipProb[0][k] / L;
-      const int start = groupBlocks(c, 0, k).dropout;
-      const int size = dropoutOrderOf(c, k) + 1 + c.dcovPerPeriod;
-      for (int q = start; q < start + size; ++q) sink.subtract(q, scale * work[q] * product);
-    }
-  }
-}
-
-// Membership terms of the non-reference groups (constant, then one
-// coefficient per risk factor).
-void membershipTerms(ModelContext& c, int i, double w, double L, const double* groupScale,
-                     const std::vector<int>& memberStart, GradientSink& sink) {
-  const int G = c.nGroups[0];
-  const int nRisk = c.nRisk[0];
-  const int ref = referenceGroup(c, 0);
-  double positive = 0.0;
-  for (int k = 0; k < G; ++k) {
-    const double term = c.groupTerm[c.gi(k, i)];
-    if (term > 0.0) positive += groupScale ? groupScale[k] * term : term;
-  }
-  for (int h = 0; h < G; ++h) {
-    if (h == ref) continue;
-    const int b = memberStart[h];
-    const double up = groupScale ? c.membershipProb[0][h] * positive : w * c.membershipProb[0][h] * positive / L;
-    sink.add(b, up);
-    for (int r = 0; r < nRisk; ++r) sink.add(b + 1 + r, up * c.risk[0][r][i]);
-    const double down = groupScale ? groupScale[h] * c.groupTerm[c.gi(h, i)] : w * c.groupTerm[c.gi(h, i)] / L;
-    sink.subtract(b, down);
-    for (int r = 0; r < nRisk; ++r) sink.subtract(b + 1 + r, down * c.risk[0][r][i]);
-  }
-}
-
 // The outcome analysis of subject i: the direct derivatives of -w ln O with
-// respect to the outcome's own parameters, and the per-group scales mu_k of
-// the group terms (see the head of this file). False when the subject has no
-// outcome term (excluded, or its outcome value missing).
-bool outcomeTerms(const double* x, ModelContext& c, int i, double w, double* groupScale,
-                  const std::vector<int>& outcomeConstant, int outcomeOwn, GradientSink& sink) {
-  if (c.excluded[i] != 0 || c.host->isMissing(c.outcomeValue[i])) return false;
-  const int G = c.nGroups[0];
-  double S = 0.0;
-  for (int k = 0; k < G; ++k) S += c.groupTerm[c.gi(k, i)];
+// respect to the outcome's own parameters, and the weights a_k of the group
+// scores (see the head of this file). False when the subject has no outcome
+// term (its outcome value missing); then a_k = w P_k.
+bool outcomeTerms(const SinglePlan& P, const double* x, const ModelContext& c, int i, double w,
+                  double* a, GradientSink& sink) {
+  if (c.measurementTables.outcomeValuePresent[i] == 0) return false;
+  const int G = P.nGroups;
   double rawEta = 0.0;
-  for (int k = 0; k < G; ++k) rawEta += c.groupTerm[c.gi(k, i)] / S * x[outcomeConstant[k]];
+  for (int k = 0; k < G; ++k) rawEta += c.groupTerm[c.gi(k, i)] * x[P.outcomeConstant[k]];
   const double eta = c.expClamp(rawEta);
-  const int extra = outcomeOwn;  // ln sigma_o, or the zero-inflation logit
+  const int extra = P.outcomeExtra;  // ln sigma_o, or the zero-inflation logit
   const double y = c.outcomeValue[i];
   const double O = c.outcomeTerm[i];
   double slope = 0.0;  // d ln O / d eta
   switch (c.omodelKind) {
     case kCnorm: {
-      const double sigma = std::exp(x[extra]);
+      const double sigma = P.sigmaO;
       double dLogSigma = 0.0;
       if ((c.hasOutcomeCensorMin && y <= c.outcomeCensorMin) || (c.hasOutcomeCensorMax && y >= c.outcomeCensorMax)) {
         // A censored outcome: derivatives of its probability O, divided by O.
@@ -201,7 +89,7 @@ bool outcomeTerms(const double* x, ModelContext& c, int i, double w, double* gro
         slope = z / sigma;
         dLogSigma = z * z - 1.0;
       }
-      sink.subtract(extra, w * dLogSigma);
+      sink.add(extra, -w * dLogSigma);
       break;
     }
     case kLogit: {
@@ -210,10 +98,7 @@ bool outcomeTerms(const double* x, ModelContext& c, int i, double w, double* gro
       break;
     }
     case kZip: {
-      double omega = 0.0;
-      if (c.outcomeHasZeroInflation) {
-        omega = logistic(c.expClamp, x[extra]);
-      }
+      const double omega = P.omegaO;
       // Slopes of ln O: those of O divided by O (for a nonzero count
       // (y - lambda) and -omega exactly, which stay finite where O underflows).
       const double lambda = std::exp(eta);
@@ -224,27 +109,54 @@ bool outcomeTerms(const double* x, ModelContext& c, int i, double w, double* gro
         slope = d.dLogLambda / O;
         dOmegaLogit = d.dOmegaLogit / O;
       }
-      if (c.outcomeHasZeroInflation) sink.subtract(extra, w * dOmegaLogit);
+      if (c.outcomeHasZeroInflation) sink.add(extra, -w * dOmegaLogit);
       break;
     }
     default:
       break;
   }
   if (eta != rawEta) slope = 0.0;  // the clamp holds eta fixed
-  for (int k = 0; k < G; ++k) sink.subtract(outcomeConstant[k], w * slope * c.groupTerm[c.gi(k, i)] / S);
-  for (int k = 0; k < G; ++k) groupScale[k] = w * (1.0 + slope * (x[outcomeConstant[k]] - rawEta)) / S;
+  for (int k = 0; k < G; ++k) {
+    const double post = c.groupTerm[c.gi(k, i)];
+    sink.add(P.outcomeConstant[k], -w * slope * post);
+    a[k] = w * post * (1.0 + slope * (x[P.outcomeConstant[k]] - rawEta));
+  }
   return true;
 }
 
-void ensureGradientArrays(ModelContext& c, int n) {
-  const std::size_t products = static_cast<std::size_t>(c.nGroups[0]) * (c.nPeriods[0] + 1);
-  if (c.periodPrefix.size() != products) c.periodPrefix.resize(products);
-  if (c.periodSuffix.size() != products) c.periodSuffix.resize(products);
-  if (c.derivativeWork.size() < static_cast<std::size_t>(n)) c.derivativeWork.resize(n);
-  if (c.groupScale.size() != static_cast<std::size_t>(c.nGroups[0])) c.groupScale.resize(c.nGroups[0]);
-  if (c.hasWeights) {
-    if (c.subjectScore.size() < static_cast<std::size_t>(n)) c.subjectScore.resize(n);
-    if (c.scoreOuterSum.size() < static_cast<std::size_t>(n) * n) c.scoreOuterSum.resize(static_cast<std::size_t>(n) * n);
+// One subject's share of the gradient.
+void subjectGradient(const SinglePlan& P, const double* x, const ModelContext& c, int i, double* a,
+                     double* logPi, GradientSink& sink) {
+  const int G = P.nGroups;
+  const double w = c.weight[i];
+  if (!(P.hasOutcome && outcomeTerms(P, x, c, i, w, a, sink))) {
+    for (int k = 0; k < G; ++k) a[k] = w * c.groupTerm[c.gi(k, i)];
+  }
+  // Group scores, weighted by a_k.
+  const double* score = &c.groupScore[static_cast<std::size_t>(i) * P.nScores];
+  for (int k = 0; k < G; ++k) {
+    const SingleGroupPlan& g = P.groups[k];
+    if (a[k] == 0.0) continue;  // a group term of 0 moves nothing
+    const double* s = score + g.scoreOffset;
+    const int* slot = &P.scoreSlot[g.scoreOffset];
+    for (int q = 0; q < g.nScores; ++q) sink.add(slot[q], -a[k] * s[q]);
+  }
+  // Membership: pi_h sum_k a_k - a_h for the constant, times each risk value
+  // for the risk coefficients.
+  if (P.nRisk > 0) {
+    subjectLogMembership(P, c, x, i, logPi);
+    for (int k = 0; k < G; ++k) logPi[k] = std::exp(logPi[k]);  // now pi_k
+  }
+  const double* pi = P.nRisk > 0 ? logPi : P.pi.data();
+  double total = 0.0;
+  for (int k = 0; k < G; ++k) total += a[k];
+  const double* risk = P.nRisk > 0 ? &c.measurementTables.riskValue[static_cast<std::size_t>(i) * P.nRisk] : nullptr;
+  for (int h = 0; h < G; ++h) {
+    const int b = P.groups[h].membership;
+    if (b < 0) continue;
+    const double v = pi[h] * total - a[h];
+    sink.add(b, v);
+    for (int r = 0; r < P.nRisk; ++r) sink.add(b + 1 + r, v * risk[r]);
   }
 }
 
@@ -257,46 +169,52 @@ int singleModelDerivative(int n, const double* x, int*, double* g, ModelContext*
     host.standardOutput("singleModelDerivative\n");
     traceVector(host, n, x, kTraceRowFormat);
   }
-  ensureMeasurementTables(c);
-  ensureSingleModelArrays(c);
-  ensureGradientArrays(c, n);
-  const double missing = host.missingValue();
-  for (int p = 0; p < n; ++p) g[p] = 0.0;
-  if (c.hasWeights) {
-    for (std::size_t e = 0; e < static_cast<std::size_t>(n) * n; ++e) c.scoreOuterSum[e] = 0.0;
+  const SinglePlan P = singlePlan(c, x);
+  if (c.groupScore.size() != static_cast<std::size_t>(c.nObs) * P.nScores ||
+      c.subjectLogLik.size() != static_cast<std::size_t>(c.nObs)) {
+    // Not preceded by a likelihood evaluation of this run: make one.
+    double f = 0.0;
+    singleModelLogLikelihood(n, x, &f, ctx);
   }
-  c.currentModel = 0;
-  const bool hasRisk = c.nRisk[0] > 0;
-  if (!hasRisk) computeMembershipProbabilities(0, c.thetaStart, c.risk[0], x, &c);
-  // Where each group's membership block and outcome constant sit.
-  const std::vector<int> memberStart = c.layout.perGroup(0, BlockKind::Membership, 0, c.nGroups[0]);
-  const std::vector<int> outcomeConstant = c.layout.perGroup(0, BlockKind::Outcome, 0, c.nGroups[0]);
-  const int outcomeOwn = c.layout.find(0, BlockKind::Outcome, -1, 0);
-
-  for (int i = 0; i < c.nObs; ++i) {
-    const double L = c.subjectLik[i];
-    if (!(L > 0.0) || c.excluded[i] != 0) continue;
-    if (hasRisk) computeMembershipProbabilities(i, c.thetaStart, c.risk[0], x, &c);
-    double* score = nullptr;
-    if (c.hasWeights) {
-      score = c.subjectScore.data();
-      for (int p = 0; p < n; ++p) score[p] = 0.0;
-    }
-    GradientSink sink(g, score);
-    const double w = c.weight[i];
-    c.cursorSubject = i;
-    periodProducts(c, i, missing);
-    const double* groupScale = nullptr;
-    if (c.hasOutcome && outcomeTerms(x, c, i, w, c.groupScale.data(), outcomeConstant, outcomeOwn, sink)) groupScale = c.groupScale.data();
-    measurementTerms(n, x, c, i, w, L, groupScale, missing, sink);
-    if (c.nDropoutOrder > 0) dropoutTerms(n, x, c, i, w, L, groupScale, missing, sink);
-    membershipTerms(c, i, w, L, groupScale, memberStart, sink);
-    if (score) {
-      for (int a = 0; a < n; ++a) {
-        if (score[a] == 0.0) continue;  // a zero row adds nothing
-        double* row = &c.scoreOuterSum[static_cast<std::size_t>(a) * n];
-        for (int b = 0; b < n; ++b) row[b] += score[b] * score[a];
+  const std::size_t un = static_cast<std::size_t>(n);
+  const bool weighted = c.hasWeights;
+  std::vector<double> partial(static_cast<std::size_t>(P.nChunks) * un, 0.0);
+  std::vector<double> outer(weighted ? static_cast<std::size_t>(P.nChunks) * un * un : 0, 0.0);
+  const auto task = [&](int chunk) {
+    const int first = static_cast<int>(static_cast<std::size_t>(chunk) * P.chunk);
+    const int last = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(c.nObs), (chunk + 1) * P.chunk));
+    std::vector<double> a(static_cast<std::size_t>(P.nGroups)), logPi(static_cast<std::size_t>(P.nGroups));
+    std::vector<double> score(weighted ? un : 0);
+    double* gc = &partial[static_cast<std::size_t>(chunk) * un];
+    for (int i = first; i < last; ++i) {
+      if (c.excluded[i] != 0 || !std::isfinite(c.subjectLogLik[i])) continue;
+      if (weighted) std::fill(score.begin(), score.end(), 0.0);
+      GradientSink sink(gc, weighted ? score.data() : nullptr);
+      subjectGradient(P, x, c, i, a.data(), logPi.data(), sink);
+      if (!weighted) continue;
+      double* oc = &outer[static_cast<std::size_t>(chunk) * un * un];
+      for (std::size_t r = 0; r < un; ++r) {
+        if (score[r] == 0.0) continue;  // a zero row adds nothing
+        double* row = oc + r * un;
+        for (std::size_t s = 0; s < un; ++s) row[s] += score[s] * score[r];
       }
+    }
+  };
+  singlePool(c).run(P.nChunks, task);
+
+  // Chunks in order: the same bits for any number of threads.
+  for (int p = 0; p < n; ++p) g[p] = 0.0;
+  for (int chunk = 0; chunk < P.nChunks; ++chunk) {
+    const double* gc = &partial[static_cast<std::size_t>(chunk) * un];
+    for (int p = 0; p < n; ++p) g[p] += gc[p];
+  }
+  if (weighted) {
+    if (c.scoreOuterSum.size() < un * un) c.scoreOuterSum.resize(un * un);
+    if (c.subjectScore.size() < un) c.subjectScore.resize(un);
+    std::fill(c.scoreOuterSum.begin(), c.scoreOuterSum.begin() + un * un, 0.0);
+    for (int chunk = 0; chunk < P.nChunks; ++chunk) {
+      const double* oc = &outer[static_cast<std::size_t>(chunk) * un * un];
+      for (std::size_t e = 0; e < un * un; ++e) c.scoreOuterSum[e] += oc[e];
     }
   }
 

@@ -50,7 +50,7 @@ TEST(FitEndToEnd, SameFitAsTheEngineRunByHandThroughTheTestHost) {
 
   TempDir dir;
   const CliRun cli = runKurv("fit #small_cov.csv" + kFit + " --model cnorm --order 1 2 --min 0 --max 30 --risk r"
-                             " --weight w --tcov x1-x5 --if sel --id id --out @out", &dir);
+                             " --weight w --tcov x1-x5 --if sel --id id --start default --out @out", &dir);
   ASSERT_EQ(cli.code, 0) << cli.err;
   // The engine's text, then the classification diagnostics.
   EXPECT_EQ(cli.out.substr(0, host.displayed.size()), host.displayed);
@@ -152,5 +152,21 @@ TEST(FitEndToEnd, CsvAndDtaGiveTheSameResultsAndFilesHoldTheListedFields) {
     const std::string svg = readFile(dir.file("csv/trajectories.svg"));
     EXPECT_EQ(xmlError(svg), "");
     EXPECT_TRUE(svg.find(">y</text>") != svg.npos && svg.find(">t</text>") != svg.npos && svg.find("Group 2: ") != svg.npos);
+  }
+}
+
+TEST(FitEndToEnd, TheNumberOfThreadsChangesNoBitOfAnyOutput) {
+  // 400 subjects: the evaluations run in 7 chunks of subjects.
+  TempDir dir;
+  ASSERT_EQ(runKurv("simulate --times 1 2 3 4 5 --n 400 --seed 9 --missing 0.05 --out @sim.csv --model cnorm"
+                    " --groups 40:2,1 60:8,-0.5 --sigma 2", &dir).code, 0);
+  for (const std::string threads : {"1", "2", "7"}) {
+    const CliRun run = runKurv("fit @sim.csv" + kFit + " --model cnorm --order 1 1 --min -100 --max 100 --threads " +
+                               threads + " --out @t" + threads, &dir);
+    ASSERT_EQ(run.code, 0) << run.err;
+  }
+  for (const char* file : {"fit.json", "posteriors.csv", "plot1.csv", "trajectories.svg"}) {
+    EXPECT_EQ(readFile(dir.file("t1/") + file), readFile(dir.file("t2/") + file)) << file;
+    EXPECT_EQ(readFile(dir.file("t1/") + file), readFile(dir.file("t7/") + file)) << file;
   }
 }

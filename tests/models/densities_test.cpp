@@ -17,6 +17,7 @@
 #include "models/measurement_tables.h"
 #include "models/membership.h"
 #include "models/parameter_layout.h"
+#include "models/single_kernel.h"
 #include "core/normal_cdf.h"
 #include "scenario.h"
 #include "support/csv_data.h"
@@ -210,6 +211,56 @@ TEST(Membership, SoftmaxOfTheJointAndMultiTrajectoryFormsAndClamp) {
     computeMembershipProbabilities(0, 0, one.risk[0], &eta, &one);
     const double e = std::exp(eta > 0 ? std::log(DBL_MAX) - 10.0 : -std::log(DBL_MAX) - 10.0);
     EXPECT_EQ(one.membershipProb[0], (std::vector<double>{1.0 / (1.0 + e), e / (1.0 + e)}));
+  }
+}
+
+}  // namespace
+}  // namespace kurv
+
+namespace kurv {
+namespace {
+
+// The log-domain group kernel for a model other than model 1 (model 2 of
+// the joint run above): its sum of log densities equals the log of the
+// product of measurementDensity, and its scores are the derivatives of that
+// sum (central differences, step 1e-6, tolerance 1e-7).
+TEST(LogDensities, GroupKernelOfModelTwoAgainstDensitiesAndDifferences) {
+  for (const char* kind : {"cnorm", "logit", "poisson"}) {
+    SCOPED_TRACE(kind);
+    testing::MemoryHost host;
+    const bool cnorm = std::string(kind) == "cnorm";
+    host.data = {{0.5, 1.0, 1, 2, cnorm ? -1.5 : 0.0, cnorm ? 0.7 : 1.0, cnorm ? 2.0 : 3.0, 0.5, 1.0, 1.5}};
+    host.setRowVector("kurv_mat_order1", {0});
+    host.setRowVector("kurv_mat_order2", {1, 2});
+    auto args = testing::defaultArgs();
+    const std::pair<int, const char*> set[] = {{2, "2"}, {18, kind}, {19, "3"}, {23, "2"}, {24, "-1"}, {25, "2"}};
+    for (auto [position, value] : set) testing::setArg(args, position, value);
+    auto ctx = testing::prepareTestRun(host, args);
+    ASSERT_TRUE(ctx && ctx->isJointModel()) << host.errors;
+    ModelContext& c = *ctx;
+    ensureMeasurementTables(c);
+    const int n = c.nParams, sigmaAt = cnorm ? logSigmaIndex(c, 1) : -1;
+    std::vector<double> x(n, 0.2);
+    if (cnorm) x[sigmaAt] = std::log(0.9);
+    auto logSum = [&](const std::vector<double>& v, int k) {
+      double sum = 0.0;
+      for (int j = 0; j < 3; ++j)
+        sum += std::log(measurementDensity(v.data(), c, {1, k, 0, j}, groupBlocks(c, 1, k), cnorm ? std::exp(v[sigmaAt]) : 0));
+      return sum;
+    };
+    const SinglePlan plan = trajectoryPlan(c, x.data(), 1);
+    for (int k = 0; k < 2; ++k) {
+      std::vector<double> score(plan.nScores, 0.0);
+      EXPECT_NEAR(addGroupCells(plan, c, x.data(), k, 0, score.data()), logSum(x, k), 1e-13);
+      const SingleGroupPlan& g = plan.groups[k];
+      for (int q = 0; q < g.nScores; ++q) {
+        const int p = plan.scoreSlot[g.scoreOffset + q];
+        std::vector<double> up = x, down = x;
+        up[p] += 1e-6, down[p] -= 1e-6;
+        const double fd = (logSum(up, k) - logSum(down, k)) / 2e-6;
+        EXPECT_NEAR(score[g.scoreOffset + q], fd, 1e-7 * std::max(1.0, std::fabs(fd))) << k << "," << p;
+      }
+    }
   }
 }
 

@@ -60,8 +60,9 @@ struct Prepared {
   }
 };
 
-inline Prepared prepare(const Scenario& s) {
-  Prepared run;
+// Puts the scenario's data and order matrices on the host and returns the
+// run's description.
+inline RunDescription describe(testing::MemoryHost& host, const Scenario& s) {
   for (const Subject& a : s.subjects) {
     std::vector<double> row;
     for (const auto& v : {a.y, a.t, a.risk, s.weights ? std::vector{a.weight} : std::vector<double>{},
@@ -69,12 +70,12 @@ inline Prepared prepare(const Scenario& s) {
                           s.omodel != "none" ? std::vector{a.outcome} : std::vector<double>{}, a.dcov,
                           s.exempt ? std::vector{a.exempt} : std::vector<double>{}})
       row.insert(row.end(), v.begin(), v.end());
-    run.host->data.push_back(row);
-    run.host->selected.push_back(a.selected);
+    host.data.push_back(row);
+    host.selected.push_back(a.selected);
   }
-  run.host->setRowVector("kurv_mat_order1", s.orders);
-  if (!s.inflOrders.empty()) run.host->setRowVector("kurv_mat_iorder1", s.inflOrders);
-  if (!s.dropoutOrders.empty()) run.host->setRowVector("kurv_mat_dropoutorder1", s.dropoutOrders);
+  host.setRowVector("kurv_mat_order1", s.orders);
+  if (!s.inflOrders.empty()) host.setRowVector("kurv_mat_iorder1", s.inflOrders);
+  if (!s.dropoutOrders.empty()) host.setRowVector("kurv_mat_dropoutorder1", s.dropoutOrders);
   RunDescription d = testing::defaultDescription();
   ModelDescription& m1 = d.models[0];
   m1.name = s.kind;
@@ -93,7 +94,12 @@ inline Prepared prepare(const Scenario& s) {
   d.dropoutExempt = s.exempt;
   d.outcome = s.omodel != "none";
   d.outcomeModel = s.omodel;
-  run.ctx = testing::prepareTestRun(*run.host, d);
+  return d;
+}
+
+inline Prepared prepare(const Scenario& s) {
+  Prepared run;
+  run.ctx = testing::prepareTestRun(*run.host, describe(*run.host, s));
   if (!run.ctx) return run;
   run.ctx->hasOutcomeCensorMin = s.outcomeMin > -1e300, run.ctx->outcomeCensorMin = s.outcomeMin;
   run.ctx->hasOutcomeCensorMax = s.outcomeMax < 1e300, run.ctx->outcomeCensorMax = s.outcomeMax;
