@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_host.h"
 #include "core/model_context.h"
 #include "engine/start_values.h"
 #include "models/joint_gradient.h"
@@ -25,43 +26,8 @@
 
 namespace {
 
-// Just enough of a host for preparing a run from an in-memory data set.
-class JointBenchHost : public kurv::Host {
- public:
-  static constexpr double kMissing = 8.98846567431158e307;
-  std::vector<std::vector<double>> data;
-  std::map<std::string, std::vector<double>> rowMatrices;
-
-  void display(const char*) override {}
-  void error(const char*) override {}
-  void standardOutput(const char*) override {}
-  int macroUse(const char*, char* buffer, int capacity) override {
-    if (capacity > 0) buffer[0] = '\0';
-    return 1;
-  }
-  int macroSave(const char*, const char*) override { return 0; }
-  int observationCount() override { return static_cast<int>(data.size()); }
-  bool isSelected(int) override { return true; }
-  bool isMissing(double v) override { return v >= kMissing; }
-  double missingValue() override { return kMissing; }
-  int readVariable(int variable, int observation, double* out) override {
-    const auto& row = data.at(static_cast<std::size_t>(observation - 1));
-    if (variable < 1 || variable > static_cast<int>(row.size())) return 1;
-    *out = row[static_cast<std::size_t>(variable - 1)];
-    return 0;
-  }
-  int storeVariable(int, int, double) override { return 0; }
-  int matrixElement(const char* name, int row, int column, double* out) override {
-    auto it = rowMatrices.find(name);
-    if (it == rowMatrices.end() || row != 1 || column < 1 || column > static_cast<int>(it->second.size())) return 1;
-    *out = it->second[static_cast<std::size_t>(column - 1)];
-    return 0;
-  }
-  int storeMatrixElement(const char*, int, int, double) override { return 0; }
-};
-
 struct JointFixture {
-  JointBenchHost host;
+  kurv::bench::BenchHost host;
   kurv::ModelContext ctx;
   bool ok = false;
 };
@@ -76,7 +42,7 @@ void build(JointFixture& f, int T, int subjects) {
     for (int j = 0; j < T; ++j) {
       t[j] = -1.0 + 2.0 * j / (T - 1);
       const double v = 1.5 + 2.0 * g + 1.2 * t[j] + noise(gen);
-      y[j] = unit(gen) < 0.1 ? JointBenchHost::kMissing : std::fmin(std::fmax(v, 0.0), 6.0);
+      y[j] = unit(gen) < 0.1 ? kurv::bench::BenchHost::kMissing : std::fmin(std::fmax(v, 0.0), 6.0);
       z[j] = unit(gen) < 0.25 + 0.5 * k ? 1.0 : 0.0;
     }
     std::vector<double> row = y;

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_host.h"
 #include "core/model_context.h"
 #include "core/run_description.h"
 #include "engine/run_driver.h"
@@ -30,41 +31,8 @@ constexpr int kSubjects = 100000;
 constexpr int kPeriods = 10;
 constexpr int kGroups = 3;
 
-// The host of bench_gradient.cpp's kind, for the same preparation path.
-class KernelHost : public kurv::Host {
- public:
-  static constexpr double kMissing = 8.98846567431158e307;
-  std::vector<std::vector<double>> data;
-  std::vector<double> orders{2, 2, 2};
-  void display(const char*) override {}
-  void error(const char*) override {}
-  void standardOutput(const char*) override {}
-  int macroUse(const char*, char* buffer, int capacity) override {
-    if (capacity > 0) buffer[0] = '\0';
-    return 1;
-  }
-  int macroSave(const char*, const char*) override { return 0; }
-  int observationCount() override { return static_cast<int>(data.size()); }
-  bool isSelected(int) override { return true; }
-  bool isMissing(double v) override { return v >= kMissing; }
-  double missingValue() override { return kMissing; }
-  int readVariable(int variable, int observation, double* out) override {
-    const auto& row = data.at(static_cast<std::size_t>(observation - 1));
-    if (variable < 1 || variable > static_cast<int>(row.size())) return 1;
-    *out = row[static_cast<std::size_t>(variable - 1)];
-    return 0;
-  }
-  int storeVariable(int, int, double) override { return 0; }
-  int matrixElement(const char* name, int row, int column, double* out) override {
-    if (std::string(name) != "kurv_mat_order1" || row != 1 || column < 1 || column > 3) return 1;
-    *out = orders[static_cast<std::size_t>(column - 1)];
-    return 0;
-  }
-  int storeMatrixElement(const char*, int, int, double) override { return 0; }
-};
-
 struct Fixture {
-  KernelHost host;
+  kurv::bench::BenchHost host;
   kurv::ModelContext ctx;
   std::vector<double> x;
   bool ok = false;
@@ -84,6 +52,7 @@ struct Fixture {
       }
       host.data.push_back(row);
     }
+    host.rowMatrices["kurv_mat_order1"] = {2, 2, 2};
     std::vector<std::string> args = {"cnorm", std::to_string(kPeriods), "0", "0", "0", "0", "0", "3",
                                      "-1000", "1000", "0", "0", "0", "0", "0", "none", "0", "none", "0", "0",
                                      "0", "0", "0", "0", "0", "0", "0", "none", "0", "0",

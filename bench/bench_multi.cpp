@@ -18,49 +18,16 @@
 #include <string>
 #include <vector>
 
+#include "bench_host.h"
 #include "core/model_context.h"
 #include "models/multi_gradient.h"
 #include "models/multi_likelihood.h"
-#include "plugin/run_command.h"
+#include "engine/run_driver.h"
 
 namespace {
 
-class MultiBenchHost : public kurv::Host {
- public:
-  static constexpr double kMissing = 8.98846567431158e307;
-  std::vector<std::vector<double>> data;
-  std::map<std::string, std::vector<double>> rowMatrices;
-
-  void display(const char*) override {}
-  void error(const char*) override {}
-  void standardOutput(const char*) override {}
-  int macroUse(const char*, char* buffer, int capacity) override {
-    if (capacity > 0) buffer[0] = '\0';
-    return 1;
-  }
-  int macroSave(const char*, const char*) override { return 0; }
-  int observationCount() override { return static_cast<int>(data.size()); }
-  bool isSelected(int) override { return true; }
-  bool isMissing(double v) override { return v >= kMissing; }
-  double missingValue() override { return kMissing; }
-  int readVariable(int variable, int observation, double* out) override {
-    const auto& row = data.at(static_cast<std::size_t>(observation - 1));
-    if (variable < 1 || variable > static_cast<int>(row.size())) return 1;
-    *out = row[static_cast<std::size_t>(variable - 1)];
-    return 0;
-  }
-  int storeVariable(int, int, double) override { return 0; }
-  int matrixElement(const char* name, int row, int column, double* out) override {
-    auto it = rowMatrices.find(name);
-    if (it == rowMatrices.end() || row != 1 || column < 1 || column > static_cast<int>(it->second.size())) return 1;
-    *out = it->second[static_cast<std::size_t>(column - 1)];
-    return 0;
-  }
-  int storeMatrixElement(const char*, int, int, double) override { return 0; }
-};
-
 struct MultiFixture {
-  MultiBenchHost host;
+  kurv::bench::BenchHost host;
   kurv::ModelContext ctx;
   std::vector<double> x;
   bool ok = false;
@@ -83,29 +50,21 @@ void build(MultiFixture& f, int T, int C, int subjects) {
         y[j] = m == 0 ? 1.5 + 2.0 * g + t[j] + noise(gen)
                : m == 1 ? (unit(gen) < 1.0 / (1.0 + std::exp(-mu)) ? 1.0 : 0.0)
                         : std::floor(3.0 * unit(gen) * std::exp(mu));
-        if (unit(gen) < 0.1) y[j] = MultiBenchHost::kMissing;
+        if (unit(gen) < 0.1) y[j] = kurv::bench::BenchHost::kMissing;
       }
       row.insert(row.end(), y.begin(), y.end());
       row.insert(row.end(), t.begin(), t.end());
     }
     f.host.data.push_back(row);
   }
-  std::vector<std::string> args(39, "0");
-  for (int p : {16, 18, 28}) args[p - 1] = "none";
-  const int name[] = {1, 18, 28}, periods[] = {2, 19, 29}, groups[] = {8, 23, 30}, bounds[] = {9, 24, 31};
+  kurv::RunDescription d;
   for (int m = 0; m < C; ++m) {
-    args[name[m] - 1] = kKinds[m];
-    args[periods[m] - 1] = std::to_string(T);
-    args[groups[m] - 1] = "3";
-    args[bounds[m] - 1] = "-1e6";
-    args[bounds[m]] = "1e6";
+    d.models[m] = {.present = true, .name = kKinds[m], .periods = T, .groups = 3, .censorMin = -1e6, .censorMax = 1e6};
     f.host.rowMatrices["kurv_mat_order" + std::to_string(m + 1)] = {1, 1, 1};
   }
-  args[33] = "3";
-  std::vector<const char*> argv;
-  for (const auto& a : args) argv.push_back(a.c_str());
+  d.multGroups = 3;
   f.ctx.host = &f.host;
-  f.ok = kurv::prepareRunRecord(f.ctx, static_cast<int>(argv.size()), argv.data()) == 0;
+  f.ok = kurv::prepareDescribedRun(f.ctx, d) == 0;
   // The parameters the data were drawn from (sigma 1, equal shares), so
   // that no subject's likelihood underflows even at 40 periods.
   f.x.assign(static_cast<std::size_t>(f.ctx.nParams), 0.0);
