@@ -32,6 +32,7 @@
 
 #include "core/logistic.h"
 #include "models/censored_normal.h"
+#include "models/gradient_sink.h"
 #include "models/densities.h"
 #include "models/parameter_trace.h"
 #include "models/single_kernel.h"
@@ -41,21 +42,6 @@
 namespace kurv {
 
 namespace {
-
-// Adds to one chunk's gradient of -sum w ln L and, with weighted scores, to
-// the subject's score (the same derivative for the subject alone) as well.
-class GradientSink {
- public:
-  GradientSink(double* g, double* score) : g_(g), score_(score) {}
-  void add(int p, double v) {
-    g_[p] += v;
-    if (score_) score_[p] += v;
-  }
-
- private:
-  double* g_;
-  double* score_;
-};
 
 // The outcome analysis of subject i: the direct derivatives of -w ln O with
 // respect to the outcome's own parameters, and the weights a_k of the group

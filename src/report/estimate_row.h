@@ -5,8 +5,15 @@
 #include <string>
 
 #include "core/host.h"
+#include "core/model_context.h"
 
 namespace kurv {
+
+// The blank line between sections of every estimates table, and the row
+// labels of the polynomial coefficients by power (12 characters each).
+inline constexpr const char* kBlank = " \n";
+inline constexpr const char* kCoefficientLabels[kMaxPolyOrder + 1] = {
+    "Intercept   ", "Linear      ", "Quadratic   ", "Cubic       ", "Quartic     ", "Quintic     "};
 
 // Standard errors at or below this (half the double epsilon, 2^-53) are
 // treated as zero: no t statistic is formed from them.

@@ -13,9 +13,6 @@ namespace kurv {
 
 namespace {
 
-constexpr const char* kBlank = " \n";
-constexpr const char* kCoefficientLabels[kMaxPolyOrder + 1] = {
-    "Intercept   ", "Linear      ", "Quadratic   ", "Cubic       ", "Quartic     ", "Quintic     "};
 
 // Walks the parameter vector while printing: the running parameter index, the
 // list of output names, and the row helpers that consume parameters.

@@ -11,9 +11,6 @@ namespace kurv {
 
 namespace {
 
-constexpr const char* kBlank = " \n";
-constexpr const char* kCoefficientLabels[kMaxPolyOrder + 1] = {
-    "Intercept   ", "Linear      ", "Quadratic   ", "Cubic       ", "Quartic     ", "Quintic     "};
 
 const char* kindName(int kind) {
   switch (kind) {

@@ -12,9 +12,6 @@ namespace kurv {
 
 namespace {
 
-constexpr const char* kBlank = " \n";
-constexpr const char* kCoefficientLabels[kMaxPolyOrder + 1] = {
-    "Intercept   ", "Linear      ", "Quadratic   ", "Cubic       ", "Quartic     ", "Quintic     "};
 
 struct MultiTablePrinter {
   ModelContext& ctx;
