@@ -30,7 +30,13 @@ enum class InputError {
   NotAvailable,
   MissingVariables,
   OutOfMemory,
+  RandomEffectsNotCnorm,
+  RandomEffectsCombined,
 };
+
+// Random-effects orders only with a cnorm model 1 that has no dropout model,
+// no outcome analysis and no second model (joint or multi-trajectory).
+int checkRandomEffectsCombination(ModelContext& ctx);
 
 // Shows the error's text (formatted with the arguments) with Host::error and
 // returns the host error code 198.

@@ -3,6 +3,7 @@
 #include "engine/results_to_host.h"
 #include "models/single_gradient.h"
 #include "models/single_likelihood.h"
+#include "randomeffects/random_effects_likelihood.h"
 #include "report/estimates_table.h"
 
 namespace kurv {
@@ -16,6 +17,14 @@ constexpr ModelFamily kSingleTrajectory{FamilyKind::SingleTrajectory, "Single-tr
                                         singleNeedsDifferences,   printEstimatesTable,
                                         writeResultsToHost};
 
+// The random-effects model has no analytic gradient: always differences.
+bool alwaysDifferences(const ModelContext&) { return true; }
+
+constexpr ModelFamily kRandomEffects{FamilyKind::RandomEffects, "Random-effects",
+                                     randomEffectsCnormLogLikelihood, nullptr,
+                                     alwaysDifferences,            printEstimatesTable,
+                                     writeResultsToHost};
+
 }  // namespace
 
 FamilyKind familyOf(const ModelContext& ctx) {
@@ -26,6 +35,7 @@ FamilyKind familyOf(const ModelContext& ctx) {
 }
 
 const ModelFamily* modelFamily(FamilyKind kind) {
+  if (kind == FamilyKind::RandomEffects) return &kRandomEffects;
   return kind == FamilyKind::SingleTrajectory ? &kSingleTrajectory : nullptr;
 }
 
