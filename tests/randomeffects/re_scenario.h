@@ -7,6 +7,8 @@
 // factorisation.
 
 #include <cmath>
+#include <fstream>
+#include <sstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -42,6 +44,18 @@ struct Prepared {
     return f;
   }
 };
+
+// The numbers of a committed fixture file, one row per line.
+inline std::vector<std::vector<double>> readRows(const std::string& name) {
+  std::ifstream in(std::string(KURV_FIXTURE_DIR) + "/randomeffects/" + name);
+  std::vector<std::vector<double>> rows;
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream words(line);
+    rows.emplace_back();
+    for (double v; words >> v;) rows.back().push_back(v);
+  }
+  return rows;
+}
 
 inline std::vector<std::string> scenarioArgs(const Scenario& s) {
   auto args = testing::defaultArgs();

@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
-#include <sstream>
 
 #include "core/run_summary.h"
 #include "plugin/run_command.h"
@@ -13,18 +11,6 @@
 
 namespace kurv::retest {
 namespace {
-
-std::vector<std::vector<double>> readRows(const std::string& name) {
-  std::ifstream in(std::string(KURV_FIXTURE_DIR) + "/randomeffects/" + name);
-  EXPECT_TRUE(in.good()) << name;
-  std::vector<std::vector<double>> rows;
-  for (std::string line; std::getline(in, line);) {
-    std::istringstream words(line);
-    rows.emplace_back();
-    for (double v; words >> v;) rows.back().push_back(v);
-  }
-  return rows;
-}
 
 int runScenario(testing::MemoryHost& host, const Scenario& s, RunSummary* summary,
                 std::vector<std::pair<int, std::string>> extra = {}) {

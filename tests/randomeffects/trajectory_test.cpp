@@ -101,20 +101,5 @@ TEST(NormalDeviates, MomentsAndTailOfAMillionDraws) {
   EXPECT_NEAR(negative / n, q, 4.0 * std::sqrt(q * (1 - q) / n));
 }
 
-TEST(NormalDeviates, LehmerGeneratorAndCholesky) {
-  // Park and Miller's check: from seed 1 the 10,000th seed is 1043618065.
-  LehmerGenerator gen{1.0};
-  for (int i = 0; i < 10000; ++i) gen.uniform();
-  EXPECT_EQ(gen.seed, 1043618065.0);
-  // A = L L^T with L = [2 0 0; 1 3 0; -1 0.5 1].
-  double a[9] = {4, 2, -2, 2, 10, 0.5, -2, 0.5, 2.25};
-  double p[3];
-  bool failed = true;
-  chol(a, 3, p, failed);
-  EXPECT_FALSE(failed);
-  const double l[9] = {2, 1, -1, 1, 3, 0.5, -1, 0.5, 1};  // lower and its mirror
-  for (int k = 0; k < 9; ++k) EXPECT_NEAR(a[k], l[k], 1e-15) << k;
-}
-
 }  // namespace
 }  // namespace kurv::retest
