@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "core/run_summary.h"
+#include "engine/fit_phases.h"
 #include "plugin/run_command.h"
 #include "randomeffects/re_scenario.h"
 
@@ -53,6 +54,29 @@ TEST(RandomEffectsRun, OneGroupFitWithoutCensoringMatchesLme4) {
   EXPECT_NE(host.displayed.find("rSigma0"), std::string::npos);
   EXPECT_NE(host.displayed.find("rSigma1"), std::string::npos);
   EXPECT_EQ(host.matrices["groupPct1"][0][0], 100.0);
+}
+
+// Defaults: every random-effects scale starts at e^-2; given scales (sigma
+// and random effects) become logarithms, the percentages log-odds.
+TEST(RandomEffectsRun, StartValues) {
+  Scenario s;
+  s.orders = {1, 1}, s.reOrders = {0, 1};
+  s.subjects = {{{1, 2, 3, 4}, {0, 1, 2, 3}, {}, {}}, {{2, 3, 4, 6}, {0, 1, 2, 3}, {}, {}}};
+  for (bool given : {false, true}) {
+    testing::MemoryHost host;
+    loadData(host, s);
+    auto args = scenarioArgs(s);
+    if (given) host.setRowVector("kurv_start", {1, 0.5, 2, 0.5, 0.7, 0.3, 0.2, 0.1, 40, 60});
+    if (given) testing::setArg(args, 35, 10.0);
+    auto ctx = testing::prepareTestRun(host, args);
+    ASSERT_TRUE(ctx) << host.errors;
+    settleStartValues(*ctx);
+    // interc1 linear1 interc2 linear2 sigma | rSigmag1 | rSigmag2 rSigma1g2 | theta2
+    for (int k = 0; k < 3; ++k)
+      EXPECT_DOUBLE_EQ(ctx->params[5 + k], given ? std::log(0.3 - 0.1 * k) : -2.0) << k;
+    EXPECT_DOUBLE_EQ(ctx->params[4], given ? std::log(0.7) : ctx->params[4]);
+    EXPECT_DOUBLE_EQ(ctx->params[8], given ? std::log(60.0 / 40.0) : 0.0);
+  }
 }
 
 // Refused before anything is allocated, with the message and 198.
