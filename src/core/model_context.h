@@ -19,6 +19,7 @@
 #include "core/host.h"
 #include "core/parallel_for.h"
 #include "core/parameter_layout.h"
+#include "core/uniform_stream.h"
 
 namespace kurv {
 
@@ -260,6 +261,10 @@ struct ModelContext {
 
   // Plot covariate values.
   std::vector<double> plotTcov;
+
+  // Random-effects model: the uniform numbers of the multivariate normal
+  // lattice rule, filled once per run on first use.
+  UniformStream uniformStream;
 
   // ---- Results -------------------------------------------------------------
   bool useDifferenceMode = false;

@@ -71,6 +71,12 @@ constexpr ErrorText kErrorTexts[] = {
     // group number, model number
     {InputError::JointGroupWithoutTrajectory,
      "Group %d of model %d has order -1, which a joint model does not allow.\n"},
+    // model name
+    {InputError::RandomEffectsNotCnorm,
+     "Random-effects orders were given for model 1 (\"%s\"); random effects need a cnorm model.\n"},
+    // what the random effects were combined with
+    {InputError::RandomEffectsCombined,
+     "Random effects cannot be combined with %s: that likelihood has no random-effects part.\n"},
 };
 
 const char* errorFormat(InputError error) {
@@ -211,6 +217,22 @@ int validateRunArguments(ModelContext& ctx) {
   if (ctx.hasRefGroup[0] && ctx.refGroup[0] > ctx.nGroups[0])
     return reportInputError(ctx, InputError::ReferenceGroup, ctx.refGroup[0], ctx.nGroups[0]);
   if (int rc = checkJointOptions(ctx)) return rc;
+  if (int rc = checkRandomEffectsCombination(ctx)) return rc;
+  return 0;
+}
+
+int checkRandomEffectsCombination(ModelContext& ctx) {
+  if (ctx.nReOrder <= 0) return 0;
+  if (decodeModelKind(ctx.modelName[0]) != kCnorm)
+    return reportInputError(ctx, InputError::RandomEffectsNotCnorm, ctx.modelName[0].c_str());
+  // Only the censored normal model of one trajectory has a random-effects
+  // likelihood; with any of these the option would be silently ignored.
+  const char* other = ctx.nDropoutOrder > 0       ? "a dropout model"
+                      : ctx.hasOutcome            ? "an outcome analysis"
+                      : ctx.isMultModel           ? "a multi-trajectory model"
+                      : modelPresent(ctx, 1)      ? "a joint model"
+                                                  : nullptr;
+  if (other != nullptr) return reportInputError(ctx, InputError::RandomEffectsCombined, other);
   return 0;
 }
 

@@ -33,7 +33,13 @@ enum class InputError {
   JointWithDropout,
   JointWithOutcome,
   JointGroupWithoutTrajectory,
+  RandomEffectsNotCnorm,
+  RandomEffectsCombined,
 };
+
+// Random-effects orders only with a cnorm model 1 that has no dropout model,
+// no outcome analysis and no second model (joint or multi-trajectory).
+int checkRandomEffectsCombination(ModelContext& ctx);
 
 // Shows the error's text (formatted with the arguments) with Host::error and
 // returns the host error code 198.

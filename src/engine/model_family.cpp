@@ -8,6 +8,7 @@
 #include "models/multi_likelihood.h"
 #include "models/single_gradient.h"
 #include "models/single_likelihood.h"
+#include "randomeffects/random_effects_likelihood.h"
 #include "report/estimates_table.h"
 #include "report/multi_table.h"
 
@@ -37,6 +38,14 @@ constexpr ModelFamily kMultiTrajectory{FamilyKind::MultiTrajectory, "Multi-traje
                                        never,                       printMultiEstimatesTable,
                                        writeMultiResultsToHost};
 
+// The random-effects model has no analytic gradient: always differences.
+bool alwaysDifferences(const ModelContext&) { return true; }
+
+constexpr ModelFamily kRandomEffects{FamilyKind::RandomEffects, "Random-effects",
+                                     randomEffectsCnormLogLikelihood, nullptr,
+                                     alwaysDifferences,            printEstimatesTable,
+                                     writeResultsToHost};
+
 }  // namespace
 
 FamilyKind familyOf(const ModelContext& ctx) {
@@ -49,6 +58,7 @@ FamilyKind familyOf(const ModelContext& ctx) {
 const ModelFamily* modelFamily(FamilyKind kind) {
   if (kind == FamilyKind::Joint) return &kJoint;
   if (kind == FamilyKind::MultiTrajectory) return &kMultiTrajectory;
+  if (kind == FamilyKind::RandomEffects) return &kRandomEffects;
   return kind == FamilyKind::SingleTrajectory ? &kSingleTrajectory : nullptr;
 }
 

@@ -17,7 +17,6 @@ int checkMultiTrajectoryOptions(ModelContext& ctx) {
       {ctx.nDropoutOrder > 0 || ctx.nDcov > 0 || ctx.hasDropoutExempt,
        "A dropout model cannot be used in a multi-trajectory model.\n"},
       {ctx.hasOutcome, "An outcome analysis cannot be used in a multi-trajectory model.\n"},
-      {ctx.nReOrder > 0, "Random effects cannot be used in a multi-trajectory model.\n"},
       {ctx.nExposure[2] > 0 || ctx.nTcov[2] > 0,
        "The third component of a multi-trajectory model takes no exposure or time-varying covariate "
        "columns.\n"},

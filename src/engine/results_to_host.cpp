@@ -7,6 +7,7 @@
 #include "core/text_format.h"
 #include "models/joint_likelihood.h"
 #include "report/expected_trajectory.h"
+#include "randomeffects/expected_trajectory.h"
 
 namespace kurv {
 
@@ -90,6 +91,20 @@ void addToDropoutSums(const ModelContext& ctx, int i, int likelyGroup, PlotSums&
   }
 }
 
+// A random-effects model predicts each group's censored outcome mean at the
+// periods' mean times by simulation (the band keeps the fixed part's
+// variance).
+void randomEffectsPredictions(ModelContext& ctx, const PlotSums& sums, std::vector<double>& mean) {
+  std::vector<double> times(static_cast<std::size_t>(sums.nPeriods), ctx.host->missingValue());
+  for (int t = 0; t < sums.nPeriods; ++t)
+    if (sums.hasData[t]) times[t] = ctx.meanTime[0][t];
+  std::vector<std::vector<double>> expected;
+  randomEffectsCnormExpectedTrajectory(times.data(), ctx.params.data(), expected, ctx);
+  for (int t = 0; t < sums.nPeriods; ++t)
+    for (int g = 0; g < sums.nGroups; ++g)
+      if (sums.hasData[t]) mean[sums.at(t, g)] = expected[g][t];
+}
+
 void writePlotSeries(ModelContext& ctx, const PlotSums& sums) {
   Host& host = *ctx.host;
   const double missing = host.missingValue();
@@ -115,6 +130,7 @@ void writePlotSeries(ModelContext& ctx, const PlotSums& sums) {
   }
   ctx.currentModel = savedModel;
   ctx.cursorPeriod = savedPeriod;
+  if (m == 0 && ctx.hasRandomEffects && ctx.modelKind[0] == kCnorm) randomEffectsPredictions(ctx, sums, mean);
 
   auto clampLimit = [&](double v) {
     if ((kind == kLogit || kind == kZip) && v < 0.0) v = 0.0;

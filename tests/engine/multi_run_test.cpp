@@ -41,7 +41,7 @@ TEST(MultiRun, OptionsWithoutMeaningForASharedMembershipAreRefused) {
       {{{14, "2"}}, "A dropout model cannot be used in a multi-trajectory model.\n"},
       {{{15, "1"}}, "A dropout model cannot be used in a multi-trajectory model.\n"},
       {{{16, "logit"}}, "An outcome analysis cannot be used in a multi-trajectory model.\n"},
-      {{{12, "1"}}, "Random effects cannot be used in a multi-trajectory model.\n"},
+      {{{12, "1"}}, "Random effects cannot be combined with a multi-trajectory model: that likelihood has no random-effects part.\n"},
   };
   for (const auto& [changes, message] : cases) {
     MemoryHost host;

@@ -1,0 +1,112 @@
+// Cost of one random-effects censored normal likelihood evaluation: 1,000
+// subjects, 10 periods, 3 groups (linear trajectories, a shared random
+// intercept and slope), without censoring (argument 0: bounds far away),
+// with light censoring at 0 and 7.5 (argument 1) and heavy censoring at 0
+// and 6 (argument 2: the top group sits near 6). With censoring the cost is dominated by the
+// subjects with three or more censored measurements, whose rectangle
+// probability takes the lattice rule (up to 500,000 integrand evaluations
+// for each subject and group). The counter "censored3" is the share of
+// subjects with at least three censored measurements.
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/model_context.h"
+#include "plugin/run_command.h"
+#include "randomeffects/random_effects_likelihood.h"
+
+namespace {
+
+class Host : public kurv::Host {
+ public:
+  static constexpr double kMissing = 8.98846567431158e307;
+  std::vector<std::vector<double>> data;
+  std::map<std::string, std::vector<double>> rowMatrices;
+  void display(const char*) override {}
+  void error(const char*) override {}
+  void standardOutput(const char*) override {}
+  int macroUse(const char*, char* buffer, int capacity) override {
+    if (capacity > 0) buffer[0] = '\0';
+    return 1;
+  }
+  int macroSave(const char*, const char*) override { return 0; }
+  int observationCount() override { return static_cast<int>(data.size()); }
+  bool isSelected(int) override { return true; }
+  bool isMissing(double v) override { return v >= kMissing; }
+  double missingValue() override { return kMissing; }
+  int readVariable(int variable, int observation, double* out) override {
+    const auto& row = data.at(static_cast<std::size_t>(observation - 1));
+    if (variable < 1 || variable > static_cast<int>(row.size())) return 1;
+    *out = row[static_cast<std::size_t>(variable - 1)];
+    return 0;
+  }
+  int storeVariable(int, int, double) override { return 0; }
+  int matrixElement(const char* name, int row, int column, double* out) override {
+    auto it = rowMatrices.find(name);
+    if (it == rowMatrices.end() || row != 1 || column < 1 || column > static_cast<int>(it->second.size())) return 1;
+    *out = it->second[static_cast<std::size_t>(column - 1)];
+    return 0;
+  }
+  int storeMatrixElement(const char*, int, int, double) override { return 0; }
+};
+
+constexpr int kSubjects = 1000;
+constexpr int kPeriods = 10;
+
+void BM_RandomEffectsLikelihood(benchmark::State& state) {
+  const int level = static_cast<int>(state.range(0));
+  const double lo = level > 0 ? 0.0 : -1e300, hi = level == 0 ? 1e300 : (level == 1 ? 7.5 : 6.0);
+  Host host;
+  kurv::ModelContext ctx;
+  std::mt19937 gen(2026);
+  std::normal_distribution<double> noise(0.0, 1.0);
+  int many = 0;
+  for (int i = 0; i < kSubjects; ++i) {
+    const int g = i % 3;
+    const double b0 = 0.8 * noise(gen), b1 = 0.15 * noise(gen);
+    std::vector<double> y(kPeriods), t(kPeriods);
+    int nCensored = 0;
+    for (int j = 0; j < kPeriods; ++j) {
+      t[j] = j * 0.5;
+      y[j] = std::fmin(std::fmax(1.0 + 2.0 * g + (0.3 + b1) * t[j] + b0 + 0.6 * noise(gen), lo), hi);
+      nCensored += y[j] <= lo || y[j] >= hi;
+    }
+    many += nCensored >= 3;
+    std::vector<double> row = y;
+    row.insert(row.end(), t.begin(), t.end());
+    host.data.push_back(row);
+  }
+  host.rowMatrices["kurv_mat_order1"] = {1, 1, 1};
+  host.rowMatrices["kurv_mat_rorder1"] = {1};
+  char bounds[2][32];
+  std::snprintf(bounds[0], sizeof bounds[0], "%g", lo);
+  std::snprintf(bounds[1], sizeof bounds[1], "%g", hi);
+  std::vector<std::string> args = {"cnorm", std::to_string(kPeriods), "0", "0", "0", "0", "0", "3",
+                                   bounds[0], bounds[1], "0", "1", "0", "0", "0", "none", "0", "none", "0", "0",
+                                   "0", "0", "0", "0", "0", "0", "0", "none", "0", "0",
+                                   "0", "0", "0", "0", "0", "0", "0", "0", "0"};
+  std::vector<const char*> argv;
+  for (const auto& a : args) argv.push_back(a.c_str());
+  ctx.host = &host;
+  // Trajectories, ln sigma, ln sd of intercept and slope, two membership constants.
+  const std::vector<double> x = {1.0, 0.3, 3.0, 0.3, 5.0, 0.3, std::log(0.6), std::log(0.8), std::log(0.15), 0.0, 0.0};
+  if (kurv::prepareRunRecord(ctx, static_cast<int>(argv.size()), argv.data()) != 0 ||
+      ctx.nParams != static_cast<int>(x.size())) {
+    state.SkipWithError("run preparation failed");
+    return;
+  }
+  double nll = 0.0;
+  for (auto _ : state) {
+    kurv::randomEffectsCnormLogLikelihood(ctx.nParams, x.data(), &nll, &ctx);
+    benchmark::DoNotOptimize(nll);
+  }
+  state.counters["censored3"] = static_cast<double>(many) / kSubjects;
+}
+BENCHMARK(BM_RandomEffectsLikelihood)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+}  // namespace

@@ -1,0 +1,112 @@
+// Random-effects runs end to end through the run command: the lme4
+// reference fit, the estimates table and results, and the refusals.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "core/run_summary.h"
+#include "engine/fit_phases.h"
+#include "plugin/run_command.h"
+#include "randomeffects/re_scenario.h"
+
+namespace kurv::retest {
+namespace {
+
+int runScenario(testing::MemoryHost& host, const Scenario& s, RunSummary* summary,
+                std::vector<std::pair<int, std::string>> extra = {}) {
+  loadData(host, s);
+  auto args = scenarioArgs(s);
+  for (const auto& [position, value] : extra) testing::setArg(args, position, value);
+  std::vector<const char*> argv;
+  for (const auto& a : args) argv.push_back(a.c_str());
+  return runCommand(host, static_cast<int>(argv.size()), argv.data(), summary);
+}
+
+// lme4::lmer(y ~ t + (1 | id) + (0 + t | id), REML = FALSE) on simulated
+// data (tests/fixtures/randomeffects/lme4_reference.R): the same model as one
+// group of order 1 with a shared random-effects order 1.
+TEST(RandomEffectsRun, OneGroupFitWithoutCensoringMatchesLme4) {
+  Scenario s;
+  s.T = 5;
+  s.orders = {1};
+  s.reOrders = {1};
+  for (const auto& row : readRows("lme4_data.txt")) {
+    if (row.size() != 10) continue;
+    s.subjects.push_back({{row.begin(), row.begin() + 5}, {row.begin() + 5, row.end()}, {}, {}});
+  }
+  const auto fit = readRows("lme4_fit.txt");
+  testing::MemoryHost host;
+  host.createMatrix("parmData", 1, 5);
+  host.createMatrix("varData", 5, 5);
+  host.createMatrix("groupPct1", 1, 1);
+  host.createMatrix("outPlot1", 5, 5);
+  RunSummary summary;
+  ASSERT_EQ(runScenario(host, s, &summary), 0) << host.errors;
+  ASSERT_TRUE(summary.fitted) << host.stdoutText;
+  EXPECT_NEAR(summary.logLikelihood, fit[0][0], 1e-6 * std::fabs(fit[0][0]));
+  // interc1 linear1 sigma rSigma rSigma1 against intercept, slope, sigma and
+  // the two random-effect standard deviations.
+  EXPECT_EQ(host.macros["_outvars"], "interc1 linear1 sigma rSigma rSigma1 ");
+  for (int k = 0; k < 5; ++k) EXPECT_NEAR(summary.estimates[k], fit[k + 1][0], 1e-4) << k;
+  for (int k = 0; k < 5; ++k) EXPECT_EQ(host.matrices["parmData"][0][k], summary.estimates[k]);
+  EXPECT_NE(host.displayed.find("\t\tModel: Censored Normal (CNORM) Random Effects\n"), std::string::npos);
+  EXPECT_NE(host.displayed.find("rSigma0"), std::string::npos);
+  EXPECT_NE(host.displayed.find("rSigma1"), std::string::npos);
+  EXPECT_EQ(host.matrices["groupPct1"][0][0], 100.0);
+}
+
+// Defaults: every random-effects scale starts at e^-2; given scales (sigma
+// and random effects) become logarithms, the percentages log-odds.
+TEST(RandomEffectsRun, StartValues) {
+  Scenario s;
+  s.orders = {1, 1}, s.reOrders = {0, 1};
+  s.subjects = {{{1, 2, 3, 4}, {0, 1, 2, 3}, {}, {}}, {{2, 3, 4, 6}, {0, 1, 2, 3}, {}, {}}};
+  for (bool given : {false, true}) {
+    testing::MemoryHost host;
+    loadData(host, s);
+    auto args = scenarioArgs(s);
+    if (given) host.setRowVector("kurv_start", {1, 0.5, 2, 0.5, 0.7, 0.3, 0.2, 0.1, 40, 60});
+    if (given) testing::setArg(args, 35, 10.0);
+    auto ctx = testing::prepareTestRun(host, args);
+    ASSERT_TRUE(ctx) << host.errors;
+    settleStartValues(*ctx);
+    // interc1 linear1 interc2 linear2 sigma | rSigmag1 | rSigmag2 rSigma1g2 | theta2
+    for (int k = 0; k < 3; ++k)
+      EXPECT_DOUBLE_EQ(ctx->params[5 + k], given ? std::log(0.3 - 0.1 * k) : -2.0) << k;
+    EXPECT_DOUBLE_EQ(ctx->params[4], given ? std::log(0.7) : ctx->params[4]);
+    EXPECT_DOUBLE_EQ(ctx->params[8], given ? std::log(60.0 / 40.0) : 0.0);
+  }
+}
+
+// Refused before anything is allocated, with the message and 198.
+TEST(RandomEffectsRun, RefusedCombinations) {
+  struct Case {
+    std::vector<std::pair<int, std::string>> args;
+    std::map<std::string, std::vector<double>> matrices;
+    const char* message;
+  } cases[] = {
+      {{{1, "logit"}}, {}, "Random-effects orders were given for model 1 (\"logit\"); random effects need a cnorm model.\n"},
+      {{{1, "zip"}}, {}, "Random-effects orders were given for model 1 (\"zip\"); random effects need a cnorm model.\n"},
+      {{{13, "1"}}, {{"kurv_mat_dropoutorder1", {0}}},
+       "Random effects cannot be combined with a dropout model: that likelihood has no random-effects part.\n"},
+      {{{16, "normal"}}, {},
+       "Random effects cannot be combined with an outcome analysis: that likelihood has no random-effects part.\n"},
+      {{{18, "cnorm"}, {19, "4"}, {23, "1"}}, {{"kurv_mat_order2", {0}}},
+       "Random effects cannot be combined with a joint model: that likelihood has no random-effects part.\n"},
+      {{{18, "cnorm"}, {19, "4"}, {23, "1"}, {34, "1"}}, {{"kurv_mat_order2", {0}}},
+       "Random effects cannot be combined with a multi-trajectory model: that likelihood has no random-effects part.\n"},
+  };
+  for (const Case& c : cases) {
+    testing::MemoryHost host;
+    for (const auto& [name, values] : c.matrices) host.setRowVector(name, values);
+    Scenario s;
+    s.subjects.push_back({{1, 2, 3, 4}, {0, 1, 2, 3}, {}, {}});
+    EXPECT_EQ(runScenario(host, s, nullptr, c.args), 198) << c.message;
+    EXPECT_EQ(host.errors, c.message);
+    EXPECT_EQ(host.displayed.find("observations read"), std::string::npos) << c.message;
+  }
+}
+
+}  // namespace
+}  // namespace kurv::retest
