@@ -1,5 +1,4 @@
-// Multi-trajectory runs through the plug-in's entry: the options a shared
-// membership cannot take are refused with their message and 198.
+// Multi-trajectory runs: given start values, and a fit against R's.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -16,53 +15,16 @@ namespace {
 using testing::MemoryHost;
 using Args = std::vector<std::pair<int, std::string>>;
 
-// Two CNORM components of two periods and two groups of order 0 each, with
-// the changes; the data have room for every column the options describe.
-int runMulti(MemoryHost& host, const Args& changes) {
-  host.setRowVector("kurv_mat_order1", {0, 0});
-  host.setRowVector("kurv_mat_order2", {0, 0});
-  host.setRowVector("kurv_mat_dropoutorder1", {0});
-  host.setRowVector("kurv_mat_rorder1", {0});
-  host.data.assign(4, std::vector<double>(20, 1.0));
-  auto args = testing::defaultArgs();
-  const Args base = {{2, "2"}, {8, "2"}, {18, "cnorm"}, {19, "2"}, {23, "2"}, {34, "2"}};
-  for (const Args* list : {&base, &changes})
-    for (const auto& [position, value] : *list) testing::setArg(args, position, value);
-  return testing::runWithArgs(host, args);
-}
-
-TEST(MultiRun, OptionsWithoutMeaningForASharedMembershipAreRefused) {
-  const std::pair<Args, const char*> cases[] = {
-      {{{3, "1"}}, "Risk factors cannot be used in a multi-trajectory model: its shared membership has none.\n"},
-      {{{20, "1"}}, "Risk factors cannot be used in a multi-trajectory model: its shared membership has none.\n"},
-      {{{17, "2"}},
-       "A reference group cannot be chosen in a multi-trajectory model: the first group is the reference.\n"},
-      {{{13, "1"}}, "A dropout model cannot be used in a multi-trajectory model.\n"},
-      {{{14, "2"}}, "A dropout model cannot be used in a multi-trajectory model.\n"},
-      {{{15, "1"}}, "A dropout model cannot be used in a multi-trajectory model.\n"},
-      {{{16, "logit"}}, "An outcome analysis cannot be used in a multi-trajectory model.\n"},
-      {{{12, "1"}}, "Random effects cannot be used in a multi-trajectory model.\n"},
-  };
-  for (const auto& [changes, message] : cases) {
-    MemoryHost host;
-    EXPECT_EQ(runMulti(host, changes), 198) << message;
-    EXPECT_EQ(host.errors, message);
-  }
-  // Reference group 1 is the first group: allowed.
-  MemoryHost host;
-  runMulti(host, {{17, "1"}});
-  EXPECT_EQ(host.errors, "");
-}
-
 // A CNORM, a LOGIT and a ZIP component of one period and two groups of
-// order 0; the ZIP component has one shared zero-inflation order.
+// order 0; the ZIP component has one shared zero-inflation order; reference
+// group 1, the first, is allowed.
 std::unique_ptr<ModelContext> threeComponents(MemoryHost& host, std::vector<double> start = {}) {
   host.data = {{1, 0, 0, 0, 0, 0}, {3, 1, 1, 1, 0, 1}};
   for (const char* name : {"kurv_mat_order1", "kurv_mat_order2", "kurv_mat_order3"}) host.setRowVector(name, {0, 0});
   host.setRowVector("kurv_mat_iorder3", {0});
   if (!start.empty()) host.setRowVector("kurv_start", start);
   auto args = testing::defaultArgs();
-  const Args set = {{8, "2"}, {18, "logit"}, {19, "1"}, {23, "2"}, {28, "zip"}, {29, "1"}, {30, "2"},
+  const Args set = {{8, "2"}, {17, "1"}, {18, "logit"}, {19, "1"}, {23, "2"}, {28, "zip"}, {29, "1"}, {30, "2"},
                     {33, "1"}, {34, "2"}, {35, std::to_string(start.size())}};
   for (const auto& [position, value] : set) testing::setArg(args, position, value);
   return testing::prepareTestRun(host, args);

@@ -27,7 +27,8 @@ using Matrices = std::map<std::string, std::vector<double>>;
 
 // Default arguments (one CNORM group on one period) changed; matrices over orders 0.
 std::vector<std::string> argsWith(MemoryHost& host, const Args& changes, const Matrices& matrices) {
-  host.setRowVector("kurv_mat_order1", {0, 0, 0});
+  for (const char* name : {"kurv_mat_order1", "kurv_mat_order2", "kurv_mat_dropoutorder1", "kurv_mat_rorder1"})
+    host.setRowVector(name, {0, 0, 0});
   for (const auto& [name, values] : matrices) host.setRowVector(name, values);
   auto args = testing::defaultArgs();
   for (const auto& [position, value] : changes) testing::setArg(args, position, value);
@@ -109,6 +110,17 @@ struct RunCase {
   int claimedObservations = 0;  // what the host claims to hold, when not its 2 rows
 };
 
+// A joint run (model 2 of one period and two groups beside model 1's two
+// groups) or a multi-trajectory one with the same two components.
+Args joint(Args changes) {
+  changes.insert(changes.begin(), {{8, "2"}, {18, "cnorm"}, {19, "1"}, {23, "2"}});
+  return changes;
+}
+Args multi(Args changes) {
+  changes.insert(changes.begin(), {34, "2"});
+  return joint(changes);
+}
+
 #define ORDERS "orders must be whole numbers from -1 to 5.\n"
 const RunCase kCases[] = {
     {{{2, "-2"}}, {}, "The number of periods of model 1 (argument 2) must not be negative; -2 was given.\n"},
@@ -143,6 +155,22 @@ const RunCase kCases[] = {
     {{{2, "100000000"}}, {}, "The data hold fewer than the 200000000 variables the arguments describe.\n"},
     {{{35, "3"}}, {}, "Incorrect number of start values, the correct number is 2.\n"},
     {{{35, "2"}}, {{"kurv_start", {1}}}, "Host matrix kurv_start is missing or holds fewer than 2 values.\n"},
+    // What the joint and multi-trajectory likelihoods have no part for.
+    {joint({{13, "1"}}), {}, "A joint model cannot have a dropout model: its likelihood has no dropout part.\n"},
+    {joint({{16, "normal"}}), {},
+     "A joint model cannot have an outcome analysis: its likelihood does not model the outcome variable.\n"},
+    {joint({}), {{"kurv_mat_order1", {0, -1}}}, "Group 2 of model 1 has order -1, which a joint model does not allow.\n"},
+    {joint({}), {{"kurv_mat_order2", {-1, 1}}}, "Group 1 of model 2 has order -1, which a joint model does not allow.\n"},
+    {joint({{35, "11"}}), {}, "Incorrect number of start values, the correct number is 12.\n"},  // 9, 1 + 2 shares
+    {multi({{3, "1"}}), {}, "Risk factors cannot be used in a multi-trajectory model: its shared membership has none.\n"},
+    {multi({{20, "1"}}), {}, "Risk factors cannot be used in a multi-trajectory model: its shared membership has none.\n"},
+    {multi({{17, "2"}}), {},
+     "A reference group cannot be chosen in a multi-trajectory model: the first group is the reference.\n"},
+    {multi({{13, "1"}}), {}, "A dropout model cannot be used in a multi-trajectory model.\n"},
+    {multi({{14, "2"}}), {}, "A dropout model cannot be used in a multi-trajectory model.\n"},
+    {multi({{15, "1"}}), {}, "A dropout model cannot be used in a multi-trajectory model.\n"},
+    {multi({{16, "logit"}}), {}, "An outcome analysis cannot be used in a multi-trajectory model.\n"},
+    {multi({{12, "1"}}), {}, "Random effects cannot be used in a multi-trajectory model.\n"},
     // More subjects than memory can describe: refused before the arrays are allocated.
     {{{8, "50"}}, {{"kurv_mat_order1", std::vector<double>(50, 5.0)}}, "Not enough memory for this model.\n",
      198, 2000000000},
@@ -162,14 +190,14 @@ TEST(Run, InputErrorsAndFailuresEndWithTheirMessageAndNothingWritten) {
   for (const RunCase& c : kCases) {
     ClaimingHost host;
     host.claimed = c.claimedObservations;
-    host.data = {{1.0, 0.0, 0.0}, {2.0, 1.0, 0.0}};  // y, t and a weight or outcome column
+    host.data = {{1.0, 0.0, 0.0, 0.0}, {2.0, 1.0, 0.0, 0.0}};  // y, t, a weight or outcome column, one more
     host.createMatrix("parmData", 1, 2, -99);
     EXPECT_EQ(run(host, c.args, c.matrices), c.code) << c.message;
     EXPECT_EQ(c.code ? host.errors : host.stdoutText, c.message);
     const bool readData = host.displayed.find("observations read") != std::string::npos;
     EXPECT_EQ(readData, &c >= &kCases[std::size(kCases) - 2]) << c.message;
     EXPECT_EQ(host.matrices["parmData"][0][0], -99) << c.message;
-    EXPECT_EQ(host.data[0].size(), 3u) << c.message;  // no posterior variable stored
+    EXPECT_EQ(host.data[0].size(), 4u) << c.message;  // no posterior variable stored
   }
 }
 

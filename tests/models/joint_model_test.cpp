@@ -1,10 +1,7 @@
-// The joint model's likelihood, gradient and posteriors. One table of option
-// sets: the likelihood against joint_scenario.h's independent evaluation,
-// the posteriors against Bayes' rule on its terms, the gradient against
-// central differences of the engine's subject likelihoods and, with
-// weights, the score outer-product sum against the difference scores. Then
-// the identity of a one-group model 2 with two single-model runs, and the
-// failure value.
+// The joint model's likelihood, gradient and posteriors over a table of
+// option sets (against joint_scenario.h's independent evaluation, Bayes' rule
+// on its terms and central differences); a one-group model 2 as two
+// single-model runs; the failure value.
 
 #include <gtest/gtest.h>
 
@@ -17,28 +14,12 @@ namespace {
 
 using namespace modeltest;
 
-// -w_i d ln L_i / dx_p by central differences, step 1e-5 max(1, |x_p|): the
-// truncation error (about 1e-10 times a third derivative) and the rounding
-// (about 1e-16 |ln L_i| / 1e-5) stay well below the 1e-6 relative tolerance.
-std::vector<std::vector<double>> differenceScores(PreparedJoint& run, std::vector<double> x) {
-  const ModelContext& c = *run.ctx;
-  std::vector<std::vector<double>> score(c.nObs, std::vector<double>(x.size()));
-  for (std::size_t p = 0; p < x.size(); ++p) {
-    const double saved = x[p], h = 1e-5 * std::max(1.0, std::fabs(saved));
-    auto at = [&](double v) { x[p] = v; run.nll(x); return c.subjectLik; };
-    const std::vector<double> up = at(saved + h), down = at(saved - h);
-    x[p] = saved;
-    for (int i = 0; i < c.nObs; ++i) score[i][p] = -c.weight[i] * std::log(up[i] / down[i]) / (2 * h);
-  }
-  return score;
-}
-
 JointScenario twoModels(ModelSpec m1, ModelSpec m2, int refGroup, bool weights, unsigned seed, int n) {
   return withJointData({.model = {m1, m2}, .refGroup = refGroup, .weights = weights}, seed, n);
 }
 
-const std::pair<const char*, JointScenario>* optionSets(std::size_t* count) {
-  static const std::pair<const char*, JointScenario> cases[] = {
+TEST(JointModel, LikelihoodPosteriorsAndGradientOverOptionSets) {
+  const std::pair<const char*, JointScenario> cases[] = {
       {"cnorm x logit, risks both sides, weights, covariates",
        twoModels({.T = 5, .nRisk = 2, .tcov = 1, .orders = {1, 2}, .censorMin = 0, .censorMax = 5},
                  {.kind = "logit", .T = 4, .nRisk = 1, .orders = {0, 1, 1}}, 1, true, 41, 30)},
@@ -53,21 +34,12 @@ const std::pair<const char*, JointScenario>* optionSets(std::size_t* count) {
       {"cnorm x zip, one model-2 group", twoModels({.T = 4, .orders = {1, 0}}, {.kind = "zip", .T = 3, .orders = {1}, .inflOrders = {0}},
                                                    1, false, 45, 20)},
   };
-  *count = std::size(cases);
-  return cases;
-}
-
-TEST(JointModel, LikelihoodPosteriorsAndGradientOverOptionSets) {
-  std::size_t count = 0;
-  const auto* cases = optionSets(&count);
-  for (std::size_t c = 0; c < count; ++c) {
-    const auto& [name, s] = cases[c];
+  for (const auto& [name, s] : cases) {
     SCOPED_TRACE(name);
     PreparedJoint run = prepareJoint(s);
     ASSERT_TRUE(run.ctx) << run.host->errors;
     const std::vector<double> x = jointParametersOf(s, 7);
-    const int n = static_cast<int>(x.size());
-    ASSERT_EQ(run.ctx->nParams, n);
+    ASSERT_EQ(run.ctx->nParams, static_cast<int>(x.size()));
     const JointReference ref(s);
     const double reference = ref.nll(x);
     EXPECT_NEAR(run.nll(x), reference, 1e-10 * std::fabs(reference));
@@ -95,19 +67,7 @@ TEST(JointModel, LikelihoodPosteriorsAndGradientOverOptionSets) {
       for (int j = 0; j < G1; ++j) EXPECT_NEAR(post1[ctx.gi(j, i)], m1[j], 1e-12);
       for (int k = 0; k < G2; ++k) EXPECT_NEAR(post2[ctx.gi(k, i)], m2[k], 1e-12);
     }
-
-    const auto scores = differenceScores(run, x);
-    const std::vector<double> g = run.gradient(x);
-    for (int a = 0; a < n; ++a) {
-      double fd = 0.0;
-      for (const auto& score : scores) fd += score[a];
-      EXPECT_NEAR(g[a], fd, 1e-6 * std::max(1.0, std::fabs(fd))) << "parameter " << a;
-      for (int b = 0; b < n && s.weights; ++b) {
-        double outer = 0.0;
-        for (const auto& score : scores) outer += score[a] * score[b];
-        EXPECT_NEAR(run.ctx->scoreOuterSum[a * n + b], outer, 1e-6 * std::max(1.0, std::fabs(outer))) << a << "," << b;
-      }
-    }
+    expectGradientMatchesDifferences(run, x, &ModelContext::subjectLik, s.weights);
   }
 }
 

@@ -11,7 +11,7 @@
 
 #include "models/joint_gradient.h"
 #include "models/joint_likelihood.h"
-#include "scenario.h"
+#include "family_check.h"
 
 namespace kurv::modeltest {
 
@@ -37,22 +37,7 @@ struct JointScenario {
   std::vector<JointSubject> subjects;
 };
 
-// A prepared joint run; the host outlives the record that points at it.
-struct PreparedJoint {
-  std::unique_ptr<testing::MemoryHost> host = std::make_unique<testing::MemoryHost>();
-  std::unique_ptr<ModelContext> ctx;
-  double nll(const std::vector<double>& x) {
-    double f = 0.0;
-    jointModelLogLikelihood(static_cast<int>(x.size()), x.data(), &f, ctx.get());
-    return f;
-  }
-  std::vector<double> gradient(const std::vector<double>& x) {
-    std::vector<double> g(x.size());
-    nll(x);
-    jointModelDerivative(static_cast<int>(x.size()), x.data(), nullptr, g.data(), ctx.get());
-    return g;
-  }
-};
+using PreparedJoint = FamilyRun<jointModelLogLikelihood, jointModelDerivative>;
 
 // The data row of one subject in the order the command passes the variables.
 inline std::vector<double> jointRow(const JointScenario& s, const JointSubject& a) {

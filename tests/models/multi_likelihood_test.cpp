@@ -17,22 +17,6 @@ namespace {
 
 using namespace modeltest;
 
-// -w_i d ln L_i / dx_p by central differences, step 1e-5 max(1, |x_p|) (see
-// likelihood_test.cpp for the error budget).
-std::vector<std::vector<double>> multiDifferenceScores(MultiPrepared& run, std::vector<double> x) {
-  const ModelContext& c = *run.ctx;
-  std::vector<std::vector<double>> score(c.nObs, std::vector<double>(x.size()));
-  for (std::size_t p = 0; p < x.size(); ++p) {
-    const double saved = x[p], h = 1e-5 * std::max(1.0, std::fabs(saved));
-    auto at = [&](double v) { x[p] = v; run.nll(x); return c.multSubjectLik; };
-    const std::vector<double> up = at(saved + h), down = at(saved - h);
-    x[p] = saved;
-    for (int i = 0; i < c.nObs; ++i)
-      score[i][p] = c.excluded[i] ? 0.0 : -c.weight[i] * std::log(up[i] / down[i]) / (2 * h);
-  }
-  return score;
-}
-
 TEST(MultiModel, LikelihoodAndGradientOverComponentSets) {
   auto comps = [](std::vector<Scenario> list, unsigned seed, int n) {
     for (Scenario& c : list) c = withData(c, seed++, n);
@@ -58,22 +42,10 @@ TEST(MultiModel, LikelihoodAndGradientOverComponentSets) {
     MultiPrepared run = prepareMulti(s);
     ASSERT_TRUE(run.ctx) << run.host->errors;
     const std::vector<double> x = multiParametersOf(s, 9);
-    const int n = static_cast<int>(x.size());
-    ASSERT_EQ(run.ctx->nParams, n);
+    ASSERT_EQ(run.ctx->nParams, static_cast<int>(x.size()));
     const double reference = multiReferenceNll(s, x);
     EXPECT_NEAR(run.nll(x), reference, 1e-10 * std::fabs(reference));
-    const auto scores = multiDifferenceScores(run, x);
-    const std::vector<double> g = run.gradient(x);
-    for (int a = 0; a < n; ++a) {
-      double fd = 0.0;
-      for (const auto& score : scores) fd += score[a];
-      EXPECT_NEAR(g[a], fd, 1e-6 * std::max(1.0, std::fabs(fd))) << "parameter " << a;
-      for (int b = 0; b < n && s[0].weights; ++b) {
-        double outer = 0.0;
-        for (const auto& score : scores) outer += score[a] * score[b];
-        EXPECT_NEAR(run.ctx->scoreOuterSum[a * n + b], outer, 1e-6 * std::max(1.0, std::fabs(outer))) << a << "," << b;
-      }
-    }
+    expectGradientMatchesDifferences(run, x, &ModelContext::multSubjectLik, s[0].weights);
   }
 }
 
