@@ -2,15 +2,13 @@
 // checked against their definitions (posteriors by Bayes' rule from the
 // independent evaluation, shares as mean posteriors, conditional and marginal
 // percentages from the estimates, plot series as posterior-weighted means);
-// given start values; R's maximum; risk factors of both models with weights.
+// R's maximum; risk factors of both models with weights.
 #include <gtest/gtest.h>
 
-#include <cfloat>
 #include <cmath>
 
 #include "core/text_format.h"
 #include "models/joint_scenario.h"
-#include "engine/start_values.h"
 #include "plugin/run_command.h"
 #include "report/estimate_row.h"
 #include "support/csv_data.h"
@@ -144,41 +142,6 @@ TEST(JointRun, FitWritesBothModelsResultsByTheirDefinitions) {
       }
     }
     for (int k = 0; k < G2; ++k) EXPECT_NEAR(host.matrices["outPlot2"][t][1 + k], sum[k] / weight[k], 1e-9) << t << k;
-  }
-}
-
-// Given start values of a 2 x 2 joint run with one intercept per group: model
-// 1's intercepts, sigma and percentages, then model 2's intercepts, sigma and
-// one set of percentages per model-1 group.
-TEST(JointRun, GivenStartValuesConvertBothSetsOfPercentages) {
-  const double low = -std::log(DBL_MAX) - 10.0;
-  struct Case {
-    std::vector<double> start;
-    const char* message;
-    std::vector<double> converted;  // the 9 parameters
-  };
-  const Case cases[] = {
-      {{1, 2, 1.5, 40, 60, 3, 4, 0.5, 30, 70, 80, 20}, "",
-       {1, 2, std::log(1.5), std::log(60.0 / 40.0), 3, 4, std::log(0.5), std::log(70.0 / 30.0), std::log(20.0 / 80.0)}},
-      // A model-2 share of 0 passes; its log-odds start at the clamp's lower
-      // end. A model-2 sigma of 0 has no logarithm: -2.
-      {{1, 2, 0, 50, 50, 3, 4, 0, 100 - 1e-9, 0, 50, 50}, "", {1, 2, 0, 0, 3, 4, -2, low, 0}},
-      {{1, 2, 1.5, 40, 60, 3, 4, 0.5, 50, 60, 80, 20}, "Second set of starting percentages add to more than 100.",
-       {1, 2, std::log(1.5), std::log(60.0 / 40.0), 3, 4, 0.5, 50, 60}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.message);
-    JointScenario s = withJointData({.model = {ModelSpec{.T = 3, .orders = {0, 0}}, ModelSpec{.T = 3, .orders = {0, 0}}}}, 3, 8);
-    testing::MemoryHost host;
-    putJointData(s, host);
-    host.setRowVector("kurv_start", c.start);
-    auto args = jointArgs(s);
-    testing::setArg(args, 35, 12.0);
-    auto ctx = testing::prepareTestRun(host, args);
-    ASSERT_TRUE(ctx) << host.errors;
-    convertGivenStartValues(*ctx);
-    EXPECT_EQ(host.stdoutText, c.message);
-    for (int k = 0; k < 9; ++k) EXPECT_NEAR(ctx->params[k], c.converted[k], 1e-12) << k;
   }
 }
 
