@@ -30,12 +30,12 @@ TEST(JointRun, FitWritesBothModelsResultsByTheirDefinitions) {
   testing::MemoryHost host;
   putJointData(s, host);
   const int nVars = static_cast<int>(host.data[0].size());
-  const int G1 = 2, G2 = 2, T1 = 5, T2 = 4;
+  const int G1 = 2, G2 = 2, T2 = 4;
   host.createMatrix("parmData", 1, 12, -99);
   host.createMatrix("varData", 12, 12, -99);
   host.createMatrix("groupPct1", 1, G1, -99);
   host.createMatrix("groupPct2", 1, G2, -99);
-  host.createMatrix("outPlot1", T1, 1 + 4 * G1, -99);
+  host.createMatrix("outPlot1", 5, 1 + 4 * G1, -99);
   host.createMatrix("outPlot2", T2, 1 + 4 * G2, -99);
   RunSummary summary;
   ASSERT_EQ(runJoint(host, jointArgs(s), &summary), 0) << host.errors;
