@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <iterator>
 #include <set>
@@ -27,7 +28,8 @@ using Matrices = std::map<std::string, std::vector<double>>;
 
 // Default arguments (one CNORM group on one period) changed; matrices over orders 0.
 std::vector<std::string> argsWith(MemoryHost& host, const Args& changes, const Matrices& matrices) {
-  host.setRowVector("kurv_mat_order1", {0, 0, 0});
+  for (const char* name : {"kurv_mat_order1", "kurv_mat_order2", "kurv_mat_dropoutorder1", "kurv_mat_rorder1"})
+    host.setRowVector(name, {0, 0, 0});
   for (const auto& [name, values] : matrices) host.setRowVector(name, values);
   auto args = testing::defaultArgs();
   for (const auto& [position, value] : changes) testing::setArg(args, position, value);
@@ -99,6 +101,53 @@ TEST(ReferenceFits, LikelihoodEstimatesAndOneGroupStandardErrors) {
   }
 }
 
+// A normal, a binary and a count outcome sharing two groups
+// (tests/fixtures/fits/make_multi_fits.R, flexmix with one latent class per
+// subject): from R's solution and from the default start values, the fit
+// reaches R's maximum.
+TEST(ReferenceFits, MultiTrajectoryMixedComponents) {
+  const std::string path = std::string(KURV_FIXTURE_DIR) + "/fits/multi_mixed";
+  const auto ref = testing::readReferenceFile(path + ".ref");
+  const std::vector<double>& est = ref.at("est");
+  std::vector<double> start = est;
+  start[4] = std::exp(est[4]);
+  start.back() = 100 / (1 + std::exp(est.back()));
+  start.push_back(100 - start.back());
+  for (const bool given : {true, false}) {
+    SCOPED_TRACE(given ? "R's solution" : "default start");
+    MemoryHost host;
+    host.data = testing::readNumericCsv(path + ".csv").rows;
+    for (const char* m : {"1", "2", "3"}) {
+      host.createMatrix(std::string("groupPct") + m, 1, 2, -1.0);
+      host.createMatrix(std::string("outPlot") + m, 4, 9, -1.0);
+    }
+    const Args args = {{2, "4"}, {8, "2"}, {9, "-1e6"}, {10, "1e6"}, {18, "logit"}, {19, "4"}, {23, "2"}, {28, "poisson"},
+                       {29, "4"}, {30, "2"}, {34, "2"}, {35, given ? std::to_string(start.size()) : "0"}};
+    const Matrices matrices = {{"kurv_mat_order1", {1, 1}}, {"kurv_mat_order2", {1, 1}}, {"kurv_mat_order3", {1, 1}},
+                               {"kurv_start", start}};
+    RunSummary s;
+    ASSERT_EQ(run(host, args, matrices, &s), 0) << host.errors;
+    ASSERT_TRUE(s.fitted) << host.stdoutText;
+    ASSERT_EQ(s.nParams, static_cast<int>(est.size()));
+    EXPECT_NEAR(s.logLikelihood, ref.at("loglik")[0], 1e-6 * std::fabs(ref.at("loglik")[0]));
+    for (int k = 0; k < s.nParams; ++k)
+      EXPECT_NEAR(k == 4 ? std::log(s.estimates[k]) : s.estimates[k], est[k], 1e-4 * std::max(1.0, std::fabs(est[k])))
+          << "estimate " << k;
+    // One name per parameter; every component's share matrix holds the
+    // shared shares; posteriors after the 24 data columns; plot rows at the
+    // mean times 0..3.
+    EXPECT_EQ(host.macros["_outvars"], "interc1 linear1 interc2 linear2 sigma1 m2interc1 m2linear1 m2interc2 "
+                                       "m2linear2 m3interc1 m3linear1 m3interc2 m3linear2 mtheta2 ");
+    double posteriorSum = 0.0;
+    for (int obs = 1; obs <= 150; ++obs) posteriorSum += host.value(26, obs) + host.value(27, obs);
+    EXPECT_NEAR(posteriorSum, 150.0, 1e-9);
+    for (const char* m : {"1", "2", "3"}) {
+      EXPECT_NEAR(host.matrices.at(std::string("groupPct") + m)[0][0], start[13], 1e-3 * start[13]) << m;
+      for (int t = 0; t < 4; ++t) EXPECT_EQ(host.matrices.at(std::string("outPlot") + m)[t][0], t) << m;
+    }
+  }
+}
+
 // Runs that end without results: the message on the error output (code 198)
 // or, for a minimizer failure, on standard output (code 0).
 struct RunCase {
@@ -108,6 +157,17 @@ struct RunCase {
   int code = 198;
   int claimedObservations = 0;  // what the host claims to hold, when not its 2 rows
 };
+
+// A joint run (model 2 of one period and two groups beside model 1's two
+// groups) or a multi-trajectory one with the same two components.
+Args joint(Args changes) {
+  changes.insert(changes.begin(), {{8, "2"}, {18, "cnorm"}, {19, "1"}, {23, "2"}});
+  return changes;
+}
+Args multi(Args changes) {
+  changes.insert(changes.begin(), {34, "2"});
+  return joint(changes);
+}
 
 #define ORDERS "orders must be whole numbers from -1 to 5.\n"
 const RunCase kCases[] = {
@@ -143,6 +203,22 @@ const RunCase kCases[] = {
     {{{2, "100000000"}}, {}, "The data hold fewer than the 200000000 variables the arguments describe.\n"},
     {{{35, "3"}}, {}, "Incorrect number of start values, the correct number is 2.\n"},
     {{{35, "2"}}, {{"kurv_start", {1}}}, "Host matrix kurv_start is missing or holds fewer than 2 values.\n"},
+    // What the joint and multi-trajectory likelihoods have no part for.
+    {joint({{13, "1"}}), {}, "A joint model cannot have a dropout model: its likelihood has no dropout part.\n"},
+    {joint({{16, "normal"}}), {},
+     "A joint model cannot have an outcome analysis: its likelihood does not model the outcome variable.\n"},
+    {joint({}), {{"kurv_mat_order1", {0, -1}}}, "Group 2 of model 1 has order -1, which a joint model does not allow.\n"},
+    {joint({}), {{"kurv_mat_order2", {-1, 1}}}, "Group 1 of model 2 has order -1, which a joint model does not allow.\n"},
+    {joint({{35, "11"}}), {}, "Incorrect number of start values, the correct number is 12.\n"},  // 9, 1 + 2 shares
+    {multi({{3, "1"}}), {}, "Risk factors cannot be used in a multi-trajectory model: its shared membership has none.\n"},
+    {multi({{20, "1"}}), {}, "Risk factors cannot be used in a multi-trajectory model: its shared membership has none.\n"},
+    {multi({{17, "2"}}), {},
+     "A reference group cannot be chosen in a multi-trajectory model: the first group is the reference.\n"},
+    {multi({{13, "1"}}), {}, "A dropout model cannot be used in a multi-trajectory model.\n"},
+    {multi({{14, "2"}}), {}, "A dropout model cannot be used in a multi-trajectory model.\n"},
+    {multi({{15, "1"}}), {}, "A dropout model cannot be used in a multi-trajectory model.\n"},
+    {multi({{16, "logit"}}), {}, "An outcome analysis cannot be used in a multi-trajectory model.\n"},
+    {multi({{12, "1"}}), {}, "Random effects cannot be combined with a multi-trajectory model: that likelihood has no random-effects part.\n"},
     // More subjects than memory can describe: refused before the arrays are allocated.
     {{{8, "50"}}, {{"kurv_mat_order1", std::vector<double>(50, 5.0)}}, "Not enough memory for this model.\n",
      198, 2000000000},
@@ -162,14 +238,14 @@ TEST(Run, InputErrorsAndFailuresEndWithTheirMessageAndNothingWritten) {
   for (const RunCase& c : kCases) {
     ClaimingHost host;
     host.claimed = c.claimedObservations;
-    host.data = {{1.0, 0.0, 0.0}, {2.0, 1.0, 0.0}};  // y, t and a weight or outcome column
+    host.data = {{1.0, 0.0, 0.0, 0.0}, {2.0, 1.0, 0.0, 0.0}};  // y, t, a weight or outcome column, one more
     host.createMatrix("parmData", 1, 2, -99);
     EXPECT_EQ(run(host, c.args, c.matrices), c.code) << c.message;
     EXPECT_EQ(c.code ? host.errors : host.stdoutText, c.message);
     const bool readData = host.displayed.find("observations read") != std::string::npos;
     EXPECT_EQ(readData, &c >= &kCases[std::size(kCases) - 2]) << c.message;
     EXPECT_EQ(host.matrices["parmData"][0][0], -99) << c.message;
-    EXPECT_EQ(host.data[0].size(), 3u) << c.message;  // no posterior variable stored
+    EXPECT_EQ(host.data[0].size(), 4u) << c.message;  // no posterior variable stored
   }
 }
 
@@ -333,14 +409,9 @@ TEST(ParameterLayout, BlocksFollowOneAnotherAndEachParameterHasOneName) {
     EXPECT_EQ(expectedStartValueCount(*ctx), o.nStartValues);
     EXPECT_EQ(ctx->plotTcov[0], o.matrices.count("kurv_plottcov1") ? 0.5 : testing::kHostMissing);
 
-    // Block starts of model 1 in layout order: a block ends where the next starts.
+    // Block starts of model 1 in layout order (-1: absent).
     const int starts[] = {ctx->paramStart[0], ctx->dropoutStart, ctx->scaleIndex[0], ctx->reStart,
                           ctx->zipStart[0],   ctx->thetaStart,   ctx->outcomeStart,  ctx->paramEnd[0]};
-    int previous = 0;
-    for (int start : starts) {
-      EXPECT_TRUE(start == -1 || previous <= start) << start;  // -1: no scale
-      previous = std::max(previous, start);
-    }
     // A joint run's model 2 follows model 1 up to nParams.
     EXPECT_EQ(ctx->paramStart[1], ctx->isJointModel() ? ctx->paramEnd[0] : 0);
     EXPECT_EQ(ctx->isJointModel() ? ctx->paramEnd[1] : ctx->paramEnd[0], ctx->nParams);
@@ -357,51 +428,61 @@ TEST(ParameterLayout, BlocksFollowOneAnotherAndEachParameterHasOneName) {
         if (starts[b] >= 0 && starts[b] <= k) block = b;
       EXPECT_EQ(blockOfName(names[k]), block) << "parameter " << k << " named " << names[k];
     }
-    // The layout describes every parameter, model 2's too, with one distinct
-    // name each; within a model its blocks come in layout order (a group's
-    // covariates beside its trajectory, a dropout block's covariates beside it).
-    const std::vector<ParameterInfo>& params = ctx->layout.params;
+    // The layout names every parameter as the table does, model 2's too;
+    // within a model its blocks come in layout order (a group's covariates
+    // beside its trajectory, a dropout block's covariates beside it).
     ASSERT_EQ(ctx->layout.size(), ctx->nParams);
     EXPECT_EQ(ctx->layout.nameList().substr(0, host.macros["_outvars"].size()), host.macros["_outvars"]);
-    auto rank = [](const ParameterInfo& p) {
-      const int byKind[] = {0, 0, 1, 1, 2, 3, 4, 5, 6};
-      return p.model * 10 + byKind[static_cast<int>(p.kind)];
-    };
-    std::set<std::string> all;
-    for (int k = 0; k < ctx->nParams; ++k) {
-      EXPECT_TRUE(!params[k].name.empty() && all.insert(params[k].name).second) << k << " " << params[k].name;
-      EXPECT_TRUE(k == 0 || rank(params[k - 1]) <= rank(params[k])) << k;
-    }
+    const int byKind[] = {0, 0, 1, 1, 2, 3, 4, 5, 6};
+    auto rank = [&](int k) { return ctx->layout.params[k].model * 10 + byKind[static_cast<int>(ctx->layout.params[k].kind)]; };
+    for (int k = 1; k < ctx->nParams; ++k) EXPECT_LE(rank(k - 1), rank(k)) << k;
   }
 }
 
-// Sigma itself becomes its logarithm and the group percentages log-odds
-// against the reference group, after checks of their range and sum.
-TEST(GivenStartValues, PercentagesBecomeLogOddsAfterTheirChecks) {
+// Given start values: sigma itself becomes its logarithm (when it has none,
+// 0, or -2 for model 2 of a joint run) and percentages log-odds against the
+// reference group, after checks of their range and sum; a failed check ends
+// the conversion. Model 2 of a joint run has one set of percentages per
+// model-1 group, a multi-trajectory run one shared set after its components.
+TEST(GivenStartValues, ScalesAndPercentagesAreCheckedAndConverted) {
+  const double low = -std::log(DBL_MAX) - 10.0, l15 = std::log(1.5);
   struct Case {
-    std::vector<double> start;  // the intercepts of G groups of order 0, sigma, G percentages
+    Args args;  // groups of order 0: their intercepts, sigma, percentages
+    std::vector<double> start;
     const char* message;
-    std::vector<double> converted = {};  // from sigma on
+    std::vector<double> params = {};  // the converted parameters
   };
   const Case cases[] = {
-      {{1, 2, 0.0, 40, 60}, "", {0.0, std::log(60.0 / 40.0)}},  // sigma 0 has no logarithm: 0
+      {{{8, "2"}}, {1, 2, 0.0, 40, 60}, "", {1, 2, 0.0, std::log(60.0 / 40.0)}},
       // The reference share is r = 1 - 0.505; 50 only enters the sum check.
-      {{1, 2, 3, 1.5, 50, 30, 20.5}, "", {std::log(1.5), std::log(0.30 / 0.495), std::log(0.205 / 0.495)}},
-      {{1, 2, 3, 1.5, 50, 30, 30}, "First set of starting percents add to more than 100. 0.400000 0.500000"},
-      {{1, 2, 3, 1.5, 0, 50, 50}, "Starting percentage =     0.000000 is invalid"},
-      {{1, 2, 3, 1.5, 100, 50, 50}, "Starting percentage =   100.000000 is invalid"},
+      {{{8, "3"}}, {1, 2, 3, 1.5, 50, 30, 20.5}, "", {1, 2, 3, l15, std::log(0.30 / 0.495), std::log(0.205 / 0.495)}},
+      {{{8, "3"}}, {1, 2, 3, 1.5, 50, 30, 30}, "First set of starting percents add to more than 100. 0.400000 0.500000"},
+      {{{8, "3"}}, {1, 2, 3, 1.5, 0, 50, 50}, "Starting percentage =     0.000000 is invalid"},
+      {{{8, "3"}}, {1, 2, 3, 1.5, 100, 50, 50}, "Starting percentage =   100.000000 is invalid"},
+      {joint({}), {1, 2, 1.5, 40, 60, 3, 4, 0.5, 30, 70, 80, 20}, "",
+       {1, 2, l15, std::log(60.0 / 40.0), 3, 4, std::log(0.5), std::log(70.0 / 30.0), std::log(20.0 / 80.0)}},
+      // A model-2 share of 0 passes; its log-odds start at the clamp's lower end.
+      {joint({}), {1, 2, 0, 50, 50, 3, 4, 0, 100 - 1e-9, 0, 50, 50}, "", {1, 2, 0, 0, 3, 4, -2, low, 0}},
+      {joint({}), {1, 2, 1.5, 40, 60, 3, 4, 0.5, 50, 60, 80, 20}, "Second set of starting percentages add to more than 100.",
+       {1, 2, l15, std::log(60.0 / 40.0), 3, 4, 0.5, 50, 60}},
+      // Reference group 1, the first, is allowed in a multi-trajectory run.
+      {multi({{17, "1"}}), {1, 2, 2, 3, 4, 0.5, 40, 60}, "", {1, 2, std::log(2.0), 3, 4, std::log(0.5), std::log(60.0 / 40.0)}},
+      {multi({}), {1, 2, 0, 3, 4, 0.5, 40, 60}, "Invalid start value for sigma (model 1)."},
+      {multi({}), {1, 2, 2, 3, 4, 0.5, 0, 60}, "Starting percentage =     0.000000 is invalid (mult model)."},
+      {multi({}), {1, 2, 2, 3, 4, 0.5, 50, 60}, "Starting percents add to more than 100 (mult model)."},
   };
   for (const Case& c : cases) {
-    const int groups = static_cast<int>(c.start.size() - 1) / 2;
+    SCOPED_TRACE(c.message);
     MemoryHost host;
-    host.data = {{1, 0}, {2, 0}, {4, 0}};
-    const Args args = {{8, std::to_string(groups)}, {35, std::to_string(c.start.size())}};
+    host.data = {{1, 0, 0, 0}, {2, 0, 1, 0}, {4, 0, 0, 0}};
+    Args args = c.args;
+    args.push_back({35, std::to_string(c.start.size())});
     auto ctx = testing::prepareTestRun(host, argsWith(host, args, {{"kurv_start", c.start}}));
     ASSERT_TRUE(ctx) << host.errors;
     convertGivenStartValues(*ctx);
     EXPECT_EQ(host.stdoutText, c.message);
-    EXPECT_EQ(ctx->startDisplay[groups + 1], c.start[groups + 1]);  // the user's form is kept for display
-    for (std::size_t k = 0; k < c.converted.size(); ++k) EXPECT_NEAR(ctx->params[groups + k], c.converted[k], 1e-15);
+    EXPECT_TRUE(std::equal(c.start.begin(), c.start.end(), ctx->startDisplay.begin()));  // kept for display
+    for (std::size_t k = 0; k < c.params.size(); ++k) EXPECT_NEAR(ctx->params[k], c.params[k], 1e-12) << k;
   }
 }
 

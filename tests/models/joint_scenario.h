@@ -11,7 +11,7 @@
 
 #include "models/joint_gradient.h"
 #include "models/joint_likelihood.h"
-#include "scenario.h"
+#include "family_check.h"
 
 namespace kurv::modeltest {
 
@@ -37,33 +37,7 @@ struct JointScenario {
   std::vector<JointSubject> subjects;
 };
 
-// A prepared joint run; the host outlives the record that points at it.
-struct PreparedJoint {
-  std::unique_ptr<testing::MemoryHost> host = std::make_unique<testing::MemoryHost>();
-  std::unique_ptr<ModelContext> ctx;
-  double nll(const std::vector<double>& x) {
-    double f = 0.0;
-    jointModelLogLikelihood(static_cast<int>(x.size()), x.data(), &f, ctx.get());
-    return f;
-  }
-  std::vector<double> gradient(const std::vector<double>& x) {
-    std::vector<double> g(x.size());
-    nll(x);
-    jointModelDerivative(static_cast<int>(x.size()), x.data(), nullptr, g.data(), ctx.get());
-    return g;
-  }
-};
-
-// The data row of one subject in the order the command passes the variables.
-inline std::vector<double> jointRow(const JointScenario& s, const JointSubject& a) {
-  std::vector<double> row;
-  auto put = [&row](const std::vector<double>& v) { row.insert(row.end(), v.begin(), v.end()); };
-  put(a.y[0]), put(a.t[0]), put(a.risk[0]);
-  if (s.weights) row.push_back(a.weight);
-  if (s.model[0].exposure) put(a.exposure[0]);
-  put(a.tcov[0]), put(a.y[1]), put(a.t[1]), put(a.risk[1]), put(a.tcov[1]);
-  return row;
-}
+using PreparedJoint = FamilyRun<jointModelLogLikelihood, jointModelDerivative>;
 
 inline std::vector<std::string> jointArgs(const JointScenario& s) {
   auto args = testing::defaultArgs();
@@ -80,15 +54,20 @@ inline std::vector<std::string> jointArgs(const JointScenario& s) {
   return args;
 }
 
+// Each subject's row in the order the command passes the variables, and the orders.
 inline void putJointData(const JointScenario& s, testing::MemoryHost& host) {
   for (const JointSubject& a : s.subjects) {
-    host.data.push_back(jointRow(s, a));
+    std::vector<double> row;
+    auto put = [&row](const std::vector<double>& v) { row.insert(row.end(), v.begin(), v.end()); };
+    put(a.y[0]), put(a.t[0]), put(a.risk[0]), put(s.weights ? std::vector{a.weight} : std::vector<double>{});
+    put(a.exposure[0]), put(a.tcov[0]), put(a.y[1]), put(a.t[1]), put(a.risk[1]), put(a.tcov[1]);
+    host.data.push_back(row);
     host.selected.push_back(a.selected);
   }
-  host.setRowVector("kurv_mat_order1", s.model[0].orders);
-  host.setRowVector("kurv_mat_order2", s.model[1].orders);
-  if (!s.model[0].inflOrders.empty()) host.setRowVector("kurv_mat_iorder1", s.model[0].inflOrders);
-  if (!s.model[1].inflOrders.empty()) host.setRowVector("kurv_mat_iorder2", s.model[1].inflOrders);
+  for (int m = 0; m < 2; ++m) {
+    host.setRowVector("kurv_mat_order" + std::to_string(m + 1), s.model[m].orders);
+    if (!s.model[m].inflOrders.empty()) host.setRowVector("kurv_mat_iorder" + std::to_string(m + 1), s.model[m].inflOrders);
+  }
 }
 
 inline PreparedJoint prepareJoint(const JointScenario& s) {

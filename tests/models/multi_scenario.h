@@ -8,25 +8,11 @@
 
 #include "models/multi_gradient.h"
 #include "models/multi_likelihood.h"
-#include "scenario.h"
+#include "family_check.h"
 
 namespace kurv::modeltest {
 
-struct MultiPrepared {
-  std::unique_ptr<testing::MemoryHost> host = std::make_unique<testing::MemoryHost>();
-  std::unique_ptr<ModelContext> ctx;
-  double nll(const std::vector<double>& x) {
-    double f = 0.0;
-    multModelLogLikelihood(static_cast<int>(x.size()), x.data(), &f, ctx.get());
-    return f;
-  }
-  std::vector<double> gradient(const std::vector<double>& x) {
-    std::vector<double> g(x.size());
-    nll(x);
-    multModelDerivative(static_cast<int>(x.size()), x.data(), nullptr, g.data(), ctx.get());
-    return g;
-  }
-};
+using MultiPrepared = FamilyRun<multModelLogLikelihood, multModelDerivative>;
 
 // Host rows: component 1's outcomes, times, weight, exposures, covariates;
 // component 2's outcomes, times, covariates; component 3's outcomes, times.

@@ -23,19 +23,17 @@ namespace kurv::testing {
 namespace {
 
 // R's nlminb implements the same published routines independently
-// (fixtures/optim/make_traces.R). Tolerances on values keep a margin of ten over
-// the largest deviation measured under the OpenBLAS kernels Prescott, Nehalem,
-// Sandybridge, Haswell, SkylakeX and Zen, whose ddot and dnrm2 differ in the
-// last bits. Beale, logistic, quadratic: R's code and counts, f at each
-// iteration and x within 1e-9 (measured 9.1e-11, 9.2e-11). The others part
-// after `agreeUntil` iterations (f within 1e-9): nlminb skips a lengthened step
-// predicting at most 1.2 times the decrease achieved, and differences on
-// ill-conditioned problems grow last-bit differences a digit or two an
-// iteration (rosenbrock: 7.6e-11 at iteration 3, 2e-10 at 4). They end with a
-// convergence code, f within 3e-11 of R's (measured 2.4e-12), counts within 30%
-// (wood: 107 evaluations to R's 89, the others within 15%). f converged to 1e-10
-// puts x within about 1e-5 of a minimum (measured 2.7e-7), (1e-10)^¼ of
-// Powell's quartic one (1.6e-3).
+// (fixtures/optim/make_traces.R). Tolerances keep a margin of ten over the
+// largest deviation measured under the OpenBLAS kernels Prescott, Nehalem,
+// Sandybridge, Haswell, SkylakeX and Zen (their ddot and dnrm2 differ in the
+// last bits). Beale, logistic, quadratic: R's code and counts, f at each
+// iteration and x within 1e-9 (measured 9.2e-11). The others part after
+// `agreeUntil` iterations (f within 1e-9): nlminb skips a lengthened step
+// predicting at most 1.2 times the decrease achieved, and ill-conditioned
+// differences grow last-bit differences a digit or two an iteration. They end
+// with a convergence code, f within 3e-11 of R's (measured 2.4e-12), counts
+// within 30% (wood: 107 evaluations to R's 89). f converged to 1e-10 puts x
+// within about 1e-5 of a minimum, (1e-10)^¼ of Powell's quartic one (1.6e-3).
 const std::map<std::string, std::pair<std::size_t, double>> kDivergent = {
     // agreeUntil, xTolerance; measured deviations of f until then, and of x
     {"rosenbrock_gradient", {22, 6e-8}},   // 1.5e-11, 5.4e-9

@@ -1,44 +1,28 @@
-// The joint model's likelihood, gradient and posteriors. One table of option
-// sets: the likelihood against joint_scenario.h's independent evaluation,
-// the posteriors against Bayes' rule on its terms, the gradient against
-// central differences of the engine's subject likelihoods and, with
-// weights, the score outer-product sum against the difference scores. Then
-// the identity of a one-group model 2 with two single-model runs, and the
-// failure value.
+// The joint and multi-trajectory likelihoods and gradients over tables of
+// option sets, against the independent evaluations of joint_scenario.h and
+// multi_scenario.h, Bayes' rule on their terms and central differences; a
+// one-group model 2 as two single-model runs; one component as the single
+// model; the failure values.
 
 #include <gtest/gtest.h>
 
 #include <cfloat>
 
 #include "joint_scenario.h"
+#include "models/parameter_layout.h"
+#include "multi_scenario.h"
 
 namespace kurv {
 namespace {
 
 using namespace modeltest;
 
-// -w_i d ln L_i / dx_p by central differences, step 1e-5 max(1, |x_p|): the
-// truncation error (about 1e-10 times a third derivative) and the rounding
-// (about 1e-16 |ln L_i| / 1e-5) stay well below the 1e-6 relative tolerance.
-std::vector<std::vector<double>> differenceScores(PreparedJoint& run, std::vector<double> x) {
-  const ModelContext& c = *run.ctx;
-  std::vector<std::vector<double>> score(c.nObs, std::vector<double>(x.size()));
-  for (std::size_t p = 0; p < x.size(); ++p) {
-    const double saved = x[p], h = 1e-5 * std::max(1.0, std::fabs(saved));
-    auto at = [&](double v) { x[p] = v; run.nll(x); return c.subjectLik; };
-    const std::vector<double> up = at(saved + h), down = at(saved - h);
-    x[p] = saved;
-    for (int i = 0; i < c.nObs; ++i) score[i][p] = -c.weight[i] * std::log(up[i] / down[i]) / (2 * h);
-  }
-  return score;
-}
-
 JointScenario twoModels(ModelSpec m1, ModelSpec m2, int refGroup, bool weights, unsigned seed, int n) {
   return withJointData({.model = {m1, m2}, .refGroup = refGroup, .weights = weights}, seed, n);
 }
 
-const std::pair<const char*, JointScenario>* optionSets(std::size_t* count) {
-  static const std::pair<const char*, JointScenario> cases[] = {
+TEST(JointModel, LikelihoodPosteriorsAndGradientOverOptionSets) {
+  const std::pair<const char*, JointScenario> cases[] = {
       {"cnorm x logit, risks both sides, weights, covariates",
        twoModels({.T = 5, .nRisk = 2, .tcov = 1, .orders = {1, 2}, .censorMin = 0, .censorMax = 5},
                  {.kind = "logit", .T = 4, .nRisk = 1, .orders = {0, 1, 1}}, 1, true, 41, 30)},
@@ -53,21 +37,12 @@ const std::pair<const char*, JointScenario>* optionSets(std::size_t* count) {
       {"cnorm x zip, one model-2 group", twoModels({.T = 4, .orders = {1, 0}}, {.kind = "zip", .T = 3, .orders = {1}, .inflOrders = {0}},
                                                    1, false, 45, 20)},
   };
-  *count = std::size(cases);
-  return cases;
-}
-
-TEST(JointModel, LikelihoodPosteriorsAndGradientOverOptionSets) {
-  std::size_t count = 0;
-  const auto* cases = optionSets(&count);
-  for (std::size_t c = 0; c < count; ++c) {
-    const auto& [name, s] = cases[c];
+  for (const auto& [name, s] : cases) {
     SCOPED_TRACE(name);
     PreparedJoint run = prepareJoint(s);
     ASSERT_TRUE(run.ctx) << run.host->errors;
     const std::vector<double> x = jointParametersOf(s, 7);
-    const int n = static_cast<int>(x.size());
-    ASSERT_EQ(run.ctx->nParams, n);
+    ASSERT_EQ(run.ctx->nParams, static_cast<int>(x.size()));
     const JointReference ref(s);
     const double reference = ref.nll(x);
     EXPECT_NEAR(run.nll(x), reference, 1e-10 * std::fabs(reference));
@@ -95,19 +70,7 @@ TEST(JointModel, LikelihoodPosteriorsAndGradientOverOptionSets) {
       for (int j = 0; j < G1; ++j) EXPECT_NEAR(post1[ctx.gi(j, i)], m1[j], 1e-12);
       for (int k = 0; k < G2; ++k) EXPECT_NEAR(post2[ctx.gi(k, i)], m2[k], 1e-12);
     }
-
-    const auto scores = differenceScores(run, x);
-    const std::vector<double> g = run.gradient(x);
-    for (int a = 0; a < n; ++a) {
-      double fd = 0.0;
-      for (const auto& score : scores) fd += score[a];
-      EXPECT_NEAR(g[a], fd, 1e-6 * std::max(1.0, std::fabs(fd))) << "parameter " << a;
-      for (int b = 0; b < n && s.weights; ++b) {
-        double outer = 0.0;
-        for (const auto& score : scores) outer += score[a] * score[b];
-        EXPECT_NEAR(run.ctx->scoreOuterSum[a * n + b], outer, 1e-6 * std::max(1.0, std::fabs(outer))) << a << "," << b;
-      }
-    }
+    expectGradientMatchesDifferences(run, x, &ModelContext::subjectLik, s.weights);
   }
 }
 
@@ -161,6 +124,85 @@ TEST(JointModel, UncomputableSubjectFailsWithDblMax) {
   EXPECT_EQ(out.rfind("jointModelLogLikelihood\n    1.000000     2.000000     0.000000     0.000000     0.500000 ", 0), 0u);
   EXPECT_NE(out.find("jointModelLogLikelihood nll="), std::string::npos);
   EXPECT_NE(out.find("jointModelDerivative\n"), std::string::npos);
+}
+
+TEST(MultiModel, LikelihoodAndGradientOverComponentSets) {
+  auto comps = [](std::vector<Scenario> list, unsigned seed, int n) {
+    for (Scenario& c : list) c = withData(c, seed++, n);
+    return list;
+  };
+  const Scenario cnormCov{.T = 5, .tcov = 1, .orders = {1, 2}, .censorMin = 0, .censorMax = 5};
+  const Scenario logit{.kind = "logit", .T = 4, .orders = {0, 1}};
+  const std::pair<const char*, std::vector<Scenario>> cases[] = {
+      {"cnorm covariate + logit", comps({cnormCov, logit}, 41, 25)},
+      {"logit weights + zip per group",
+       comps({{.kind = "logit", .T = 4, .orders = {0, 1}, .weights = true},
+              {.kind = "zip", .T = 4, .tcov = 1, .orders = {1, 0}, .inflOrders = {1, 0}}}, 42, 25)},
+      {"zip exposure shared, weights + cnorm covariate + poisson",
+       comps({{.kind = "zip", .T = 4, .orders = {0, 1}, .inflOrders = {1}, .weights = true, .exposure = true},
+              cnormCov, {.kind = "poisson", .T = 3, .orders = {0, 1}}}, 43, 25)},
+      {"three groups, order -1 in each component",
+       comps({{.T = 4, .orders = {1, 0, -1}}, {.kind = "logit", .T = 3, .orders = {-1, 0, 1}},
+              {.kind = "poisson", .T = 4, .orders = {0, -1, 1}}}, 44, 30)},
+      {"one group", comps({{.T = 3, .orders = {2}}, {.kind = "logit", .T = 3, .orders = {1}}}, 45, 12)},
+  };
+  for (const auto& [name, s] : cases) {
+    SCOPED_TRACE(name);
+    MultiPrepared run = prepareMulti(s);
+    ASSERT_TRUE(run.ctx) << run.host->errors;
+    const std::vector<double> x = multiParametersOf(s, 9);
+    ASSERT_EQ(run.ctx->nParams, static_cast<int>(x.size()));
+    const double reference = multiReferenceNll(s, x);
+    EXPECT_NEAR(run.nll(x), reference, 1e-10 * std::fabs(reference));
+    expectGradientMatchesDifferences(run, x, &ModelContext::multSubjectLik, s[0].weights);
+  }
+}
+
+// With one component the model is the single-trajectory mixture over the
+// same groups: a prepared single run turned into a one-component
+// multi-trajectory run (same data, same parameter layout) gives the same
+// likelihood and gradient.
+TEST(MultiModel, OneComponentEqualsTheSingleModel) {
+  const std::pair<const char*, Scenario> cases[] = {
+      {"cnorm censored, covariate, weights",
+       withData({.T = 5, .tcov = 1, .orders = {1, 2}, .censorMin = 0, .censorMax = 5, .weights = true}, 51, 20)},
+      {"logit", withData({.kind = "logit", .T = 4, .orders = {0, 1, 2}}, 52, 20)},
+      {"zip per group, exposure", withData({.kind = "zip", .T = 4, .orders = {1, 0}, .inflOrders = {0, 1}, .exposure = true}, 53, 20)},
+  };
+  for (const auto& [name, s] : cases) {
+    SCOPED_TRACE(name);
+    Prepared single = prepare(s);
+    ASSERT_TRUE(single.ctx) << single.host->errors;
+    const std::vector<double> x = parametersOf(s, 3);
+    const double f = single.nll(x);
+    const std::vector<double> g = single.gradient(x);
+    const std::vector<double> outer = single.ctx->scoreOuterSum;
+
+    ModelContext& c = *single.ctx;
+    c.isMultModel = true;
+    c.multNGroups = c.nGroups[0];
+    layoutParameters(c);
+    ASSERT_EQ(c.nParams, static_cast<int>(x.size()));
+    double fm = 0.0;
+    multModelLogLikelihood(c.nParams, x.data(), &fm, &c);
+    EXPECT_NEAR(fm, f, 1e-12 * std::fabs(f));
+    std::vector<double> gm(x.size());
+    multModelDerivative(c.nParams, x.data(), nullptr, gm.data(), &c);
+    for (std::size_t a = 0; a < x.size(); ++a) EXPECT_NEAR(gm[a], g[a], 1e-9 * std::max(1.0, std::fabs(g[a]))) << a;
+    for (std::size_t a = 0; a < outer.size() && s.weights; ++a)
+      EXPECT_NEAR(c.scoreOuterSum[a], outer[a], 1e-9 * std::max(1.0, std::fabs(outer[a]))) << a;
+  }
+}
+
+// A subject whose mixture likelihood underflows makes the evaluation fail
+// with DBL_MAX: Poisson counts under a mean of exp(-800).
+TEST(MultiModel, UncomputableSubjectFailsWithDblMax) {
+  const std::vector<Scenario> s = {{.kind = "poisson", .T = 2, .subjects = {{.y = {1, 2}, .t = {1, 2}}}},
+                                   {.kind = "logit", .T = 2, .subjects = {{.y = {0, 1}, .t = {1, 2}}}}};
+  MultiPrepared run = prepareMulti(s);
+  ASSERT_TRUE(run.ctx) << run.host->errors;
+  EXPECT_EQ(run.nll({-800.0, 0.0}), DBL_MAX);
+  EXPECT_LT(run.nll({0.0, 0.0}), DBL_MAX);
 }
 
 }  // namespace
