@@ -7,6 +7,7 @@
 
 #include "core/text_format.h"
 #include "engine/results_to_host.h"
+#include "models/multi_likelihood.h"
 #include "report/expected_trajectory.h"
 
 namespace kurv {
@@ -91,18 +92,7 @@ void writeComponentPlot(ModelContext& ctx, int m, const std::vector<double>& pos
 
 }  // namespace
 
-std::vector<double> multiPosteriorProbabilities(const ModelContext& ctx) {
-  const int G = ctx.nGroups[0];
-  const double missing = ctx.host->missingValue();
-  std::vector<double> post(static_cast<std::size_t>(G) * ctx.nObs, missing);
-  for (int i = 0; i < ctx.nObs; ++i) {
-    if (ctx.excluded[i] != 0 || static_cast<std::size_t>(i) >= ctx.multSubjectLik.size()) continue;
-    const double sum = ctx.multSubjectLik[i];
-    if (!(sum > 0.0) || !std::isfinite(sum)) continue;
-    for (int g = 0; g < G; ++g) post[ctx.gi(g, i)] = ctx.multGroupTerm[ctx.gi(g, i)] / sum;
-  }
-  return post;
-}
+std::vector<double> multiPosteriorProbabilities(const ModelContext& ctx) { return multiModelPosteriors(ctx); }
 
 void writeMultiResultsToHost(ModelContext& ctx) {
   Host& host = *ctx.host;

@@ -8,7 +8,7 @@
 namespace kurv {
 
 // Shared posterior group probabilities from the last likelihood evaluation:
-// post[g * nObs + i] = multGroupTerm(g, i) / multSubjectLik(i); missing for
+// the log-domain posteriors of models/multi_likelihood.h; missing for
 // excluded observations.
 std::vector<double> multiPosteriorProbabilities(const ModelContext& ctx);
 

@@ -6,14 +6,13 @@
 namespace kurv {
 
 // Writes into g the gradient of jointModelLogLikelihood at x, which must be
-// the last point that function evaluated without failing (its densities,
-// group products and subject likelihoods are reused; no density is formed
-// again). The third argument is not read. With weights (hasWeights) it also
-// leaves each subject's score in subjectScore and the sum of their outer
-// products in scoreOuterSum (n x n, row-major). The cost is linear in the
-// number of periods: the products over every period but one come from prefix
-// and suffix products, and model 2's conditional probabilities are formed
-// once per subject and model-1 group. Returns 0.
+// the last point that function evaluated (its posteriors and group slopes
+// are reused; no density is formed again; without a preceding evaluation of
+// this run one is made). The third argument is not read. With weights
+// (hasWeights) it also leaves the sum of the subjects' score outer products
+// in scoreOuterSum (n x n, row-major). Subjects are taken in the
+// likelihood's fixed chunks, so the result has the same bits for any number
+// of threads. Returns 0.
 int jointModelDerivative(int n, const double* x, int* unused, double* g, ModelContext* ctx);
 
 }  // namespace kurv

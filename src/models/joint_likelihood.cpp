@@ -1,23 +1,35 @@
-// Joint (dual-trajectory) mixture likelihood.
+// Joint (dual-trajectory) mixture likelihood, in the log domain.
 //
 // Subject i belongs to model-1 group j with probability pi_j (a multinomial
 // logit with model 1's risk factors) and, given j, to model-2 group k with
 // probability pi_{k|j} (a multinomial logit with one block of constants per
 // model-1 group and model-2 risk coefficients shared by all of them). Given
 // both groups the two outcomes are independent, so
-//   L_i = sum_j G1_j sum_k pi_{k|j} G2_k,
-//   G1_j = pi_j prod_t f1_jt,  G2_k = prod_t f2_kt.
-// Model 2's products do not depend on j and are formed once per subject.
-// The posterior of the pair (j, k) is G1_j pi_{k|j} G2_k / L_i.
+//   L_i = sum_j sum_k pi_j pi_{k|j} T1_j T2_k,
+// T1_j and T2_k the products of each model's measurement densities. Over
+// many periods those products fall below the smallest double, so each is
+// kept as its logarithm, a sum of per-cell log densities, and the pairs of
+// groups are combined by log-sum-exp:
+//   ln L_i = M + ln sum_jk exp(ln P_jk - M),  M = max_jk ln P_jk,
+//   ln P_jk = ln pi_j + ln pi_{k|j} + ln T1_j + ln T2_k.
+// Model 2's terms do not depend on j and are formed once per subject. The
+// posterior of the pair (j, k) is exp(ln P_jk - ln L_i). An evaluation fails
+// only when some ln L_i is not a finite number.
+//
+// Subjects are evaluated in fixed chunks on the run's worker pool
+// (core/parallel_for.h); each chunk keeps its own partial sum, and the sums
+// are added in chunk order, so the result has the same bits for any number
+// of threads.
 
 #include "models/joint_likelihood.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 
 #include "core/text_format.h"
-#include "models/densities.h"
 #include "models/group_blocks.h"
+#include "models/joint_kernel.h"
 #include "models/measurement_tables.h"
 #include "models/membership.h"
 #include "models/parameter_trace.h"
@@ -31,21 +43,76 @@ void ensureSize(std::vector<T>& v, std::size_t size) {
   if (v.size() != size) v.resize(size);
 }
 
-// The density of every period of group g of model m for subject i, written
-// to `density` (T values; 1 for a period that is not usable), and their
-// product. A ZIP count above zero whose Poisson mean underflows has density
-// 0: the product is 0 and the gradient's period products stay exact.
-double periodLoop(const double* x, const ModelContext& c, int m, int g, int i, double sigma,
-                  double* density) {
-  const GroupBlocks blocks = groupBlocks(c, m, g);
-  double product = 1.0;
-  for (int t = 0; t < c.nPeriods[m]; ++t) {
-    density[t] = 1.0;
-    if (!usablePeriod(c, m, i, t)) continue;
-    density[t] = usableMeasurementDensity(x, c, {m, g, i, t}, blocks, sigma);
-    product *= density[t];
+// Multinomial-logit log probabilities in place: eta holds the linear
+// predictors (the reference group's entry is ignored and taken as 0); each
+// is clamped as computeMembershipProbabilities clamps it, and
+// ln pi_g = eta_g - ln(1 + sum_{h != ref} exp(eta_h)).
+void logSoftmax(const ExpClamp& clamp, double* eta, int nGroups, int ref) {
+  double sum = 1.0;
+  for (int g = 0; g < nGroups; ++g) {
+    if (g == ref) {
+      eta[g] = 0.0;
+      continue;
+    }
+    eta[g] = clamp(eta[g]);
+    sum += std::exp(eta[g]);
   }
-  return product;
+  const double logSum = std::log(sum);
+  for (int g = 0; g < nGroups; ++g) eta[g] -= logSum;
+}
+
+struct ChunkResult {
+  double sum = 0.0;
+  bool failed = false;
+};
+
+ChunkResult evaluateChunk(const JointPlan& P, ModelContext& c, const double* x, int first, int last) {
+  const int G1 = c.nGroups[0];
+  const int G2 = c.nGroups[1];
+  std::vector<double> logPi1(G1), logPi2(G2), logT1(G1), logT2(G2), term(static_cast<std::size_t>(G1) * G2);
+  ChunkResult r;
+  for (int i = first; i < last; ++i) {
+    double* score = &c.groupScore[static_cast<std::size_t>(i) * P.nScores];
+    std::fill(score, score + P.nScores, 0.0);
+    jointLogMembership(P, c, x, i, logPi1.data());
+    for (int k = 0; k < G2; ++k) {
+      logT2[k] = addGroupCells(P.model2, c, x, k, i, score + P.model1.nScores);
+      c.groupTerm2[c.gi(k, i)] = std::exp(logT2[k]);
+    }
+    double top = -HUGE_VAL;
+    bool nan = false;
+    for (int j = 0; j < G1; ++j) {
+      logT1[j] = addGroupCells(P.model1, c, x, j, i, score);
+      c.groupTerm[c.gi(j, i)] = std::exp(logPi1[j] + logT1[j]);
+      conditionalLogMembership(P, c, x, i, j, logPi2.data());
+      for (int k = 0; k < G2; ++k) {
+        const double t = logPi1[j] + logPi2[k] + logT1[j] + logT2[k];
+        term[static_cast<std::size_t>(j) * G2 + k] = t;
+        if (std::isnan(t)) nan = true;
+        top = std::max(top, t);
+      }
+    }
+    double logL = nan ? std::nan("") : top;
+    if (!nan && top > -HUGE_VAL && top < HUGE_VAL) {
+      double sum = 0.0;
+      // term becomes exp(ln P_jk - M), each exp taken once.
+      for (double& t : term) sum += (t = std::exp(t - top));
+      logL = top + std::log(sum);
+      for (int j = 0; j < G1; ++j)
+        for (int k = 0; k < G2; ++k)
+          c.jointPosterior[jointCell(c, j, k, i)] = term[static_cast<std::size_t>(j) * G2 + k] / sum;
+    }
+    c.subjectLogLik[i] = logL;
+    c.subjectLik[i] = std::exp(logL);
+    if (!std::isfinite(logL)) {
+      for (int j = 0; j < G1; ++j)
+        for (int k = 0; k < G2; ++k) c.jointPosterior[jointCell(c, j, k, i)] = 0.0;
+      r.failed = true;
+      continue;
+    }
+    if (c.excluded[i] == 0) r.sum += -logL * c.weight[i];
+  }
+  return r;
 }
 
 }  // namespace
@@ -63,18 +130,88 @@ void conditionalMembership(const double* x, ModelContext& c, int i, int blockSta
   c.currentModel = 0;
 }
 
+JointPlan jointPlan(const ModelContext& c, const double* x) {
+  JointPlan P;
+  P.model1 = trajectoryPlan(c, x, 0);
+  P.model2 = trajectoryPlan(c, x, 1);
+  P.nScores = P.model1.nScores + P.model2.nScores;
+  const int G1 = c.nGroups[0];
+  const int G2 = c.nGroups[1];
+  P.ref1 = referenceGroup(c, 0);
+  P.ref2 = referenceGroup(c, 1);
+  P.nRisk1 = std::max(c.nRisk[0], 0);
+  P.nRisk2 = std::max(c.nRisk[1], 0);
+  P.membership1 = c.layout.perGroup(0, BlockKind::Membership, 0, G1);
+  P.membership1[P.ref1] = -1;
+  if (P.nRisk1 == 0) {
+    P.logPi1.assign(G1, 0.0);
+    for (int j = 0; j < G1; ++j)
+      if (j != P.ref1) P.logPi1[j] = x[P.membership1[j]];
+    logSoftmax(c.expClamp, P.logPi1.data(), G1, P.ref1);
+  }
+  P.blockStart = conditionalBlockStarts(c);
+  // The constants of a block are one per model-2 group but the reference,
+  // in group order.
+  P.conditional.assign(G2, -1);
+  P.risk2Start.assign(G2, -1);
+  for (int k = 0, next = 0; k < G2; ++k) {
+    if (k == P.ref2) continue;
+    P.conditional[k] = next++;
+    if (P.nRisk2 > 0) P.risk2Start[k] = conditionalRiskStart(c, k);
+  }
+  if (P.nRisk2 > 0) {
+    // A missing value (only an excluded subject has one) adds nothing.
+    Host& host = *c.host;
+    P.risk2.assign(static_cast<std::size_t>(c.nObs) * P.nRisk2, 0.0);
+    for (int i = 0; i < c.nObs; ++i)
+      for (int r = 0; r < P.nRisk2; ++r) {
+        const double v = c.risk[1][r][i];
+        if (!host.isMissing(v)) P.risk2[static_cast<std::size_t>(i) * P.nRisk2 + r] = v;
+      }
+  }
+  return P;
+}
+
+void jointLogMembership(const JointPlan& P, const ModelContext& c, const double* x, int i, double* logPi) {
+  const int G1 = c.nGroups[0];
+  if (P.nRisk1 == 0) {
+    std::copy(P.logPi1.begin(), P.logPi1.end(), logPi);
+    return;
+  }
+  const double* risk = &c.measurementTables.riskValue[static_cast<std::size_t>(i) * P.nRisk1];
+  for (int j = 0; j < G1; ++j) {
+    const int b = P.membership1[j];
+    if (b < 0) continue;
+    double eta = x[b];
+    for (int r = 0; r < P.nRisk1; ++r) eta += x[b + 1 + r] * risk[r];
+    logPi[j] = eta;
+  }
+  logSoftmax(c.expClamp, logPi, G1, P.ref1);
+}
+
+void conditionalLogMembership(const JointPlan& P, const ModelContext& c, const double* x, int i, int j,
+                              double* logPi) {
+  const int G2 = c.nGroups[1];
+  const double* risk = P.nRisk2 > 0 ? &P.risk2[static_cast<std::size_t>(i) * P.nRisk2] : nullptr;
+  for (int k = 0; k < G2; ++k) {
+    if (P.conditional[k] < 0) continue;
+    double eta = x[P.blockStart[j] + P.conditional[k]];
+    for (int r = 0; r < P.nRisk2; ++r) eta += x[P.risk2Start[k] + r] * risk[r];
+    logPi[k] = eta;
+  }
+  logSoftmax(c.expClamp, logPi, G2, P.ref2);
+}
+
 void ensureJointModelArrays(ModelContext& c) {
   const std::size_t nObs = static_cast<std::size_t>(c.nObs);
   const std::size_t G1 = static_cast<std::size_t>(c.nGroups[0]);
   const std::size_t G2 = static_cast<std::size_t>(c.nGroups[1]);
   ensureSize(c.periodSigma, static_cast<std::size_t>(c.nPeriods[0]));
-  ensureSize(c.periodDensity, G1 * nObs * static_cast<std::size_t>(c.nPeriods[0]));
   ensureSize(c.groupTerm, G1 * nObs);
-  ensureSize(c.periodDensity2, G2 * nObs * static_cast<std::size_t>(c.nPeriods[1]));
   ensureSize(c.groupTerm2, G2 * nObs);
   ensureSize(c.jointPosterior, G1 * G2 * nObs);
-  ensureSize(c.conditionalProb, G1 * G2);
   ensureSize(c.subjectLik, nObs);
+  ensureSize(c.subjectLogLik, nObs);
   for (int m = 0; m < 2; ++m)
     if (c.membershipProb[m].size() < static_cast<std::size_t>(c.nGroups[m])) c.membershipProb[m].resize(c.nGroups[m]);
 }
@@ -88,47 +225,33 @@ int jointModelLogLikelihood(int n, const double* x, double* f, ModelContext* ctx
   }
   ensureMeasurementTables(c);
   ensureJointModelArrays(c);
-  const int G1 = c.nGroups[0];
-  const int G2 = c.nGroups[1];
-  for (int i = 0; i < c.nObs; ++i) c.subjectLik[i] = 0.0;
-
-  // The scales are held as ln sigma.
-  const double sigma1 = c.modelKind[0] == kCnorm ? std::exp(x[logSigmaIndex(c, 0)]) : 0.0;
-  const double sigma2 = c.modelKind[1] == kCnorm ? std::exp(x[logSigmaIndex(c, 1)]) : 0.0;
-  for (int t = 0; t < c.nPeriods[0]; ++t) c.periodSigma[t] = sigma1;
   c.currentModel = 0;
-  const bool hasRisk1 = c.nRisk[0] > 0;
-  if (!hasRisk1) computeMembershipProbabilities(0, c.thetaStart, c.risk[0], x, &c);
-  const std::vector<int> blockStart = conditionalBlockStarts(c);
+  const JointPlan P = jointPlan(c, x);
+  ensureSize(c.groupScore, static_cast<std::size_t>(c.nObs) * P.nScores);
+  // The scales are held as ln sigma.
+  const double sigma1 = c.modelKind[0] == kCnorm ? P.model1.sigma : 0.0;
+  std::fill(c.periodSigma.begin(), c.periodSigma.end(), sigma1);
+  if (P.nRisk1 == 0)
+    for (int j = 0; j < c.nGroups[0]; ++j) c.membershipProb[0][j] = std::exp(P.logPi1[j]);
 
+  const SinglePlan& chunks = P.model1;
+  std::vector<ChunkResult> results(static_cast<std::size_t>(chunks.nChunks));
+  const auto task = [&](int chunk) {
+    const int first = static_cast<int>(static_cast<std::size_t>(chunk) * chunks.chunk);
+    const int last =
+        static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(c.nObs), (chunk + 1) * chunks.chunk));
+    results[chunk] = evaluateChunk(P, c, x, first, last);
+  };
+  singlePool(c).run(chunks.nChunks, task);
+
+  // Partial sums in chunk order: the same bits for any number of threads.
   double sum = 0.0;
-  for (int i = 0; i < c.nObs; ++i) {
-    for (int k = 0; k < G2; ++k)
-      c.groupTerm2[c.gi(k, i)] = periodLoop(x, c, 1, k, i, sigma2, &c.periodDensity2[model2Cell(c, k, i, 0)]);
-    if (hasRisk1) computeMembershipProbabilities(i, c.thetaStart, c.risk[0], x, &c);
-    double L = 0.0;
-    for (int j = 0; j < G1; ++j) {
-      const double product = periodLoop(x, c, 0, j, i, sigma1, &c.periodDensity[c.gij(j, i, 0)]);
-      conditionalMembership(x, c, i, blockStart[j]);
-      const double g1 = product * c.membershipProb[0][j];
-      c.groupTerm[c.gi(j, i)] = g1;
-      for (int k = 0; k < G2; ++k) {
-        const double term = g1 * c.membershipProb[1][k] * c.groupTerm2[c.gi(k, i)];
-        c.jointPosterior[jointCell(c, j, k, i)] = term;
-        L += term;
-      }
-    }
-    c.subjectLik[i] = L;
-    // At most DBL_MIN (every pair's term underflowed), or not a finite
-    // number (a degenerate scale), the logarithm means nothing: the
-    // evaluation fails at once.
-    if (!(L > DBL_MIN) || !std::isfinite(L)) {
+  for (const ChunkResult& r : results) {
+    if (r.failed) {
       sum = DBL_MAX;
       break;
     }
-    for (int j = 0; j < G1; ++j)
-      for (int k = 0; k < G2; ++k) c.jointPosterior[jointCell(c, j, k, i)] /= L;
-    if (c.excluded[i] == 0) sum += -std::log(L) * c.weight[i];
+    sum += r.sum;
   }
   *f = sum;
   if (c.debugTrace) host.standardOutput(formatText("jointModelLogLikelihood nll=%f\n", sum).c_str());

@@ -14,12 +14,15 @@ namespace kurv {
 // over the subjects that are not excluded, with pi the model-1 membership
 // probabilities, pi_{k|j} model 2's conditional on model-1 group j, f1 and f2
 // the measurement densities of the two models (1 for a period that is not
-// usable); or DBL_MAX when some subject's L_i is not above DBL_MIN. Leaves
-// for the gradient and the posterior output: periodDensity and groupTerm of
-// model 1 (groupTerm already times pi_j), periodDensity2 and groupTerm2 of
-// model 2 (bare products), jointPosterior (the posterior of every pair of
-// groups, unless the evaluation failed), subjectLik, periodSigma (model 1's
-// scale) and membershipProb. Returns 0.
+// usable), evaluated in the log domain (models/joint_kernel.h); or DBL_MAX
+// when some subject's ln L_i is not a finite number. Leaves for the gradient
+// and the posterior output: jointPosterior (the posterior of every pair of
+// groups; 0 for a subject whose ln L_i is not finite), subjectLogLik (ln L_i)
+// and subjectLik (L_i itself, 0 where it underflows), groupScore (the slopes
+// of each group's log product, model 1's slots then model 2's), groupTerm of
+// model 1 (pi_j times the product) and groupTerm2 of model 2 (the bare
+// product; both 0 where they underflow), periodSigma (model 1's scale) and,
+// without model-1 risk factors, membershipProb[0]. Returns 0.
 int jointModelLogLikelihood(int n, const double* x, double* f, ModelContext* ctx);
 
 // Sizes the evaluation arrays of a joint run (a no-op once they have the
@@ -36,10 +39,6 @@ void conditionalMembership(const double* x, ModelContext& ctx, int i, int blockS
 // Index into jointPosterior of model-1 group j, model-2 group k, subject i.
 inline std::size_t jointCell(const ModelContext& ctx, int j, int k, int i) {
   return (static_cast<std::size_t>(j) * ctx.nGroups[1] + k) * ctx.nObs + i;
-}
-// Index into periodDensity2 of model-2 group k, subject i, period t.
-inline std::size_t model2Cell(const ModelContext& ctx, int k, int i, int t) {
-  return (static_cast<std::size_t>(k) * ctx.nObs + i) * ctx.nPeriods[1] + t;
 }
 
 // Posterior group probabilities of one model of a joint run after the last

@@ -1,17 +1,42 @@
+// Gradient of -sum_i w_i ln L_i for the multi-trajectory model: group
+// scores weighted by the posteriors, and the membership constants'
+// posterior minus prior (see models/multi_gradient.h). Only posteriors and
+// slopes of log densities enter, so nothing underflows over long series.
+
 #include "models/multi_gradient.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "models/group_blocks.h"
-#include "models/measurement_derivative.h"
-#include "models/measurement_tables.h"
-#include "models/membership.h"
+#include "models/gradient_sink.h"
+#include "models/multi_kernel.h"
 #include "models/multi_likelihood.h"
-#include "models/parameter_layout.h"
 #include "models/parameter_trace.h"
 
 namespace kurv {
+
+namespace {
+
+void subjectGradient(const MultiPlan& P, const ModelContext& c, int i, GradientSink& sink) {
+  const int G = c.nGroups[0];
+  const double w = c.weight[i];
+  const double* row = &c.groupScore[static_cast<std::size_t>(i) * P.nScores];
+  for (int g = 0; g < G; ++g) {
+    const double a = w * c.groupTerm[c.gi(g, i)];
+    if (a == 0.0) continue;  // a group of posterior 0 moves nothing
+    for (std::size_t m = 0; m < P.components.size(); ++m) {
+      const SinglePlan& comp = P.components[m];
+      const SingleGroupPlan& group = comp.groups[g];
+      if (group.order < 0) continue;  // density 1: nothing depends on x
+      const double* s = row + P.offset[m] + group.scoreOffset;
+      const int* slot = &comp.scoreSlot[group.scoreOffset];
+      for (int q = 0; q < group.nScores; ++q) sink.add(slot[q], -a * s[q]);
+    }
+  }
+  for (int g = 1; g < G; ++g) sink.add(c.multThetaStart + g - 1, -w * (c.groupTerm[c.gi(g, i)] - P.pi[g]));
+}
+
+}  // namespace
 
 int multModelDerivative(int n, const double* x, int*, double* grad, ModelContext* ctx) {
   ModelContext& c = *ctx;
@@ -20,84 +45,55 @@ int multModelDerivative(int n, const double* x, int*, double* grad, ModelContext
     host.standardOutput("multModelDerivative:\n");
     traceVector(host, n, x, kTraceRowFormat);
   }
-  ensureMeasurementTables(c);
-  ensureMultiModelArrays(c);
-  const std::size_t nn = static_cast<std::size_t>(n);
-  if (c.derivativeWork.size() < nn) c.derivativeWork.assign(nn, 0.0);
-  if (c.subjectScore.size() < nn) c.subjectScore.assign(nn, 0.0);
-  if (c.hasWeights && c.scoreOuterSum.size() < nn * nn) c.scoreOuterSum.assign(nn * nn, 0.0);
-  std::fill(grad, grad + n, 0.0);
-  if (c.hasWeights) std::fill(c.scoreOuterSum.begin(), c.scoreOuterSum.begin() + nn * nn, 0.0);
-  computeMembershipProbabilities(0, c.multThetaStart, c.risk[0], x, &c);
-
-  const int G = c.nGroups[0];
-  const int nModels = c.nModels;
-  double* work = c.derivativeWork.data();
-  double* score = c.subjectScore.data();
-  // Each term goes to the gradient and, with weights, to the subject's score.
-  auto add = [&](int p, double value) {
-    grad[p] += value;
-    if (c.hasWeights) score[p] += value;
-  };
-  int maxPeriods = 0;
-  for (int m = 0; m < nModels; ++m) maxPeriods = std::max(maxPeriods, c.nPeriods[m]);
-  std::vector<double> prefix(static_cast<std::size_t>(maxPeriods) + 1);
-  std::vector<double> suffix(static_cast<std::size_t>(maxPeriods) + 1);
-
-  for (int i = 0; i < c.nObs; ++i) {
-    const double L = c.multSubjectLik[i];
-    if (c.excluded[i] != 0 || !(L > 0.0)) continue;
-    const double w = c.weight[i];
-    c.cursorSubject = i;
-    if (c.hasWeights) std::fill(score, score + n, 0.0);
-    for (int g = 0; g < G; ++g) {
-      c.cursorGroup = g;
-      const std::size_t gi = c.gi(g, i);
-      for (int m = 0; m < nModels; ++m) {
-        if (trajectoryOrder(c, m, g) < 0) continue;  // density 1: nothing depends on x
-        double others = 1.0;
-        for (int k = 0; k < nModels; ++k)
-          if (k != m) others *= c.componentTerm[k][gi];
-        const double common = w * c.multMembershipProb[g] / L * others;
-        if (common == 0.0) continue;
-        const int T = c.nPeriods[m];
-        const double* d = c.componentPeriodDensity[m].data() + gi * T;
-        prefix[0] = 1.0;
-        for (int j = 0; j < T; ++j) prefix[j + 1] = prefix[j] * d[j];
-        suffix[T] = 1.0;
-        for (int j = T - 1; j >= 0; --j) suffix[j] = suffix[j + 1] * d[j];
-
-        c.currentModel = m;
-        const GroupBlocks blocks = groupBlocks(c, m, g);
-        const int trajectorySize = trajectoryBlockSize(c, m, g);
-        const int scale = c.modelKind[m] == kCnorm ? logSigmaIndex(c, m) : -1;
-        const double sigma = scale >= 0 ? std::exp(x[scale]) : 0.0;
-        const int inflOrder = c.modelKind[m] == kZip ? zeroInflationOrder(c, m, g) : -1;
-        for (int j = 0; j < T; ++j) {
-          if (!usablePeriod(c, m, i, j)) continue;
-          const double factor = common * prefix[j] * suffix[j + 1];
-          if (factor == 0.0) continue;
-          c.cursorPeriod = j;
-          measurementDerivative(n, x, work, &c);
-          for (int p = blocks.trajectory; p < blocks.trajectory + trajectorySize; ++p) add(p, -factor * work[p]);
-          // The slope is with respect to sigma; the parameter is ln sigma.
-          if (scale >= 0) add(scale, -factor * sigma * work[scale]);
-          for (int p = 0; p <= inflOrder; ++p)
-            add(blocks.zeroInflation + p, -factor * work[blocks.zeroInflation + p]);
-        }
+  const MultiPlan P = multiPlan(c, x);
+  const std::size_t G = static_cast<std::size_t>(c.nGroups[0]);
+  const std::size_t nObs = static_cast<std::size_t>(c.nObs);
+  if (c.groupScore.size() != nObs * P.nScores || c.subjectLogLik.size() < nObs || c.groupTerm.size() < G * nObs) {
+    // Not preceded by a likelihood evaluation of this run: make one.
+    double f = 0.0;
+    multModelLogLikelihood(n, x, &f, ctx);
+  }
+  const std::size_t un = static_cast<std::size_t>(n);
+  const bool weighted = c.hasWeights;
+  const SinglePlan& chunks = P.components[0];
+  std::vector<double> partial(static_cast<std::size_t>(chunks.nChunks) * un, 0.0);
+  std::vector<double> outer(weighted ? static_cast<std::size_t>(chunks.nChunks) * un * un : 0, 0.0);
+  const auto task = [&](int chunk) {
+    const int first = static_cast<int>(static_cast<std::size_t>(chunk) * chunks.chunk);
+    const int last = static_cast<int>(std::min<std::size_t>(nObs, (chunk + 1) * chunks.chunk));
+    std::vector<double> score(weighted ? un : 0);
+    double* gc = &partial[static_cast<std::size_t>(chunk) * un];
+    for (int i = first; i < last; ++i) {
+      if (c.excluded[i] != 0 || !std::isfinite(c.subjectLogLik[i])) continue;
+      if (weighted) std::fill(score.begin(), score.end(), 0.0);
+      GradientSink sink(gc, weighted ? score.data() : nullptr);
+      subjectGradient(P, c, i, sink);
+      if (!weighted) continue;
+      double* oc = &outer[static_cast<std::size_t>(chunk) * un * un];
+      for (std::size_t r = 0; r < un; ++r) {
+        if (score[r] == 0.0) continue;  // a zero row adds nothing
+        double* out = oc + r * un;
+        for (std::size_t s = 0; s < un; ++s) out[s] += score[s] * score[r];
       }
     }
-    for (int g = 1; g < G; ++g)
-      add(c.multThetaStart + g - 1, -w * (c.multGroupTerm[c.gi(g, i)] / L - c.multMembershipProb[g]));
-    if (c.hasWeights) {
-      for (int a = 0; a < n; ++a) {
-        if (score[a] == 0.0) continue;
-        double* row = c.scoreOuterSum.data() + static_cast<std::size_t>(a) * n;
-        for (int b = 0; b < n; ++b) row[b] += score[a] * score[b];
-      }
+  };
+  singlePool(c).run(chunks.nChunks, task);
+
+  // Chunks in order: the same bits for any number of threads.
+  std::fill(grad, grad + n, 0.0);
+  for (int chunk = 0; chunk < chunks.nChunks; ++chunk) {
+    const double* gc = &partial[static_cast<std::size_t>(chunk) * un];
+    for (int p = 0; p < n; ++p) grad[p] += gc[p];
+  }
+  if (weighted) {
+    if (c.scoreOuterSum.size() < un * un) c.scoreOuterSum.resize(un * un);
+    if (c.subjectScore.size() < un) c.subjectScore.resize(un);
+    std::fill(c.scoreOuterSum.begin(), c.scoreOuterSum.begin() + un * un, 0.0);
+    for (int chunk = 0; chunk < chunks.nChunks; ++chunk) {
+      const double* oc = &outer[static_cast<std::size_t>(chunk) * un * un];
+      for (std::size_t e = 0; e < un * un; ++e) c.scoreOuterSum[e] += oc[e];
     }
   }
-  c.currentModel = 0;
   if (c.debugTrace) {
     host.standardOutput("Gradient:\n");
     traceVector(host, n, grad, kTraceRowFormat);

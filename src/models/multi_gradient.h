@@ -6,17 +6,18 @@
 namespace kurv {
 
 // Writes into g the gradient of multModelLogLikelihood at x, which must have
-// been the last point that function evaluated (its arrays are reused). For a
-// parameter of component m and group g,
-//   d(-ln L_i)/dx = -(pi_g / L_i) prod_{m' != m} T_m'gi
-//                    sum_j prod_{j' != j} f_mgij' df_mgij/dx,
-// the products over the other periods taken from prefix and suffix products,
-// so that a subject costs a number of density derivatives linear in its
-// periods. Membership constants: d(-ln L_i)/dtheta_g = -(M_gi / L_i - pi_g).
-// Each subject's terms are weighted by its weight; with weights the scores
-// are left in subjectScore and their outer-product sum in scoreOuterSum
-// (n x n, row-major). Excluded subjects and subjects with L_i = 0 are
-// skipped. The third argument is not read. Returns 0.
+// been the last point that function evaluated (its posteriors and group
+// slopes are reused; without a preceding evaluation of this run one is
+// made). For a parameter of component m and group g,
+//   d(-ln L_i)/dx = -P_ig d ln T_mig/dx,
+// P_ig the posterior and T_mig the product of component m's densities under
+// group g, whose slopes the likelihood added cell by cell. Membership
+// constants: d(-ln L_i)/dtheta_g = -(P_ig - pi_g). Each subject's terms are
+// weighted by its weight; with weights the sum of the scores' outer products
+// is left in scoreOuterSum (n x n, row-major). Excluded subjects and subjects
+// whose ln L_i is not finite are skipped. Subjects are taken in the
+// likelihood's fixed chunks, so the result has the same bits for any number
+// of threads. The third argument is not read. Returns 0.
 int multModelDerivative(int n, const double* x, int* unused, double* g, ModelContext* ctx);
 
 }  // namespace kurv

@@ -1,13 +1,29 @@
+// Multi-trajectory mixture likelihood, in the log domain.
+//
+// The group term of subject i is pi_g times the product, over the
+// components, of the component's densities under group g's trajectory. Over
+// many periods the products fall below the smallest double, so each group
+// term is kept as its logarithm, a sum of per-cell log densities, and the
+// groups are combined by log-sum-exp:
+//   ln L_i = M + ln sum_g exp(ln G_ig - M),  M = max_g ln G_ig.
+// The posteriors are exp(ln G_ig - ln L_i). An evaluation fails only when
+// some ln L_i is not a finite number.
+//
+// Subjects are evaluated in fixed chunks on the run's worker pool
+// (core/parallel_for.h); each chunk keeps its own partial sum, and the sums
+// are added in chunk order, so the result has the same bits for any number
+// of threads.
+
 #include "models/multi_likelihood.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 
 #include "core/text_format.h"
-#include "models/densities.h"
-#include "models/group_blocks.h"
 #include "models/measurement_tables.h"
 #include "models/membership.h"
+#include "models/multi_kernel.h"
 #include "models/parameter_trace.h"
 
 namespace kurv {
@@ -18,54 +34,86 @@ void ensureSize(std::vector<double>& v, std::size_t size) {
   if (v.size() < size) v.assign(size, 0.0);
 }
 
+struct ChunkResult {
+  double sum = 0.0;
+  bool failed = false;
+};
+
+ChunkResult evaluateChunk(const MultiPlan& P, ModelContext& c, const double* x, int first, int last) {
+  const int G = c.nGroups[0];
+  const int nModels = c.nModels;
+  std::vector<double> logTerm(static_cast<std::size_t>(G));
+  ChunkResult r;
+  for (int i = first; i < last; ++i) {
+    double* score = &c.groupScore[static_cast<std::size_t>(i) * P.nScores];
+    std::fill(score, score + P.nScores, 0.0);
+    for (int m = 0; m < nModels; ++m) c.componentLik[m][i] = 0.0;
+    double top = -HUGE_VAL;
+    bool nan = false;
+    for (int g = 0; g < G; ++g) {
+      const std::size_t gi = c.gi(g, i);
+      double lt = P.logPi[g];
+      for (int m = 0; m < nModels; ++m) {
+        const SinglePlan& comp = P.components[m];
+        // A group without a trajectory in this component has density 1.
+        const double lc = comp.groups[g].order >= 0 ? addGroupCells(comp, c, x, g, i, score + P.offset[m]) : 0.0;
+        c.componentTerm[m][gi] = std::exp(lc);
+        c.componentLik[m][i] += c.componentTerm[m][gi];
+        lt += lc;
+      }
+      c.multGroupTerm[gi] = std::exp(lt);
+      logTerm[g] = lt;
+      if (std::isnan(lt)) nan = true;
+      top = std::max(top, lt);
+    }
+    double logL = nan ? std::nan("") : top;
+    if (!nan && top > -HUGE_VAL && top < HUGE_VAL) {
+      double sum = 0.0;
+      // logTerm becomes exp(ln G_g - M), each exp taken once.
+      for (int g = 0; g < G; ++g) sum += (logTerm[g] = std::exp(logTerm[g] - top));
+      logL = top + std::log(sum);
+      for (int g = 0; g < G; ++g) c.groupTerm[c.gi(g, i)] = logTerm[g] / sum;
+    }
+    c.subjectLogLik[i] = logL;
+    c.multSubjectLik[i] = std::exp(logL);
+    if (!std::isfinite(logL)) {
+      for (int g = 0; g < G; ++g) c.groupTerm[c.gi(g, i)] = 0.0;
+      r.failed = true;
+      continue;
+    }
+    if (c.excluded[i] == 0) r.sum += -logL * c.weight[i];
+  }
+  return r;
+}
+
 }  // namespace
+
+MultiPlan multiPlan(ModelContext& c, const double* x) {
+  MultiPlan P;
+  for (int m = 0; m < c.nModels; ++m) {
+    P.components.push_back(trajectoryPlan(c, x, m));
+    P.offset.push_back(P.nScores);
+    P.nScores += P.components.back().nScores;
+  }
+  computeMembershipProbabilities(0, c.multThetaStart, c.risk[0], x, &c);
+  const int G = c.nGroups[0];
+  P.pi.assign(c.multMembershipProb.begin(), c.multMembershipProb.begin() + G);
+  for (double p : P.pi) P.logPi.push_back(std::log(p));
+  return P;
+}
 
 void ensureMultiModelArrays(ModelContext& c) {
   const std::size_t G = static_cast<std::size_t>(c.nGroups[0]);
   const std::size_t nObs = static_cast<std::size_t>(c.nObs);
   for (int m = 0; m < c.nModels; ++m) {
     ensureSize(c.componentTerm[m], G * nObs);
-    ensureSize(c.componentPeriodDensity[m], G * nObs * static_cast<std::size_t>(c.nPeriods[m]));
     ensureSize(c.componentLik[m], nObs);
   }
   ensureSize(c.multGroupTerm, G * nObs);
   ensureSize(c.multSubjectLik, nObs);
+  ensureSize(c.groupTerm, G * nObs);
+  ensureSize(c.subjectLogLik, nObs);
   if (c.multMembershipProb.size() < G) c.multMembershipProb.resize(G);
-}
-
-void multComponentLogLikelihood(int nc, const double* xc, ModelContext* ctx) {
-  ModelContext& c = *ctx;
-  const int m = c.currentModel;
-  if (c.debugTrace) {
-    c.host->standardOutput("multComponentLogLikelihood\n");
-    traceVector(*c.host, nc, xc, kTraceRowFormat);
-  }
-  // The densities address parameters by their place in the whole vector.
-  const double* x = xc - c.paramStart[m];
-  const int T = c.nPeriods[m];
-  const int G = c.nGroups[0];
-  const double sigma = c.modelKind[m] == kCnorm ? std::exp(x[logSigmaIndex(c, m)]) : 0.0;
-  std::vector<double>& term = c.componentTerm[m];
-  std::vector<double>& density = c.componentPeriodDensity[m];
-  std::vector<double>& lik = c.componentLik[m];
-  for (int i = 0; i < c.nObs; ++i) lik[i] = 0.0;
-  for (int g = 0; g < G; ++g) {
-    const GroupBlocks blocks = groupBlocks(c, m, g);
-    const bool hasTrajectory = trajectoryOrder(c, m, g) >= 0;
-    for (int i = 0; i < c.nObs; ++i) {
-      double product = 1.0;
-      double* d = density.data() + (static_cast<std::size_t>(g) * c.nObs + i) * T;
-      for (int j = 0; j < T; ++j) {
-        d[j] = 1.0;
-        if (!hasTrajectory || !usablePeriod(c, m, i, j)) continue;
-        d[j] = usableMeasurementDensity(x, c, MeasurementSite{m, g, i, j}, blocks, sigma);
-        product *= d[j];
-      }
-      term[c.gi(g, i)] = product;
-      lik[i] += product;
-    }
-  }
-  if (c.debugTrace) c.host->standardOutput("Component log-likelihood OK\n");
 }
 
 int multModelLogLikelihood(int n, const double* x, double* f, ModelContext* ctx) {
@@ -77,34 +125,52 @@ int multModelLogLikelihood(int n, const double* x, double* f, ModelContext* ctx)
   }
   ensureMeasurementTables(c);
   ensureMultiModelArrays(c);
-  const int G = c.nGroups[0];
-  computeMembershipProbabilities(0, c.multThetaStart, c.risk[0], x, &c);
-  for (int m = 0; m < c.nModels; ++m) {
-    c.currentModel = m;
-    multComponentLogLikelihood(c.nModelParams[m], x + c.paramStart[m], &c);
-  }
+  const MultiPlan P = multiPlan(c, x);
   c.currentModel = 0;
-
-  double sum = 0.0;
-  for (int i = 0; i < c.nObs; ++i) {
-    double subject = 0.0;
-    for (int g = 0; g < G; ++g) {
-      double product = c.multMembershipProb[g];
-      for (int m = 0; m < c.nModels; ++m) product *= c.componentTerm[m][c.gi(g, i)];
-      c.multGroupTerm[c.gi(g, i)] = product;
-      subject += product;
+  if (c.groupScore.size() != static_cast<std::size_t>(c.nObs) * P.nScores)
+    c.groupScore.resize(static_cast<std::size_t>(c.nObs) * P.nScores);
+  if (c.debugTrace) {
+    // Each component's parameter block, as it is evaluated.
+    for (int m = 0; m < c.nModels; ++m) {
+      host.standardOutput("multComponentLogLikelihood\n");
+      traceVector(host, c.nModelParams[m], x + c.paramStart[m], kTraceRowFormat);
+      host.standardOutput("Component log-likelihood OK\n");
     }
-    c.multSubjectLik[i] = subject;
-    // Not a number also fails: it compares false with everything.
-    if (!(subject > DBL_MIN)) {
+  }
+
+  const SinglePlan& chunks = P.components[0];
+  std::vector<ChunkResult> results(static_cast<std::size_t>(chunks.nChunks));
+  const auto task = [&](int chunk) {
+    const int first = static_cast<int>(static_cast<std::size_t>(chunk) * chunks.chunk);
+    const int last =
+        static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(c.nObs), (chunk + 1) * chunks.chunk));
+    results[chunk] = evaluateChunk(P, c, x, first, last);
+  };
+  singlePool(c).run(chunks.nChunks, task);
+
+  // Partial sums in chunk order: the same bits for any number of threads.
+  double sum = 0.0;
+  for (const ChunkResult& r : results) {
+    if (r.failed) {
       sum = kFailedLikelihood;
       break;
     }
-    if (c.excluded[i] == 0) sum -= std::log(subject) * c.weight[i];
+    sum += r.sum;
   }
   *f = sum;
   if (c.debugTrace) host.standardOutput(formatText("nll=%14.5f\n", sum).c_str());
   return 0;
+}
+
+std::vector<double> multiModelPosteriors(const ModelContext& c) {
+  const int G = c.nGroups[0];
+  std::vector<double> post(static_cast<std::size_t>(G) * c.nObs, c.host->missingValue());
+  for (int i = 0; i < c.nObs; ++i) {
+    if (c.excluded[i] != 0 || static_cast<std::size_t>(i) >= c.subjectLogLik.size()) continue;
+    if (!std::isfinite(c.subjectLogLik[i])) continue;
+    for (int g = 0; g < G; ++g) post[c.gi(g, i)] = c.groupTerm[c.gi(g, i)];
+  }
+  return post;
 }
 
 }  // namespace kurv

@@ -12,25 +12,31 @@
 // that component (a group that never shows a nonzero outcome exists only in
 // single-trajectory runs).
 
+#include <vector>
+
 #include "core/model_context.h"
 
 namespace kurv {
 
 // Stores through f the weighted negative log-likelihood -sum_i w_i ln L_i
-// over the subjects that are not excluded, or DBL_MAX as soon as some
-// subject's L_i (excluded ones included: theirs is 1) is at most DBL_MIN.
-// Leaves multMembershipProb, every component's componentTerm,
-// componentPeriodDensity and componentLik, and multGroupTerm (pi_g times the
-// product of the component terms) and multSubjectLik for the gradient and
-// the posterior probabilities. Returns 0.
+// over the subjects that are not excluded, evaluated in the log domain
+// (models/multi_kernel.h), or DBL_MAX when some subject's ln L_i (excluded
+// ones included: theirs is 0) is not a finite number. Leaves
+// multMembershipProb; groupTerm, the posterior probabilities (0 for a
+// subject whose ln L_i is not finite); subjectLogLik, ln L_i; groupScore, the
+// slopes of each component's log product per group; and, as plain numbers
+// that are 0 where they underflow, every component's componentTerm (the
+// product of its densities) and componentLik (their sum over the groups),
+// multGroupTerm (pi_g times the product of the component terms) and
+// multSubjectLik (L_i). Returns 0.
 int multModelLogLikelihood(int n, const double* x, double* f, ModelContext* ctx);
-
-// Fills the arrays of component m = ctx->currentModel from its parameter
-// block xc (nc = nModelParams[m] values, starting at paramStart[m] of the
-// vector xc lies in).
-void multComponentLogLikelihood(int nc, const double* xc, ModelContext* ctx);
 
 // Sizes the multi-trajectory evaluation arrays (a no-op once sized).
 void ensureMultiModelArrays(ModelContext& ctx);
+
+// Posterior group probabilities after the last evaluation, [g * nObs + i];
+// the host's missing value for excluded subjects and where ln L_i was not
+// finite.
+std::vector<double> multiModelPosteriors(const ModelContext& ctx);
 
 }  // namespace kurv
