@@ -211,11 +211,9 @@ struct ModelContext {
   std::vector<double> outcomeTerm;         // [i]
   std::vector<double> subjectLik;          // [i]
   // Multi-trajectory evaluation (models/multi_likelihood.h), per component m:
-  // the product of a group's densities over the component's periods, its
-  // per-period densities and the sum of the products over the groups; then
+  // the product of a group's densities over the component's periods and the sum of the products over the groups; then
   // the shared terms pi_g prod_m componentTerm and their sum per subject.
   std::array<std::vector<double>, kMaxModels> componentTerm;           // [m][g*nObs+i]
-  std::array<std::vector<double>, kMaxModels> componentPeriodDensity;  // [m][(g*nObs+i)*T_m+j]
   std::array<std::vector<double>, kMaxModels> componentLik;            // [m][i]
   std::vector<double> multGroupTerm;   // [g*nObs+i]
   std::vector<double> multSubjectLik;  // [i]
@@ -230,23 +228,14 @@ struct ModelContext {
   int cursorGroup = 0;
 
   // Model evaluation helpers (models/): the exponent clamp computed from
-  // DBL_MAX when the record is made, the measurement tables, and the prefix
-  // and suffix products of the gradient ([g*(T+1)+j], T = nPeriods[0]).
+  // DBL_MAX when the record is made, and the measurement tables.
   ExpClamp expClamp = makeExpClamp();
   MeasurementTables measurementTables;
-  std::vector<double> periodPrefix;
-  std::vector<double> periodSuffix;
-  std::vector<double> groupScale;  // [g] gradient weight of each group term (outcome analysis)
 
-  // Joint runs (models/joint_likelihood.h): model 2's densities and group
-  // products, the posterior of every pair of groups, and the gradient's
-  // per-subject work.
-  std::vector<double> periodDensity2;  // [(k*nObs+i)*T2+t], model 2
+  // Joint runs (models/joint_likelihood.h): model 2's group products and
+  // the posterior of every pair of groups.
   std::vector<double> groupTerm2;      // [k*nObs+i], model 2 (bare product)
   std::vector<double> jointPosterior;  // [(j*G2+k)*nObs+i]
-  std::vector<double> conditionalProb; // [j*G2+k]: pi_{k|j} of the subject in hand
-  std::vector<double> periodPrefix2;   // [k*(T2+1)+t], model 2
-  std::vector<double> periodSuffix2;
 
   // Log-domain evaluation (models/single_likelihood.cpp): each subject's
   // ln L_i, and per subject and group the slopes of ln(group term) with

@@ -34,15 +34,4 @@ inline void addScoreOuterProduct(const double* score, int n, std::vector<double>
   }
 }
 
-// Prefix and suffix products of T factors a_0 .. a_{T-1}:
-// prefix[t] = a_0 ... a_{t-1}, suffix[t] = a_t ... a_{T-1}, so that the
-// product of every factor but a_t is prefix[t] * suffix[t + 1], without a
-// division (a zero factor anywhere stays exact).
-inline void periodProducts(const double* a, int T, double* prefix, double* suffix) {
-  prefix[0] = 1.0;
-  for (int t = 0; t < T; ++t) prefix[t + 1] = prefix[t] * a[t];
-  suffix[T] = 1.0;
-  for (int t = T - 1; t >= 0; --t) suffix[t] = a[t] * suffix[t + 1];
-}
-
 }  // namespace kurv
