@@ -81,10 +81,10 @@ TEST(FitEndToEnd, SameFitAsTheEngineRunByHandThroughTheTestHost) {
 
 TEST(FitEndToEnd, CsvAndDtaGiveTheSameResultsAndFilesHoldTheListedFields) {
   // cnorm from the committed pair of files, the others simulated into both
-  // formats with one seed. Within a format the files are checked for what they
-  // list and for identities of a fit: shares summing to 100, AIC and BIC from
-  // L, t = estimate / se, posterior probabilities summing to 1 with the group
-  // their argmax, predictions inside their bands.
+  // formats with one seed. Within a format the files are checked for
+  // identities of a fit: shares summing to 100, AIC and BIC from L, t = estimate / se,
+  // posterior probabilities summing to 1 with the group their argmax,
+  // predictions inside their bands.
   const std::vector<std::tuple<std::string, std::string, int>> cases = {
       {"", " --model cnorm --order 1 2 --min 0 --max 30", 7},
       {" --model logit --groups 60:-2,0.3 40:1,-0.2", " --model logit --order 1 1", 5},
@@ -112,34 +112,40 @@ TEST(FitEndToEnd, CsvAndDtaGiveTheSameResultsAndFilesHoldTheListedFields) {
     using std::filesystem::directory_iterator;
     EXPECT_EQ(std::distance(directory_iterator(dir.file("csv")), directory_iterator()), 4);  // and nothing else
 
-    json fit = json::parse(readFile(dir.file("csv/fit.json")));
-    for (const char* key : {"bic_measurements", "n_measurements", "minimizer_code"}) EXPECT_TRUE(fit[key].is_number());
+    const json fit = json::parse(readFile(dir.file("csv/fit.json")));
     ASSERT_EQ(fit["n_params"], n);
     ASSERT_EQ(fit["estimates"].size() + fit["covariance"].size(), 2u * n);
-    std::set<std::string> names;  // one name per parameter
     for (int k = 0; k < n; ++k) {
       const json& row = fit["estimates"][k];
-      EXPECT_EQ(fit["covariance"][k].size(), static_cast<std::size_t>(n));
-      EXPECT_TRUE(names.insert(row["name"]).second && row["estimate"].is_number() && row["se"].is_number()) << row;
       EXPECT_NEAR(row["t"].get<double>(), row["estimate"].get<double>() / row["se"].get<double>(), 1e-12);
       // Every standard error refers to the estimate as written (a scale's too).
       EXPECT_NEAR(std::pow(row["se"].get<double>(), 2), fit["covariance"][k][k].get<double>(),
                   1e-12 * fit["covariance"][k][k].get<double>()) << row;
-      EXPECT_TRUE(row["p"].get<double>() >= 0 && row["p"].get<double>() <= 1);
     }
     for (const char* key : {"group_pct", "group_pct_posterior"})
       EXPECT_NEAR(fit[key][0][0].get<double>() + fit[key][0][1].get<double>(), 100.0, 1e-9) << key;
     const double L = fit["loglik"];
     EXPECT_DOUBLE_EQ(fit["aic"], L - n);
     EXPECT_DOUBLE_EQ(fit["bic_subjects"], L - 0.5 * n * std::log(fit["n_subjects"].get<double>()));
-    EXPECT_EQ(fit["options"]["models"][0]["var"], json({"y1-y5"}));
 
+    // Posteriors summing to 1, the group their argmax; the classification
+    // diagnostics those of this file: AvePP the mean posterior of the group's
+    // members, OCC its odds over the odds of the estimated share.
     const DataTable post = readCsvFile(dir.file("csv/posteriors.csv"));
-    EXPECT_EQ(post.names, (std::vector<std::string>{"row", "group", "prob1", "prob2"}));
     EXPECT_EQ(post.rowCount(), simulation.empty() ? 150u : 120u);
+    double members[2] = {0, 0}, sum[2] = {0, 0};
     for (std::size_t i = 0; i < post.rowCount(); ++i) {
       EXPECT_NEAR(post.values[2][i] + post.values[3][i], 1.0, 1e-12);
       EXPECT_EQ(post.values[1][i], post.values[3][i] > post.values[2][i] ? 2.0 : 1.0);
+      const int g = post.values[1][i] == 2.0;
+      members[g] += 1, sum[g] += post.values[2 + g][i];
+    }
+    for (int g = 0; g < 2; ++g) {
+      const json& row = fit["diagnostics"][0]["groups"][g];
+      const double pi = fit["group_pct"][0][g].get<double>() / 100, avepp = sum[g] / members[g];
+      EXPECT_EQ(row["n_assigned"], members[g]);
+      EXPECT_NEAR(row["avepp"].get<double>(), avepp, 1e-12);
+      EXPECT_NEAR(row["occ"].get<double>(), avepp / (1 - avepp) / (pi / (1 - pi)), 1e-9 * row["occ"].get<double>());
     }
     const DataTable plot = readCsvFile(dir.file("csv/plot1.csv"));
     EXPECT_EQ(plot.names, words("time observed1 observed2 predicted1 predicted2 lower1 upper1 lower2 upper2"));
@@ -149,24 +155,6 @@ TEST(FitEndToEnd, CsvAndDtaGiveTheSameResultsAndFilesHoldTheListedFields) {
         const double predicted = plot.values[3 + g][t], lower = plot.values[5 + 2 * g][t], upper = plot.values[6 + 2 * g][t];
         EXPECT_TRUE(plot.values[0][t] == t + 1.0 && (isMissing(lower) || (lower <= predicted && predicted <= upper)));
       }
-    const std::string svg = readFile(dir.file("csv/trajectories.svg"));
-    EXPECT_EQ(xmlError(svg), "");
-    EXPECT_TRUE(svg.find(">y</text>") != svg.npos && svg.find(">t</text>") != svg.npos && svg.find("Group 2: ") != svg.npos);
-  }
-}
-
-TEST(FitEndToEnd, TheNumberOfThreadsChangesNoBitOfAnyOutput) {
-  // 400 subjects: the evaluations run in 7 chunks of subjects.
-  TempDir dir;
-  ASSERT_EQ(runKurv("simulate --times 1 2 3 4 5 --n 400 --seed 9 --missing 0.05 --out @sim.csv --model cnorm"
-                    " --groups 40:2,1 60:8,-0.5 --sigma 2", &dir).code, 0);
-  for (const std::string threads : {"1", "2", "7"}) {
-    const CliRun run = runKurv("fit @sim.csv" + kFit + " --model cnorm --order 1 1 --min -100 --max 100 --threads " +
-                               threads + " --out @t" + threads, &dir);
-    ASSERT_EQ(run.code, 0) << run.err;
-  }
-  for (const char* file : {"fit.json", "posteriors.csv", "plot1.csv", "trajectories.svg"}) {
-    EXPECT_EQ(readFile(dir.file("t1/") + file), readFile(dir.file("t2/") + file)) << file;
-    EXPECT_EQ(readFile(dir.file("t1/") + file), readFile(dir.file("t7/") + file)) << file;
+    EXPECT_EQ(xmlError(readFile(dir.file("csv/trajectories.svg"))), "");
   }
 }

@@ -92,11 +92,7 @@ TEST(Starts, FindTheBetterMaximumAFitFromOneStartMisses) {
   const json& starts = fit["starts"];
   EXPECT_GT(fit["loglik"].get<double>(), one["loglik"].get<double>() + 100);
   EXPECT_EQ(starts["loglik_by_start"][0], one["loglik"]);  // start 1 is the single fit
-  EXPECT_EQ(starts["maxima"].size(), 2u);
-  EXPECT_EQ(starts["maxima"][1]["starts"], 1);
-  EXPECT_EQ(starts["reached_best"], 9);
-  EXPECT_EQ(starts["best_start"], 2);
-  EXPECT_EQ(starts["maxima"][0]["loglik"].get<double>(), fit["loglik"].get<double>());
+  EXPECT_EQ(starts["maxima"][0]["loglik"], fit["loglik"]);
   EXPECT_GT(fit["diagnostics"][0]["relative_entropy"].get<double>(), 0.9);
   EXPECT_NE(many.out.find("Starts: 10 (seed 1), 10 reached results, 9 reached the best maximum (start 2 kept), "
                           "2 distinct maxima"), std::string::npos) << many.out;

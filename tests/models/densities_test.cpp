@@ -1,7 +1,7 @@
 // The pieces of the likelihoods against independent truth: normalCdf against
 // R's pnorm and erfc, logGamma against lgamma, every density and dropout factor
 // against scenario.h's textbook forms, the clamp's ends, model 2's derivative
-// pieces against differences, membership probabilities against a softmax.
+// pieces and log-domain kernel against differences, the membership clamp.
 // Hart's normal cdf is good to about one unit in the last place absolutely and
 // 1e-13 relative in the body; in the lower tail the relative error reaches
 // 3.6e-9 at the branch change a = 5 sqrt(2) and 8.9e-9 near a = 7.8 (measured
@@ -16,7 +16,6 @@
 #include "models/measurement_derivative.h"
 #include "models/measurement_tables.h"
 #include "models/membership.h"
-#include "models/parameter_layout.h"
 #include "models/single_kernel.h"
 #include "core/normal_cdf.h"
 #include "scenario.h"
@@ -125,10 +124,12 @@ TEST(Densities, ClampEnds) {
 }
 
 // Model 2 of a joint run (model 1: one normal group, 2 periods; model 2: 3
-// periods, groups of orders 1 and 2, normal censored at -1 and 2): each
-// derivative piece against central differences of the density it
-// differentiates, at model 2's positions, step 1e-6, tolerance 1e-7.
-TEST(Densities, JointModelTwoPiecesAgainstDifferences) {
+// periods, groups of orders 1 and 2, normal censored at -1 and 2), one
+// subject. Each derivative piece against central differences of the density
+// it differentiates, at model 2's positions; the log-domain group kernel's sum
+// of log densities against the log of the product of measurementDensity, its
+// scores against differences of that sum. Step 1e-6, tolerance 1e-7.
+TEST(Densities, JointModelTwoPiecesAndGroupKernelAgainstDifferences) {
   for (const char* kind : {"cnorm", "logit", "poisson"}) {
     SCOPED_TRACE(kind);
     testing::MemoryHost host;
@@ -145,6 +146,14 @@ TEST(Densities, JointModelTwoPiecesAgainstDifferences) {
     const int n = c.nParams, sigmaAt = cnorm ? logSigmaIndex(c, 1) : -1;
     std::vector<double> x(n, 0.2), work(n);
     if (cnorm) x[sigmaAt] = std::log(0.9);
+    auto density = [&](const std::vector<double>& v, int k, int j) {
+      return measurementDensity(v.data(), c, {1, k, 0, j}, groupBlocks(c, 1, k), cnorm ? std::exp(v[sigmaAt]) : 0);
+    };
+    auto difference = [&](auto f, int p) {
+      std::vector<double> up = x, down = x;
+      up[p] += 1e-6, down[p] -= 1e-6;
+      return (f(up) - f(down)) / 2e-6;
+    };
     c.currentModel = 1, c.cursorSubject = 0;
     for (int k = 0; k < 2; ++k)
       for (int j = 0; j < 3; ++j) {
@@ -153,114 +162,42 @@ TEST(Densities, JointModelTwoPiecesAgainstDifferences) {
         measurementDerivative(n, x.data(), work.data(), &c);
         const int start = groupBlocks(c, 1, k).trajectory, end = start + trajectoryBlockSize(c, 1, k);
         for (int p = 0; p < n; ++p) {
-          auto f = [&](double h) {
-            std::vector<double> y = x;
-            y[p] += h;
-            return measurementDensity(y.data(), c, {1, k, 0, j}, groupBlocks(c, 1, k), cnorm ? std::exp(y[sigmaAt]) : 0);
-          };
           // At the log-sigma position the piece gives d/dsigma = d/d ln sigma / sigma.
-          const double fd = (f(1e-6) - f(-1e-6)) / 2e-6 / (p == sigmaAt ? 0.9 : 1.0);
+          const double fd = difference([&](const auto& v) { return density(v, k, j); }, p) / (p == sigmaAt ? 0.9 : 1.0);
           if ((p >= start && p < end) || p == sigmaAt) EXPECT_NEAR(work[p], fd, 1e-7 * std::max(1.0, std::fabs(fd))) << k << j << p;
           else EXPECT_EQ(work[p], 99.0) << k << j << p;  // other blocks are not the piece's
         }
       }
+    ensureMeasurementTables(c);
+    const SinglePlan plan = trajectoryPlan(c, x.data(), 1);
+    for (int k = 0; k < 2; ++k) {
+      auto logSum = [&](const std::vector<double>& v) {
+        return std::log(density(v, k, 0)) + std::log(density(v, k, 1)) + std::log(density(v, k, 2));
+      };
+      std::vector<double> score(plan.nScores, 0.0);
+      EXPECT_NEAR(addGroupCells(plan, c, x.data(), k, 0, score.data()), logSum(x), 1e-13);
+      const SingleGroupPlan& g = plan.groups[k];
+      for (int q = 0; q < g.nScores; ++q) {
+        const double fd = difference(logSum, plan.scoreSlot[g.scoreOffset + q]);
+        EXPECT_NEAR(score[g.scoreOffset + q], fd, 1e-7 * std::max(1.0, std::fabs(fd))) << k << "," << q;
+      }
+    }
   }
 }
 
-// pi_g = exp(eta_g) / sum_h exp(eta_h), eta 0 for the reference group.
-std::vector<double> softmax(std::vector<double> eta) {
-  double sum = 0.0;
-  for (double& e : eta) sum += (e = std::exp(e));
-  for (double& e : eta) e /= sum;
-  return eta;
-}
-
-TEST(Membership, SoftmaxOfTheJointAndMultiTrajectoryFormsAndClamp) {
+// Membership probabilities: model 1's predictors are clamped to
+// [-ln DBL_MAX - 10, ln DBL_MAX - 10], so every probability stays positive.
+// (The softmax of the joint and multi-trajectory forms is checked against
+// the independent likelihoods of joint_model_test and multi_likelihood_test.)
+TEST(Membership, ClampKeepsEveryProbabilityPositive) {
   testing::MemoryHost host;
-  // Model 2 of a joint run, 2 x 3 groups and one risk variable, laid out by
-  // the run's layout: after the trajectories and model 1's constant, the
-  // constants of model-1 group j at s + 2j, then the risk coefficients of
-  // model-2 groups 2 and 3.
-  ModelContext two, mult, one;
-  two.host = mult.host = one.host = &host;
-  two.nModels = 2, two.currentModel = 1;
-  two.nGroups = {2, 3, 0}, two.nRisk = {0, 1, 0}, two.risk[1] = {{1.5}};
-  two.polyOrder = {std::vector<double>{0, 0}, std::vector<double>{0, 0, 0}, std::vector<double>{}};
-  layoutParameters(two);
-  const int s = two.jointThetaStart;
-  ASSERT_EQ(s + 6, two.layout.size());
-  std::vector<double> x(static_cast<std::size_t>(s + 6), 0.0);
-  const double tail[] = {0.1, -0.2, 0.4, 0.9, 0.3, -0.6};
-  std::copy(std::begin(tail), std::end(tail), x.begin() + s);
-  x[1] = 0.3, x[2] = 0.2;
-  for (int j = 0; j < 2; ++j) {
-    computeMembershipProbabilities(0, s + 2 * j, two.risk[0], x.data(), &two);
-    const auto expected = softmax({0.0, x[s + 2 * j] + 0.3 * 1.5, x[s + 1 + 2 * j] - 0.6 * 1.5});
-    for (int g = 0; g < 3; ++g) EXPECT_NEAR(two.membershipProb[1][g], expected[g], 1e-15) << j << "," << g;
-  }
-  // The multi-trajectory form uses its own counts and vector.
-  mult.isMultModel = true, mult.multNGroups = 3, mult.nGroups[0] = 2;
-  computeMembershipProbabilities(0, 1, mult.risk[0], x.data(), &mult);
-  const auto expected = softmax({0.0, 0.3, 0.2});
-  for (int g = 0; g < 3; ++g) EXPECT_NEAR(mult.multMembershipProb[g], expected[g], 1e-15);
-  EXPECT_TRUE(mult.membershipProb[0].empty());
-  // Model 1's predictors are clamped to [-ln DBL_MAX - 10, ln DBL_MAX - 10]:
-  // every probability stays positive.
+  ModelContext one;
+  one.host = &host;
   one.nGroups[0] = 2;
   for (double eta : {800.0, -800.0}) {
     computeMembershipProbabilities(0, 0, one.risk[0], &eta, &one);
     const double e = std::exp(eta > 0 ? std::log(DBL_MAX) - 10.0 : -std::log(DBL_MAX) - 10.0);
     EXPECT_EQ(one.membershipProb[0], (std::vector<double>{1.0 / (1.0 + e), e / (1.0 + e)}));
-  }
-}
-
-}  // namespace
-}  // namespace kurv
-
-namespace kurv {
-namespace {
-
-// The log-domain group kernel for a model other than model 1 (model 2 of
-// the joint run above): its sum of log densities equals the log of the
-// product of measurementDensity, and its scores are the derivatives of that
-// sum (central differences, step 1e-6, tolerance 1e-7).
-TEST(LogDensities, GroupKernelOfModelTwoAgainstDensitiesAndDifferences) {
-  for (const char* kind : {"cnorm", "logit", "poisson"}) {
-    SCOPED_TRACE(kind);
-    testing::MemoryHost host;
-    const bool cnorm = std::string(kind) == "cnorm";
-    host.data = {{0.5, 1.0, 1, 2, cnorm ? -1.5 : 0.0, cnorm ? 0.7 : 1.0, cnorm ? 2.0 : 3.0, 0.5, 1.0, 1.5}};
-    host.setRowVector("kurv_mat_order1", {0});
-    host.setRowVector("kurv_mat_order2", {1, 2});
-    auto args = testing::defaultArgs();
-    const std::pair<int, const char*> set[] = {{2, "2"}, {18, kind}, {19, "3"}, {23, "2"}, {24, "-1"}, {25, "2"}};
-    for (auto [position, value] : set) testing::setArg(args, position, value);
-    auto ctx = testing::prepareTestRun(host, args);
-    ASSERT_TRUE(ctx && ctx->isJointModel()) << host.errors;
-    ModelContext& c = *ctx;
-    ensureMeasurementTables(c);
-    const int n = c.nParams, sigmaAt = cnorm ? logSigmaIndex(c, 1) : -1;
-    std::vector<double> x(n, 0.2);
-    if (cnorm) x[sigmaAt] = std::log(0.9);
-    auto logSum = [&](const std::vector<double>& v, int k) {
-      double sum = 0.0;
-      for (int j = 0; j < 3; ++j)
-        sum += std::log(measurementDensity(v.data(), c, {1, k, 0, j}, groupBlocks(c, 1, k), cnorm ? std::exp(v[sigmaAt]) : 0));
-      return sum;
-    };
-    const SinglePlan plan = trajectoryPlan(c, x.data(), 1);
-    for (int k = 0; k < 2; ++k) {
-      std::vector<double> score(plan.nScores, 0.0);
-      EXPECT_NEAR(addGroupCells(plan, c, x.data(), k, 0, score.data()), logSum(x, k), 1e-13);
-      const SingleGroupPlan& g = plan.groups[k];
-      for (int q = 0; q < g.nScores; ++q) {
-        const int p = plan.scoreSlot[g.scoreOffset + q];
-        std::vector<double> up = x, down = x;
-        up[p] += 1e-6, down[p] -= 1e-6;
-        const double fd = (logSum(up, k) - logSum(down, k)) / 2e-6;
-        EXPECT_NEAR(score[g.scoreOffset + q], fd, 1e-7 * std::max(1.0, std::fabs(fd))) << k << "," << p;
-      }
-    }
   }
 }
 
