@@ -92,11 +92,7 @@ TEST(RandomEffectsLikelihood, MixtureOfNormalDensitiesAndVanishingRandomEffects)
 // The data set and parameters of the R script, and its value.
 TEST(RandomEffectsLikelihood, WithCensoringMatchesR) {
   const auto rows = readRows("likelihood_censored.txt");
-  Scenario s;
-  s.censorMin = rows[0][0];
-  s.censorMax = rows[0][1];
-  s.orders = rows[1];
-  s.reOrders = rows[2];
+  Scenario s{.orders = rows[1], .reOrders = rows[2], .censorMin = rows[0][0], .censorMax = rows[0][1]};
   const std::vector<double> x = rows[3];
   for (std::size_t i = 4; i + 1 < rows.size(); ++i)
     s.subjects.push_back({{rows[i].begin(), rows[i].begin() + 4}, {rows[i].begin() + 4, rows[i].end()}, {}, {}});
@@ -127,26 +123,24 @@ TEST(RandomEffectsTrajectory, EachOccasionMatchesItsCensoredNormalMean) {
                    .subjects = {{{1, 2, 3, 4}, {0, 1, 2, 3}, {}, {}}}};
   Prepared run(s);
   ASSERT_TRUE(run.ctx);
-  const double a = 0.5, b = 4.0, tiny = -30.0;
-  const struct {
-    const char* name;
-    std::vector<double> times;
-    double lnSigma, lnRe0, lnRe1;
-  } cases[] = {{"all times", {0.0, 1.0, 2.5, 4.0}, std::log(0.6), std::log(0.8), std::log(0.25)},
-               {"second time missing", {0.0, M, 2.5, 4.0}, std::log(0.6), std::log(0.8), std::log(0.25)},
-               {"tiny scales", {0.0, 1.0, 2.5, 4.0}, tiny, tiny, tiny}};
-  for (const auto& c : cases) {
+  const double a = 0.5, b = 4.0;
+  // ln of sigma, of group 1's random-effects scales, of group 2's (less 0.2);
+  // all times, the second time missing, tiny scales.
+  const std::vector<double> all = {0.0, 1.0, 2.5, 4.0}, scales = {std::log(0.6), std::log(0.8), std::log(0.25)};
+  const std::pair<std::vector<double>, std::vector<double>> cases[] = {
+      {all, scales}, {{0.0, M, 2.5, 4.0}, scales}, {all, {-30.0, -30.0, -30.0}}};
+  for (const auto& [times, ln] : cases) {
     // interc1 linear1 | interc2 linear2 quadra2 | ln sigma | g1: rSigma0 rSigma1 | g2: rSigma0 | theta2
-    const std::vector<double> x = {1.0, 0.9, 3.5, -0.4, 0.05, c.lnSigma, c.lnRe0, c.lnRe1, c.lnRe0 + 0.2, 0.3};
+    const std::vector<double> x = {1.0, 0.9, 3.5, -0.4, 0.05, ln[0], ln[1], ln[2], ln[1] + 0.2, 0.3};
     ASSERT_EQ(static_cast<int>(x.size()), run.ctx->nParams);
     std::vector<std::vector<double>> out;
-    randomEffectsCnormExpectedTrajectory(c.times.data(), x.data(), out, *run.ctx);
+    randomEffectsCnormExpectedTrajectory(times.data(), x.data(), out, *run.ctx);
     ASSERT_EQ(out.size(), 2u);
-    for (int g = 0; g < 2; ++g) {
+    for (int g = 0; g < 2; ++g)
       for (int j = 0; j < 4; ++j) {
-        const double t = c.times[j];
+        const double t = times[j];
         if (t >= M) {
-          EXPECT_EQ(out[g][j], M) << c.name;  // aligned with its occasion, not shifted
+          EXPECT_EQ(out[g][j], M);  // aligned with its occasion, not shifted
           continue;
         }
         const double mu = g == 0 ? x[0] + x[1] * t : x[2] + x[3] * t + x[4] * t * t;
@@ -158,9 +152,8 @@ TEST(RandomEffectsTrajectory, EachOccasionMatchesItsCensoredNormalMean) {
                                              sd * (phi(alpha) - phi(beta));
         // Four Monte Carlo standard errors (censoring only lowers the spread),
         // and the rounding of a sum of 500,000 terms.
-        EXPECT_NEAR(out[g][j], exact, 4.0 * sd / std::sqrt(kTrajectoryDraws) + 1e-10) << c.name << g << j;
+        EXPECT_NEAR(out[g][j], exact, 4.0 * sd / std::sqrt(kTrajectoryDraws) + 1e-10) << ln[0] << g << j;
       }
-    }
   }
 }
 

@@ -16,10 +16,8 @@
 #include "randomeffects/re_scenario.h"
 #include "randomeffects/uniform_stream.h"
 
-namespace kurv {
+namespace kurv::retest {
 namespace {
-
-using retest::readRows;
 
 // The likelihood's settings: at most 500,000 evaluations, relative tolerance 1e-8.
 MvnResult probability(const std::vector<int>& codes, const std::vector<double>& lower,
@@ -34,9 +32,8 @@ MvnResult probability(const std::vector<int>& codes, const std::vector<double>& 
 }
 
 TEST(NormalQuantile, MatchesR) {
-  for (const auto& row : readRows("qnorm.txt")) {
+  for (const auto& row : readRows("qnorm.txt"))
     EXPECT_NEAR(normalQuantile(row[0]), row[1], 4e-16 * std::fabs(row[1]) + 1e-300) << "p = " << row[0];
-  }
   EXPECT_EQ(normalQuantile(0.0), -9.0);  // at 0 and 1: the finite tail point 9
   EXPECT_EQ(normalQuantile(1.0), 9.0);
 }
@@ -46,24 +43,29 @@ TEST(BivariateNormal, MatchesRForEveryCodePairAndCorrelationRange) {
   ASSERT_EQ(rows.size(), 189u);
   for (const auto& row : rows) {
     const int codes[2] = {static_cast<int>(row[0]), static_cast<int>(row[1])};
-    const double lower[2] = {row[2], row[4]};
-    const double upper[2] = {row[3], row[5]};
-    EXPECT_NEAR(bivariateNormal(lower, upper, codes, row[6]), row[7], 1e-13) << codes[0] << " " << codes[1] << " r = " << row[6];
+    const double lower[2] = {row[2], row[4]}, upper[2] = {row[3], row[5]};
+    EXPECT_NEAR(bivariateNormal(lower, upper, codes, row[6]), row[7], 1e-13)
+        << codes[0] << " " << codes[1] << " r = " << row[6];
   }
 }
 
 TEST(MvnProbability, EdgeCases) {
-  // Every variable unbounded: exactly 1.
-  const MvnResult all = probability({-1, -1, -1}, {0, 0, 0}, {0, 0, 0}, {0.3, 0.2, 0.1});
-  EXPECT_EQ(all.value, 1.0);
-  EXPECT_EQ(all.status, 0);
-  // One variable below 0: one half, also with unbounded correlated companions.
-  EXPECT_EQ(probability({0}, {0}, {0}, {}).value, 0.5);
-  EXPECT_NEAR(probability({-1, 0, -1}, {0, 0, 0}, {0, 0, 0}, {0.5, 0.4, 0.3}).value, 0.5, 1e-16);
-  // Two independent variables below 0: one quarter, by the bivariate routine.
-  const MvnResult two = probability({0, 0}, {0, 0}, {0, 0}, {0.0});
-  EXPECT_NEAR(two.value, 0.25, 1e-16);
-  EXPECT_EQ(two.evaluations, 0);
+  // Closed forms, without a lattice evaluation.
+  const struct {
+    std::vector<int> codes;
+    std::vector<double> lower, upper, corr;
+    double value;
+  } exact[] = {
+      {{-1, -1, -1}, {0, 0, 0}, {0, 0, 0}, {0.3, 0.2, 0.1}, 1.0},  // every variable unbounded
+      {{0}, {0}, {0}, {}, 0.5},                                    // one variable below 0
+      {{-1, 0, -1}, {0, 0, 0}, {0, 0, 0}, {0.5, 0.4, 0.3}, 0.5},   // with unbounded correlated companions
+      {{0, 0}, {0, 0}, {0, 0}, {0.0}, 0.25},                       // two independent: the bivariate routine
+  };
+  for (const auto& c : exact) {
+    const MvnResult r = probability(c.codes, c.lower, c.upper, c.corr);
+    EXPECT_EQ(std::tie(r.status, r.evaluations), std::make_tuple(0, 0)) << c.value;
+    EXPECT_NEAR(r.value, c.value, 1e-16);
+  }
   // Dimension outside 1 ... 100: status 2, value 0, error 1.
   const std::vector<double> limits(101, 0.0), corr(101 * 50, 0.0);
   for (int m : {0, 101}) {
@@ -129,4 +131,4 @@ TEST(LatticeIntegrate, StreamSizeCoversTheDrawsOfOneProbability) {
 }
 
 }  // namespace
-}  // namespace kurv
+}  // namespace kurv::retest

@@ -119,18 +119,14 @@ struct Reference {
   // the present measurements (outcome, time and covariates present); weights
   // scaled to average 1 as the intake does.
   double nll(const std::vector<double>& x) const {
-    double weightSum = 0.0;
+    double weightSum = 0.0, total = 0.0;
     for (const Subject& a : s.subjects) weightSum += s.weights ? a.weight : 1.0;
-    const double scale = s.subjects.size() / weightSum;
-    double total = 0.0;
     for (const Subject& a : s.subjects) {
       std::vector<double> pi(s.G(), 1.0);
-      double piSum = 1.0;
       for (int k = 1, next = theta; k < s.G(); ++k) {
         double eta = x[next++];
         for (int r = 0; r < s.nRisk; ++r) eta += x[next++] * a.risk[r];
         pi[k] = std::exp(eta);
-        piSum += pi[k];
       }
       std::vector<int> used;
       for (int j = 0; j < s.T; ++j) {
@@ -139,7 +135,7 @@ struct Reference {
         if (ok) used.push_back(j);
       }
       const int m = static_cast<int>(used.size());
-      double lik = 0.0;
+      double lik = 0.0, piSum = 0.0;
       for (int k = 0; k < s.G(); ++k) {
         const int order = static_cast<int>(s.orders[k]);
         std::vector<double> r(m), S(m * m, 0.0);
@@ -149,16 +145,14 @@ struct Reference {
           for (int p = 0; p <= order; ++p) mu += std::pow(a.t[j], p) * x[traj[k] + p];
           for (int c = 0; c < s.tcov && order >= 0; ++c) mu += a.tcov[c * s.T + j] * x[traj[k] + order + 1 + c];
           r[a1] = a.y[j] - mu;
-          for (int b1 = 0; b1 < m; ++b1) {
-            double v = a1 == b1 ? std::exp(2.0 * x[sigma]) : 0.0;
+          S[a1 * m + a1] = std::exp(2.0 * x[sigma]);
+          for (int b1 = 0; b1 < m; ++b1)
             for (int p = 0; p < q(k); ++p)
-              v += std::pow(a.t[j], p) * std::pow(a.t[used[b1]], p) * std::exp(2.0 * x[re[k] + p]);
-            S[a1 * m + b1] = v;
-          }
+              S[a1 * m + b1] += std::pow(a.t[j] * a.t[used[b1]], p) * std::exp(2.0 * x[re[k] + p]);
         }
-        lik += pi[k] / piSum * (m > 0 ? std::exp(logNormalDensity(S, r)) : 1.0);
+        lik += pi[k] * (m > 0 ? std::exp(logNormalDensity(S, r)) : 1.0), piSum += pi[k];
       }
-      total -= (s.weights ? a.weight * scale : 1.0) * std::log(lik);
+      total -= (s.weights ? a.weight * s.subjects.size() / weightSum : 1.0) * std::log(lik / piSum);
     }
     return total;
   }
