@@ -61,7 +61,8 @@ TEST(RandomEffectsRun, StartValues) {
     testing::MemoryHost host;
     loadData(host, s);
     auto args = scenarioArgs(s);
-    if (given) host.setRowVector("kurv_start", {1, 0.5, 2, 0.5, 0.7, 0.3, 0.2, 0.1, 40, 60}), testing::setArg(args, 35, 10.0);
+    if (given)
+      host.setRowVector("kurv_start", {1, 0.5, 2, 0.5, 0.7, 0.3, 0.2, 0.1, 40, 60}), testing::setArg(args, 35, 10.0);
     auto ctx = testing::prepareTestRun(host, args);
     ASSERT_TRUE(ctx) << host.errors;
     settleStartValues(*ctx);
@@ -93,7 +94,8 @@ TEST(RandomEffectsRun, RefusedCombinations) {
   for (const Case& c : cases) {
     testing::MemoryHost host;
     for (const auto& [name, values] : c.matrices) host.setRowVector(name, values);
-    EXPECT_EQ(runScenario(host, {.subjects = {{{1, 2, 3, 4}, {0, 1, 2, 3}, {}, {}}}}, nullptr, c.args), 198) << c.message;
+    const Scenario s{.subjects = {{{1, 2, 3, 4}, {0, 1, 2, 3}, {}, {}}}};
+    EXPECT_EQ(runScenario(host, s, nullptr, c.args), 198) << c.message;
     EXPECT_EQ(host.errors, c.message);
     EXPECT_EQ(host.displayed.find("observations read"), std::string::npos) << c.message;
   }
