@@ -1,16 +1,19 @@
 // The random-effects censored normal likelihood: without censoring against
 // an independent mixture of multivariate normal densities, with censoring
 // against R (tests/fixtures/randomeffects/likelihood_reference.R), and the
-// limit of vanishing random effects against the plain censored normal model.
+// limit of vanishing random effects against the plain censored normal model;
+// the expected trajectory by simulation against its exact censored means.
 
 #include <gtest/gtest.h>
 
 #include <cfloat>
+#include <cmath>
 #include <random>
 
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 #include "models/single_likelihood.h"
+#include "randomeffects/expected_trajectory.h"
 #include "randomeffects/re_scenario.h"
 
 namespace kurv::retest {
@@ -48,11 +51,7 @@ std::vector<double> randomParameters(int n, unsigned seed) {
 
 // Shared and per-group random-effects orders (one of them -1), trajectory
 // orders -1 to 3, risk factors, time-varying covariates, weights.
-struct OptionSet {
-  const char* name;
-  Scenario s;
-};
-const OptionSet kOptionSets[] = {
+const std::pair<const char*, Scenario> kOptionSets[] = {
     {"one group, shared order 1", {}},
     {"two groups, shared order 0", {.orders = {1, 2}, .reOrders = {0}}},
     {"three groups, per-group orders", {.orders = {0, 1, 3}, .reOrders = {1, 0, 2}}},
@@ -63,38 +62,44 @@ const OptionSet kOptionSets[] = {
     {"five periods, quadratic random effects", {.T = 5, .orders = {2, 0}, .reOrders = {2}}},
 };
 
-TEST(RandomEffectsLikelihood, WithoutCensoringIsTheMixtureOfNormalDensities) {
-  unsigned seed = 1;
-  for (const OptionSet& set : kOptionSets) {
-    const Scenario s = randomScenario(set.s, seed++);
-    Prepared run = prepare(s);
-    ASSERT_TRUE(run.ctx) << set.name << run.host->errors;
+// Without censoring: the independent mixture of normal densities. With
+// censoring and random-effects scales tending to 0: the plain censored
+// normal mixture (the censored measurements become independent too).
+TEST(RandomEffectsLikelihood, MixtureOfNormalDensitiesAndVanishingRandomEffects) {
+  for (unsigned i = 0; i < std::size(kOptionSets); ++i) {
+    const auto& [name, options] = kOptionSets[i];
+    Scenario s = randomScenario(options, 1 + i);
+    Prepared run(s);
+    ASSERT_TRUE(run.ctx) << name << run.host->errors;
     const Reference ref(s);
-    ASSERT_EQ(ref.n, run.ctx->nParams) << set.name;
+    ASSERT_EQ(ref.n, run.ctx->nParams) << name;
     for (unsigned draw = 0; draw < 3; ++draw) {
-      const std::vector<double> x = randomParameters(ref.n, seed * 10 + draw);
-      const double expected = ref.nll(x);
-      EXPECT_NEAR(run.nll(x), expected, 1e-11 * std::fabs(expected)) << set.name;
+      const std::vector<double> x = randomParameters(ref.n, (2 + i) * 10 + draw);
+      EXPECT_NEAR(run.nll(x), ref.nll(x), 1e-11 * std::fabs(ref.nll(x))) << name;
     }
+    s = randomScenario(options, 40 + i);
+    s.censorMin = 0.5, s.censorMax = 3.0;
+    Prepared censored(s);
+    std::vector<double> x = randomParameters(ref.n, 41 + i);
+    for (const ParameterInfo& p : censored.ctx->layout.params)
+      if (p.kind == BlockKind::RandomEffects) x[&p - censored.ctx->layout.params.data()] = -20.0;
+    double plain = 0.0;
+    singleModelLogLikelihood(ref.n, x.data(), &plain, censored.ctx.get());
+    EXPECT_NEAR(censored.nll(x), plain, 1e-7 * std::fabs(plain)) << name;
   }
 }
 
 // The data set and parameters of the R script, and its value.
 TEST(RandomEffectsLikelihood, WithCensoringMatchesR) {
   const auto rows = readRows("likelihood_censored.txt");
-  Scenario s;
-  s.censorMin = rows[0][0];
-  s.censorMax = rows[0][1];
-  s.orders = rows[1];
-  s.reOrders = rows[2];
+  Scenario s{.orders = rows[1], .reOrders = rows[2], .censorMin = rows[0][0], .censorMax = rows[0][1]};
   const std::vector<double> x = rows[3];
   for (std::size_t i = 4; i + 1 < rows.size(); ++i)
     s.subjects.push_back({{rows[i].begin(), rows[i].begin() + 4}, {rows[i].begin() + 4, rows[i].end()}, {}, {}});
-  const double reference = rows.back()[0];
-  Prepared run = prepare(s);
+  Prepared run(s);
   ASSERT_TRUE(run.ctx) << run.host->errors;
   const double value = run.nll(x);
-  EXPECT_NEAR(value, reference, 1e-6 * reference);
+  EXPECT_NEAR(value, rows.back()[0], 1e-6 * rows.back()[0]);
   // Probabilities of three or four censored measurements miss the relative
   // tolerance 1e-8 within 500,000 evaluations: reported with the subject's
   // observation number, with and without uncensored measurements.
@@ -103,38 +108,69 @@ TEST(RandomEffectsLikelihood, WithCensoringMatchesR) {
   // The same value at every evaluation (the uniform stream restarts).
   EXPECT_EQ(run.nll(x), value);
   // The subject without any used measurement has likelihood 1 in every group.
-  const int last = static_cast<int>(s.subjects.size()) - 1;
-  EXPECT_NEAR(run.ctx->subjectLik[static_cast<std::size_t>(last)], 1.0, 1e-15);
+  EXPECT_NEAR(run.ctx->subjectLik[s.subjects.size() - 1], 1.0, 1e-15);
 }
 
-// Random-effects scales tending to 0: the plain censored normal mixture
-// (with censoring, the censored measurements become independent too).
-TEST(RandomEffectsLikelihood, VanishingRandomEffectsGiveThePlainCensoredNormalModel) {
-  unsigned seed = 40;
-  for (const OptionSet& set : kOptionSets) {
-    Scenario s = randomScenario(set.s, seed++);
-    s.censorMin = 0.5;
-    s.censorMax = 3.0;
-    Prepared run = prepare(s);
-    ASSERT_TRUE(run.ctx) << set.name;
-    std::vector<double> x = randomParameters(run.ctx->nParams, seed);
-    for (const ParameterInfo& p : run.ctx->layout.params)
-      if (p.kind == BlockKind::RandomEffects) x[&p - run.ctx->layout.params.data()] = -20.0;
-    double plain = 0.0;
-    singleModelLogLikelihood(static_cast<int>(x.size()), x.data(), &plain, run.ctx.get());
-    EXPECT_NEAR(run.nll(x), plain, 1e-7 * std::fabs(plain)) << set.name;
+double Phi(double z) { return 0.5 * std::erfc(-z / std::sqrt(2.0)); }
+double phi(double z) { return std::exp(-0.5 * z * z) / std::sqrt(2.0 * M_PI); }
+
+// Two groups (linear and quadratic), per-group random-effects orders 1 and 0,
+// censored at 0.5 and 4: each occasion's mean is that of its marginal
+// N(mu, s^2) censored to [a, b],
+//   a Phi(alpha) + b (1 - Phi(beta)) + mu (Phi(beta) - Phi(alpha)) + s (phi(alpha) - phi(beta)).
+TEST(RandomEffectsTrajectory, EachOccasionMatchesItsCensoredNormalMean) {
+  const Scenario s{.orders = {1, 2}, .reOrders = {1, 0}, .censorMin = 0.5, .censorMax = 4.0,
+                   .subjects = {{{1, 2, 3, 4}, {0, 1, 2, 3}, {}, {}}}};
+  Prepared run(s);
+  ASSERT_TRUE(run.ctx);
+  const double a = 0.5, b = 4.0;
+  // ln of sigma, of group 1's random-effects scales, of group 2's (less 0.2);
+  // all times, the second time missing, tiny scales.
+  const std::vector<double> all = {0.0, 1.0, 2.5, 4.0}, scales = {std::log(0.6), std::log(0.8), std::log(0.25)};
+  const std::pair<std::vector<double>, std::vector<double>> cases[] = {
+      {all, scales}, {{0.0, M, 2.5, 4.0}, scales}, {all, {-30.0, -30.0, -30.0}}};
+  for (const auto& [times, ln] : cases) {
+    // interc1 linear1 | interc2 linear2 quadra2 | ln sigma | g1: rSigma0 rSigma1 | g2: rSigma0 | theta2
+    const std::vector<double> x = {1.0, 0.9, 3.5, -0.4, 0.05, ln[0], ln[1], ln[2], ln[1] + 0.2, 0.3};
+    ASSERT_EQ(static_cast<int>(x.size()), run.ctx->nParams);
+    std::vector<std::vector<double>> out;
+    randomEffectsCnormExpectedTrajectory(times.data(), x.data(), out, *run.ctx);
+    ASSERT_EQ(out.size(), 2u);
+    for (int g = 0; g < 2; ++g)
+      for (int j = 0; j < 4; ++j) {
+        const double t = times[j];
+        if (t >= M) {
+          EXPECT_EQ(out[g][j], M);  // aligned with its occasion, not shifted
+          continue;
+        }
+        const double mu = g == 0 ? x[0] + x[1] * t : x[2] + x[3] * t + x[4] * t * t;
+        const double sd = std::sqrt(std::exp(2 * x[5]) + (g == 0 ? std::exp(2 * x[6]) + t * t * std::exp(2 * x[7])
+                                                                  : std::exp(2 * x[8])));
+        const double alpha = (a - mu) / sd, beta = (b - mu) / sd;
+        const double exact = sd < 1e-9 ? std::min(std::max(mu, a), b)
+                                       : a * Phi(alpha) + b * (1.0 - Phi(beta)) + mu * (Phi(beta) - Phi(alpha)) +
+                                             sd * (phi(alpha) - phi(beta));
+        // Four Monte Carlo standard errors (censoring only lowers the spread),
+        // and the rounding of a sum of 500,000 terms.
+        EXPECT_NEAR(out[g][j], exact, 4.0 * sd / std::sqrt(kTrajectoryDraws) + 1e-10) << ln[0] << g << j;
+      }
   }
 }
 
+// sigma and the random-effects scales exp(-400): S = 0. The likelihood
+// fails the evaluation; the expected trajectory still fills its output
+// with the means.
 TEST(RandomEffectsLikelihood, SingularCovarianceFailsTheEvaluation) {
-  Scenario s = randomScenario(Scenario{}, 3, 4);
-  Prepared run = prepare(s);
+  Prepared run(randomScenario(Scenario{}, 3, 4));
   ASSERT_TRUE(run.ctx);
-  // sigma = exp(-400) and random-effects scales exp(-400): S = 0.
-  std::vector<double> x = {1.0, 0.5, -400.0, -400.0, -400.0};
+  const std::vector<double> x = {1.0, 0.5, -400.0, -400.0, -400.0}, times = {0, 1, 2, 3};
   EXPECT_EQ(run.nll(x), DBL_MAX);
   EXPECT_NE(run.host->displayed.find("Problem: cov mtrx randomEffectsCnormLogLikelihood 4\n"), std::string::npos)
       << run.host->displayed;
+  std::vector<std::vector<double>> out;
+  randomEffectsCnormExpectedTrajectory(times.data(), x.data(), out, *run.ctx);
+  EXPECT_EQ(run.host->stdoutText, "Problem, chol: randomEffectsCnormExpectedTrajectory\n");
+  for (int j = 0; j < 4; ++j) EXPECT_DOUBLE_EQ(out[0][j], 1.0 + 0.5 * j);
 }
 
 }  // namespace

@@ -1,15 +1,13 @@
 #pragma once
-// Random-effects censored normal test runs: options and subjects in plain
-// form, a run prepared from them through the real argument decoding, layout
-// and intake, and an independent evaluation of the likelihood without
-// censoring: the mixture over groups of multivariate normal densities with
-// covariance Z D Z^T + sigma^2 I, written here with its own Cholesky
-// factorisation.
+// Random-effects censored normal test runs prepared from plain scenarios
+// through the real decoding and intake, and an independent evaluation of the
+// uncensored likelihood: a mixture of normal densities with covariance
+// Z D Z^T + sigma^2 I, by its own Cholesky factorisation.
 
 #include <cmath>
 #include <fstream>
-#include <sstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -33,16 +31,6 @@ struct Scenario {
   bool weights = false;
   std::vector<Subject> subjects;
   int G() const { return static_cast<int>(orders.size()); }
-};
-
-struct Prepared {
-  std::unique_ptr<testing::MemoryHost> host = std::make_unique<testing::MemoryHost>();
-  std::unique_ptr<ModelContext> ctx;
-  double nll(const std::vector<double>& x) {
-    double f = 0.0;
-    randomEffectsCnormLogLikelihood(static_cast<int>(x.size()), x.data(), &f, ctx.get());
-    return f;
-  }
 };
 
 // The numbers of a committed fixture file, one row per line.
@@ -78,12 +66,20 @@ inline void loadData(testing::MemoryHost& host, const Scenario& s) {
   if (!s.reOrders.empty()) host.setRowVector("kurv_mat_rorder1", s.reOrders);
 }
 
-inline Prepared prepare(const Scenario& s) {
-  Prepared run;
-  loadData(*run.host, s);
-  run.ctx = testing::prepareTestRun(*run.host, scenarioArgs(s));
-  return run;
-}
+// A run prepared through the real decoding, layout and intake.
+struct Prepared {
+  std::unique_ptr<testing::MemoryHost> host = std::make_unique<testing::MemoryHost>();
+  std::unique_ptr<ModelContext> ctx;
+  explicit Prepared(const Scenario& s) {
+    loadData(*host, s);
+    ctx = testing::prepareTestRun(*host, scenarioArgs(s));
+  }
+  double nll(const std::vector<double>& x) {
+    double f = 0.0;
+    randomEffectsCnormLogLikelihood(static_cast<int>(x.size()), x.data(), &f, ctx.get());
+    return f;
+  }
+};
 
 // Parameter positions of the independent evaluation: trajectory blocks,
 // ln sigma, the random-effects blocks (one shared, or one per group), the
@@ -96,55 +92,41 @@ struct Reference {
   explicit Reference(const Scenario& scenario) : s(scenario) {
     for (double o : s.orders) traj.push_back(n), n += o >= 0 ? static_cast<int>(o) + 1 + s.tcov : 0;
     sigma = n++;
-    const bool shared = s.reOrders.size() == 1;
-    for (int k = 0; k < s.G(); ++k) {
-      re.push_back(shared && k > 0 ? re[0] : n);
-      if (!shared || k == 0) n += static_cast<int>(s.reOrders[shared ? 0 : k]) + 1;
-    }
+    for (int k = 0; k < s.G(); ++k) re.push_back(k < static_cast<int>(s.reOrders.size()) ? (n += q(k)) - q(k) : re[0]);
     theta = n;
     n += (s.G() - 1) * (s.nRisk + 1);
   }
   int q(int k) const { return static_cast<int>(s.reOrders[s.reOrders.size() == 1 ? 0 : k]) + 1; }
 
-  // ln of the N(0, S) density at r by Cholesky: -1/2 |L^-1 r|^2 - sum ln L_ii - m/2 ln 2 pi.
-  static double logNormalDensity(std::vector<double> S, const std::vector<double>& r) {
-    const int m = static_cast<int>(r.size());
-    double logDet = 0.0;
+  // ln N(r; 0, S) = -1/2 |L^-1 r|^2 - sum ln L_ii - m/2 ln 2 pi, S = L L^T;
+  // column j of L and z_j = (L^-1 r)_j in one pass.
+  static double logNormalDensity(std::vector<double> S, std::vector<double> z) {
+    const int m = static_cast<int>(z.size());
+    double value = -0.5 * m * std::log(2.0 * M_PI);
     for (int j = 0; j < m; ++j) {
-      for (int k = 0; k < j; ++k) S[j * m + j] -= S[j * m + k] * S[j * m + k];
-      S[j * m + j] = std::sqrt(S[j * m + j]);
-      logDet += std::log(S[j * m + j]);
-      for (int i = j + 1; i < m; ++i) {
+      for (int i = j; i < m; ++i) {
         for (int k = 0; k < j; ++k) S[i * m + j] -= S[i * m + k] * S[j * m + k];
-        S[i * m + j] /= S[j * m + j];
+        S[i * m + j] /= i == j ? std::sqrt(S[j * m + j]) : S[j * m + j];
       }
+      for (int k = 0; k < j; ++k) z[j] -= S[j * m + k] * z[k];
+      z[j] /= S[j * m + j];
+      value -= 0.5 * z[j] * z[j] + std::log(S[j * m + j]);
     }
-    std::vector<double> z(r);
-    double quad = 0.0;
-    for (int i = 0; i < m; ++i) {
-      for (int k = 0; k < i; ++k) z[i] -= S[i * m + k] * z[k];
-      z[i] /= S[i * m + i];
-      quad += z[i] * z[i];
-    }
-    return -0.5 * quad - logDet - 0.5 * m * std::log(2.0 * M_PI);
+    return value;
   }
 
   // -sum_i w_i ln sum_k pi_k(i) N(y_i; mu_ik, Z_i D_k Z_i^T + sigma^2 I) over
   // the present measurements (outcome, time and covariates present); weights
   // scaled to average 1 as the intake does.
   double nll(const std::vector<double>& x) const {
-    double weightSum = 0.0;
+    double weightSum = 0.0, total = 0.0;
     for (const Subject& a : s.subjects) weightSum += s.weights ? a.weight : 1.0;
-    const double scale = s.subjects.size() / weightSum;
-    double total = 0.0;
     for (const Subject& a : s.subjects) {
       std::vector<double> pi(s.G(), 1.0);
-      double piSum = 1.0;
       for (int k = 1, next = theta; k < s.G(); ++k) {
         double eta = x[next++];
         for (int r = 0; r < s.nRisk; ++r) eta += x[next++] * a.risk[r];
         pi[k] = std::exp(eta);
-        piSum += pi[k];
       }
       std::vector<int> used;
       for (int j = 0; j < s.T; ++j) {
@@ -153,7 +135,7 @@ struct Reference {
         if (ok) used.push_back(j);
       }
       const int m = static_cast<int>(used.size());
-      double lik = 0.0;
+      double lik = 0.0, piSum = 0.0;
       for (int k = 0; k < s.G(); ++k) {
         const int order = static_cast<int>(s.orders[k]);
         std::vector<double> r(m), S(m * m, 0.0);
@@ -163,16 +145,14 @@ struct Reference {
           for (int p = 0; p <= order; ++p) mu += std::pow(a.t[j], p) * x[traj[k] + p];
           for (int c = 0; c < s.tcov && order >= 0; ++c) mu += a.tcov[c * s.T + j] * x[traj[k] + order + 1 + c];
           r[a1] = a.y[j] - mu;
-          for (int b1 = 0; b1 < m; ++b1) {
-            double v = a1 == b1 ? std::exp(2.0 * x[sigma]) : 0.0;
+          S[a1 * m + a1] = std::exp(2.0 * x[sigma]);
+          for (int b1 = 0; b1 < m; ++b1)
             for (int p = 0; p < q(k); ++p)
-              v += std::pow(a.t[j], p) * std::pow(a.t[used[b1]], p) * std::exp(2.0 * x[re[k] + p]);
-            S[a1 * m + b1] = v;
-          }
+              S[a1 * m + b1] += std::pow(a.t[j] * a.t[used[b1]], p) * std::exp(2.0 * x[re[k] + p]);
         }
-        lik += pi[k] / piSum * (m > 0 ? std::exp(logNormalDensity(S, r)) : 1.0);
+        lik += pi[k] * (m > 0 ? std::exp(logNormalDensity(S, r)) : 1.0), piSum += pi[k];
       }
-      total -= (s.weights ? a.weight * scale : 1.0) * std::log(lik);
+      total -= (s.weights ? a.weight * s.subjects.size() / weightSum : 1.0) * std::log(lik / piSum);
     }
     return total;
   }
