@@ -86,8 +86,13 @@ std::string bicSvg(const std::vector<BicPoint>& points, int recommended, const s
          fmt(lx) + " " + fmt(ly) + ")\">" + xmlEscape(yLabel) + "</text>\n";
   // The line through the fitted models, in order of the groups.
   std::string line;
-  for (const auto& p : points)
-    if (fitted(p)) line += (line.empty() ? "" : " ") + fmt(px(p.groups)) + "," + fmt(py(p.bic));
+  for (const auto& p : points) {
+    if (!fitted(p)) continue;
+    if (!line.empty()) line += ' ';
+    line += fmt(px(p.groups));
+    line += ',';
+    line += fmt(py(p.bic));
+  }
   if (!line.empty())
     out += "<polyline points=\"" + line + "\" fill=\"none\" stroke=\"" + kColour + "\" stroke-width=\"2\"/>\n";
   for (const auto& p : points) {
