@@ -72,7 +72,7 @@ void subjectGradient(const JointPlan& P, const double* x, const ModelContext& c,
     w.post1[j] = p;
   }
   // Group scores of both models.
-  const double* row = &c.groupScore[static_cast<std::size_t>(i) * P.nScores];
+  const double* row = c.groupScore.data() + static_cast<std::size_t>(i) * P.nScores;
   for (int j = 0; j < G1; ++j) addGroupScore(P.model1, j, row, weight * w.post1[j], sink);
   for (int k = 0; k < G2; ++k) addGroupScore(P.model2, k, row + P.model1.nScores, weight * w.post2[k], sink);
 

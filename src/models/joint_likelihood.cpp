@@ -72,7 +72,7 @@ ChunkResult evaluateChunk(const JointPlan& P, ModelContext& c, const double* x, 
   std::vector<double> logPi1(G1), logPi2(G2), logT1(G1), logT2(G2), term(static_cast<std::size_t>(G1) * G2);
   ChunkResult r;
   for (int i = first; i < last; ++i) {
-    double* score = &c.groupScore[static_cast<std::size_t>(i) * P.nScores];
+    double* score = c.groupScore.data() + static_cast<std::size_t>(i) * P.nScores;
     std::fill(score, score + P.nScores, 0.0);
     jointLogMembership(P, c, x, i, logPi1.data());
     for (int k = 0; k < G2; ++k) {

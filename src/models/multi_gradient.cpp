@@ -20,7 +20,7 @@ namespace {
 void subjectGradient(const MultiPlan& P, const ModelContext& c, int i, GradientSink& sink) {
   const int G = c.nGroups[0];
   const double w = c.weight[i];
-  const double* row = &c.groupScore[static_cast<std::size_t>(i) * P.nScores];
+  const double* row = c.groupScore.data() + static_cast<std::size_t>(i) * P.nScores;
   for (int g = 0; g < G; ++g) {
     const double a = w * c.groupTerm[c.gi(g, i)];
     if (a == 0.0) continue;  // a group of posterior 0 moves nothing

@@ -45,7 +45,7 @@ ChunkResult evaluateChunk(const MultiPlan& P, ModelContext& c, const double* x, 
   std::vector<double> logTerm(static_cast<std::size_t>(G));
   ChunkResult r;
   for (int i = first; i < last; ++i) {
-    double* score = &c.groupScore[static_cast<std::size_t>(i) * P.nScores];
+    double* score = c.groupScore.data() + static_cast<std::size_t>(i) * P.nScores;
     std::fill(score, score + P.nScores, 0.0);
     for (int m = 0; m < nModels; ++m) c.componentLik[m][i] = 0.0;
     double top = -HUGE_VAL;

@@ -119,7 +119,7 @@ void subjectGradient(const SinglePlan& P, const double* x, const ModelContext& c
     for (int k = 0; k < G; ++k) a[k] = w * c.groupTerm[c.gi(k, i)];
   }
   // Group scores, weighted by a_k.
-  const double* score = &c.groupScore[static_cast<std::size_t>(i) * P.nScores];
+  const double* score = c.groupScore.data() + static_cast<std::size_t>(i) * P.nScores;
   for (int k = 0; k < G; ++k) {
     const SingleGroupPlan& g = P.groups[k];
     if (a[k] == 0.0) continue;  // a group term of 0 moves nothing

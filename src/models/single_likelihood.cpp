@@ -224,7 +224,7 @@ ChunkResult evaluateChunk(const SinglePlan& P, ModelContext& c, const double* x,
   std::vector<double> logPi(static_cast<std::size_t>(G)), logTerm(static_cast<std::size_t>(G));
   ChunkResult r;
   for (int i = first; i < last; ++i) {
-    double* score = &c.groupScore[static_cast<std::size_t>(i) * P.nScores];
+    double* score = c.groupScore.data() + static_cast<std::size_t>(i) * P.nScores;
     std::fill(score, score + P.nScores, 0.0);
     subjectLogMembership(P, c, x, i, logPi.data());
     const std::size_t base = static_cast<std::size_t>(i) * T;
