@@ -16,44 +16,12 @@
 #include <string>
 #include <vector>
 
+#include "bench_host.h"
 #include "core/model_context.h"
 #include "plugin/run_command.h"
 #include "randomeffects/random_effects_likelihood.h"
 
 namespace {
-
-class Host : public kurv::Host {
- public:
-  static constexpr double kMissing = 8.98846567431158e307;
-  std::vector<std::vector<double>> data;
-  std::map<std::string, std::vector<double>> rowMatrices;
-  void display(const char*) override {}
-  void error(const char*) override {}
-  void standardOutput(const char*) override {}
-  int macroUse(const char*, char* buffer, int capacity) override {
-    if (capacity > 0) buffer[0] = '\0';
-    return 1;
-  }
-  int macroSave(const char*, const char*) override { return 0; }
-  int observationCount() override { return static_cast<int>(data.size()); }
-  bool isSelected(int) override { return true; }
-  bool isMissing(double v) override { return v >= kMissing; }
-  double missingValue() override { return kMissing; }
-  int readVariable(int variable, int observation, double* out) override {
-    const auto& row = data.at(static_cast<std::size_t>(observation - 1));
-    if (variable < 1 || variable > static_cast<int>(row.size())) return 1;
-    *out = row[static_cast<std::size_t>(variable - 1)];
-    return 0;
-  }
-  int storeVariable(int, int, double) override { return 0; }
-  int matrixElement(const char* name, int row, int column, double* out) override {
-    auto it = rowMatrices.find(name);
-    if (it == rowMatrices.end() || row != 1 || column < 1 || column > static_cast<int>(it->second.size())) return 1;
-    *out = it->second[static_cast<std::size_t>(column - 1)];
-    return 0;
-  }
-  int storeMatrixElement(const char*, int, int, double) override { return 0; }
-};
 
 constexpr int kSubjects = 1000;
 constexpr int kPeriods = 10;
@@ -61,7 +29,7 @@ constexpr int kPeriods = 10;
 void BM_RandomEffectsLikelihood(benchmark::State& state) {
   const int level = static_cast<int>(state.range(0));
   const double lo = level > 0 ? 0.0 : -1e300, hi = level == 0 ? 1e300 : (level == 1 ? 7.5 : 6.0);
-  Host host;
+  kurv::bench::BenchHost host;
   kurv::ModelContext ctx;
   std::mt19937 gen(2026);
   std::normal_distribution<double> noise(0.0, 1.0);
