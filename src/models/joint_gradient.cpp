@@ -52,7 +52,7 @@ void addGroupScore(const SinglePlan& plan, int k, const double* row, double a, G
   if (a == 0.0) return;  // a pair of posterior 0 moves nothing
   const SingleGroupPlan& g = plan.groups[k];
   const double* s = row + g.scoreOffset;
-  const int* slot = &plan.scoreSlot[g.scoreOffset];
+  const int* slot = plan.scoreSlot.data() + g.scoreOffset;
   for (int q = 0; q < g.nScores; ++q) sink.add(slot[q], -a * s[q]);
 }
 
@@ -78,7 +78,7 @@ void subjectGradient(const JointPlan& P, const double* x, const ModelContext& c,
 
   // Model 1's membership.
   jointLogMembership(P, c, x, i, w.pi.data());
-  const double* risk1 = P.nRisk1 > 0 ? &c.measurementTables.riskValue[static_cast<std::size_t>(i) * P.nRisk1] : nullptr;
+  const double* risk1 = P.nRisk1 > 0 ? c.measurementTables.riskValue.data() + (static_cast<std::size_t>(i) * P.nRisk1) : nullptr;
   for (int h = 0; h < G1; ++h) {
     const int b = P.membership1[h];
     if (b < 0) continue;  // the reference group
@@ -123,49 +123,10 @@ int jointModelDerivative(int n, const double* x, int*, double* g, ModelContext* 
     double f = 0.0;
     jointModelLogLikelihood(n, x, &f, ctx);
   }
-  const std::size_t un = static_cast<std::size_t>(n);
-  const bool weighted = c.hasWeights;
   const SinglePlan& chunks = P.model1;
-  std::vector<double> partial(static_cast<std::size_t>(chunks.nChunks) * un, 0.0);
-  std::vector<double> outer(weighted ? static_cast<std::size_t>(chunks.nChunks) * un * un : 0, 0.0);
-  const auto task = [&](int chunk) {
-    const int first = static_cast<int>(static_cast<std::size_t>(chunk) * chunks.chunk);
-    const int last =
-        static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(c.nObs), (chunk + 1) * chunks.chunk));
-    SubjectWork work(c.nGroups[0], c.nGroups[1]);
-    std::vector<double> score(weighted ? un : 0);
-    double* gc = &partial[static_cast<std::size_t>(chunk) * un];
-    for (int i = first; i < last; ++i) {
-      if (c.excluded[i] != 0 || !std::isfinite(c.subjectLogLik[i])) continue;
-      if (weighted) std::fill(score.begin(), score.end(), 0.0);
-      GradientSink sink(gc, weighted ? score.data() : nullptr);
-      subjectGradient(P, x, c, i, work, sink);
-      if (!weighted) continue;
-      double* oc = &outer[static_cast<std::size_t>(chunk) * un * un];
-      for (std::size_t r = 0; r < un; ++r) {
-        if (score[r] == 0.0) continue;  // a zero row adds nothing
-        double* out = oc + r * un;
-        for (std::size_t s = 0; s < un; ++s) out[s] += score[s] * score[r];
-      }
-    }
-  };
-  singlePool(c).run(chunks.nChunks, task);
-
-  // Chunks in order: the same bits for any number of threads.
-  for (int p = 0; p < n; ++p) g[p] = 0.0;
-  for (int chunk = 0; chunk < chunks.nChunks; ++chunk) {
-    const double* gc = &partial[static_cast<std::size_t>(chunk) * un];
-    for (int p = 0; p < n; ++p) g[p] += gc[p];
-  }
-  if (weighted) {
-    if (c.scoreOuterSum.size() < un * un) c.scoreOuterSum.resize(un * un);
-    if (c.subjectScore.size() < un) c.subjectScore.resize(un);
-    std::fill(c.scoreOuterSum.begin(), c.scoreOuterSum.begin() + un * un, 0.0);
-    for (int chunk = 0; chunk < chunks.nChunks; ++chunk) {
-      const double* oc = &outer[static_cast<std::size_t>(chunk) * un * un];
-      for (std::size_t e = 0; e < un * un; ++e) c.scoreOuterSum[e] += oc[e];
-    }
-  }
+  sumSubjectGradients<SubjectWork>(
+      c, singlePool(c), n, chunks.nChunks, chunks.chunk, g, [&c] { return SubjectWork(c.nGroups[0], c.nGroups[1]); },
+      [&](int i, SubjectWork& work, GradientSink& sink) { subjectGradient(P, x, c, i, work, sink); });
 
   if (c.debugTrace) {
     host.standardOutput("jointModelDerivative\n");

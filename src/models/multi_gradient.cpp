@@ -29,7 +29,7 @@ void subjectGradient(const MultiPlan& P, const ModelContext& c, int i, GradientS
       const SingleGroupPlan& group = comp.groups[g];
       if (group.order < 0) continue;  // density 1: nothing depends on x
       const double* s = row + P.offset[m] + group.scoreOffset;
-      const int* slot = &comp.scoreSlot[group.scoreOffset];
+      const int* slot = comp.scoreSlot.data() + group.scoreOffset;
       for (int q = 0; q < group.nScores; ++q) sink.add(slot[q], -a * s[q]);
     }
   }
@@ -53,47 +53,10 @@ int multModelDerivative(int n, const double* x, int*, double* grad, ModelContext
     double f = 0.0;
     multModelLogLikelihood(n, x, &f, ctx);
   }
-  const std::size_t un = static_cast<std::size_t>(n);
-  const bool weighted = c.hasWeights;
+  struct NoScratch {};
   const SinglePlan& chunks = P.components[0];
-  std::vector<double> partial(static_cast<std::size_t>(chunks.nChunks) * un, 0.0);
-  std::vector<double> outer(weighted ? static_cast<std::size_t>(chunks.nChunks) * un * un : 0, 0.0);
-  const auto task = [&](int chunk) {
-    const int first = static_cast<int>(static_cast<std::size_t>(chunk) * chunks.chunk);
-    const int last = static_cast<int>(std::min<std::size_t>(nObs, (chunk + 1) * chunks.chunk));
-    std::vector<double> score(weighted ? un : 0);
-    double* gc = &partial[static_cast<std::size_t>(chunk) * un];
-    for (int i = first; i < last; ++i) {
-      if (c.excluded[i] != 0 || !std::isfinite(c.subjectLogLik[i])) continue;
-      if (weighted) std::fill(score.begin(), score.end(), 0.0);
-      GradientSink sink(gc, weighted ? score.data() : nullptr);
-      subjectGradient(P, c, i, sink);
-      if (!weighted) continue;
-      double* oc = &outer[static_cast<std::size_t>(chunk) * un * un];
-      for (std::size_t r = 0; r < un; ++r) {
-        if (score[r] == 0.0) continue;  // a zero row adds nothing
-        double* out = oc + r * un;
-        for (std::size_t s = 0; s < un; ++s) out[s] += score[s] * score[r];
-      }
-    }
-  };
-  singlePool(c).run(chunks.nChunks, task);
-
-  // Chunks in order: the same bits for any number of threads.
-  std::fill(grad, grad + n, 0.0);
-  for (int chunk = 0; chunk < chunks.nChunks; ++chunk) {
-    const double* gc = &partial[static_cast<std::size_t>(chunk) * un];
-    for (int p = 0; p < n; ++p) grad[p] += gc[p];
-  }
-  if (weighted) {
-    if (c.scoreOuterSum.size() < un * un) c.scoreOuterSum.resize(un * un);
-    if (c.subjectScore.size() < un) c.subjectScore.resize(un);
-    std::fill(c.scoreOuterSum.begin(), c.scoreOuterSum.begin() + un * un, 0.0);
-    for (int chunk = 0; chunk < chunks.nChunks; ++chunk) {
-      const double* oc = &outer[static_cast<std::size_t>(chunk) * un * un];
-      for (std::size_t e = 0; e < un * un; ++e) c.scoreOuterSum[e] += oc[e];
-    }
-  }
+  sumSubjectGradients<NoScratch>(c, singlePool(c), n, chunks.nChunks, chunks.chunk, grad, [] { return NoScratch{}; },
+                                 [&](int i, NoScratch&, GradientSink& sink) { subjectGradient(P, c, i, sink); });
   if (c.debugTrace) {
     host.standardOutput("Gradient:\n");
     traceVector(host, n, grad, kTraceRowFormat);

@@ -124,7 +124,7 @@ void subjectGradient(const SinglePlan& P, const double* x, const ModelContext& c
     const SingleGroupPlan& g = P.groups[k];
     if (a[k] == 0.0) continue;  // a group term of 0 moves nothing
     const double* s = score + g.scoreOffset;
-    const int* slot = &P.scoreSlot[g.scoreOffset];
+    const int* slot = P.scoreSlot.data() + g.scoreOffset;
     for (int q = 0; q < g.nScores; ++q) sink.add(slot[q], -a[k] * s[q]);
   }
   // Membership: pi_h sum_k a_k - a_h for the constant, times each risk value
@@ -136,7 +136,7 @@ void subjectGradient(const SinglePlan& P, const double* x, const ModelContext& c
   const double* pi = P.nRisk > 0 ? logPi : P.pi.data();
   double total = 0.0;
   for (int k = 0; k < G; ++k) total += a[k];
-  const double* risk = P.nRisk > 0 ? &c.measurementTables.riskValue[static_cast<std::size_t>(i) * P.nRisk] : nullptr;
+  const double* risk = P.nRisk > 0 ? c.measurementTables.riskValue.data() + (static_cast<std::size_t>(i) * P.nRisk) : nullptr;
   for (int h = 0; h < G; ++h) {
     const int b = P.groups[h].membership;
     if (b < 0) continue;
@@ -162,47 +162,13 @@ int singleModelDerivative(int n, const double* x, int*, double* g, ModelContext*
     double f = 0.0;
     singleModelLogLikelihood(n, x, &f, ctx);
   }
-  const std::size_t un = static_cast<std::size_t>(n);
-  const bool weighted = c.hasWeights;
-  std::vector<double> partial(static_cast<std::size_t>(P.nChunks) * un, 0.0);
-  std::vector<double> outer(weighted ? static_cast<std::size_t>(P.nChunks) * un * un : 0, 0.0);
-  const auto task = [&](int chunk) {
-    const int first = static_cast<int>(static_cast<std::size_t>(chunk) * P.chunk);
-    const int last = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(c.nObs), (chunk + 1) * P.chunk));
-    std::vector<double> a(static_cast<std::size_t>(P.nGroups)), logPi(static_cast<std::size_t>(P.nGroups));
-    std::vector<double> score(weighted ? un : 0);
-    double* gc = &partial[static_cast<std::size_t>(chunk) * un];
-    for (int i = first; i < last; ++i) {
-      if (c.excluded[i] != 0 || !std::isfinite(c.subjectLogLik[i])) continue;
-      if (weighted) std::fill(score.begin(), score.end(), 0.0);
-      GradientSink sink(gc, weighted ? score.data() : nullptr);
-      subjectGradient(P, x, c, i, a.data(), logPi.data(), sink);
-      if (!weighted) continue;
-      double* oc = &outer[static_cast<std::size_t>(chunk) * un * un];
-      for (std::size_t r = 0; r < un; ++r) {
-        if (score[r] == 0.0) continue;  // a zero row adds nothing
-        double* row = oc + r * un;
-        for (std::size_t s = 0; s < un; ++s) row[s] += score[s] * score[r];
-      }
-    }
+  struct Scratch {
+    std::vector<double> a, logPi;
   };
-  singlePool(c).run(P.nChunks, task);
-
-  // Chunks in order: the same bits for any number of threads.
-  for (int p = 0; p < n; ++p) g[p] = 0.0;
-  for (int chunk = 0; chunk < P.nChunks; ++chunk) {
-    const double* gc = &partial[static_cast<std::size_t>(chunk) * un];
-    for (int p = 0; p < n; ++p) g[p] += gc[p];
-  }
-  if (weighted) {
-    if (c.scoreOuterSum.size() < un * un) c.scoreOuterSum.resize(un * un);
-    if (c.subjectScore.size() < un) c.subjectScore.resize(un);
-    std::fill(c.scoreOuterSum.begin(), c.scoreOuterSum.begin() + un * un, 0.0);
-    for (int chunk = 0; chunk < P.nChunks; ++chunk) {
-      const double* oc = &outer[static_cast<std::size_t>(chunk) * un * un];
-      for (std::size_t e = 0; e < un * un; ++e) c.scoreOuterSum[e] += oc[e];
-    }
-  }
+  const auto G = static_cast<std::size_t>(P.nGroups);
+  sumSubjectGradients<Scratch>(
+      c, singlePool(c), n, P.nChunks, P.chunk, g, [G] { return Scratch{std::vector<double>(G), std::vector<double>(G)}; },
+      [&](int i, Scratch& s, GradientSink& sink) { subjectGradient(P, x, c, i, s.a.data(), s.logPi.data(), sink); });
 
   if (c.debugTrace) {
     host.standardOutput("gradient\n");

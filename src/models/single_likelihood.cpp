@@ -57,10 +57,10 @@ double interiorCells(const SinglePlan& P, const MeasurementTables& tab, const do
   const int T = P.nPeriods;
   const int nPowers = P.nPowers;
   const int nCov = g.nCovariates;
-  const unsigned char* kinds = &tab.cellKind[P.model][base];
-  const double* ys = &tab.y[P.model][base];
-  const double* powers = nPowers > 0 ? &tab.timePower[P.model][base * nPowers] : nullptr;
-  const double* covs = nCov > 0 ? &tab.covariate[P.model][base * nCov] : nullptr;
+  const unsigned char* kinds = tab.cellKind[P.model].data() + base;
+  const double* ys = tab.y[P.model].data() + base;
+  const double* powers = nPowers > 0 ? tab.timePower[P.model].data() + (base * nPowers) : nullptr;
+  const double* covs = nCov > 0 ? tab.covariate[P.model].data() + (base * nCov) : nullptr;
   const double* b = x + g.trajectory;
   double zz = 0.0;
   double sum[Order + 1] = {};
@@ -108,10 +108,10 @@ double addCells(const SinglePlan& P, const ModelContext& c, const double* x, con
   const int nPowers = P.nPowers;
   const int nCov = g.nCovariates;
   const int order = g.order;
-  const unsigned char* kinds = &tab.cellKind[P.model][base];
-  const double* ys = &tab.y[P.model][base];
-  const double* powers = nPowers > 0 ? &tab.timePower[P.model][base * nPowers] : nullptr;
-  const double* covs = nCov > 0 ? &tab.covariate[P.model][base * nCov] : nullptr;
+  const unsigned char* kinds = tab.cellKind[P.model].data() + base;
+  const double* ys = tab.y[P.model].data() + base;
+  const double* powers = nPowers > 0 ? tab.timePower[P.model].data() + (base * nPowers) : nullptr;
+  const double* covs = nCov > 0 ? tab.covariate[P.model].data() + (base * nCov) : nullptr;
   const double* b = x + g.trajectory;
   double logTerm = 0.0;
   if (g.zeroOnly) {
@@ -190,7 +190,7 @@ double addDropout(const SinglePlan& P, const ModelContext& c, const double* x, c
     if (!present) continue;
     double eta = coef[0];
     for (int p = 1; p <= d; ++p) eta += c.outcomeY[0][j - p][i] * coef[p];
-    const double* dc = P.nDcov > 0 ? &tab.dropoutCovariate[(base + j) * P.nDcov] : nullptr;
+    const double* dc = P.nDcov > 0 ? tab.dropoutCovariate.data() + ((base + j) * P.nDcov) : nullptr;
     for (int q = 0; q < P.nDcov; ++q) eta += dc[q] * coef[d + 1 + q];
     // Staying (j before the last observed period) has factor 1 - p, ln(1 -
     // p) = -softplus(eta) and slope -p; dropping out factor p, ln p =
@@ -229,7 +229,7 @@ ChunkResult evaluateChunk(const SinglePlan& P, ModelContext& c, const double* x,
     subjectLogMembership(P, c, x, i, logPi.data());
     const std::size_t base = static_cast<std::size_t>(i) * T;
     if (P.hasDropout) {
-      for (int k = 0; k < G; ++k) std::fill_n(&c.dropoutFactorStore[c.gij(k, i, 0)], T, missing);
+      for (int k = 0; k < G; ++k) std::fill_n(c.dropoutFactorStore.data() + c.gij(k, i, 0), T, missing);
     }
     c.outcomeTerm[i] = 1.0;
     if (c.excluded[i] != 0) {
