@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "core/text_format.h"
+#include "intake/observation_intake.h"
 
 namespace kurv {
 
@@ -158,17 +159,7 @@ int readMultiObservations(ModelContext& ctx) {
   if (nNotSelected != 0) host.display(formatText("%d excluded by if condition.\n", nNotSelected).c_str());
   if (nWeightExcluded != 0)
     host.standardOutput(formatText(" %d had missing values in risk factors or weights=0.", nWeightExcluded).c_str());
-  const int remaining = ctx.nNotExcluded;
-  if (remaining != ctx.nSubjects) {
-    if (ctx.nExcluded == 0)
-      host.display(formatText("%d had no trajectory data.\n", remaining - ctx.nSubjects).c_str());
-    else
-      host.display(formatText("Of the remaining %d observations, %d had no trajectory data.\n", remaining,
-                              remaining - ctx.nSubjects)
-                       .c_str());
-  }
-  host.display(formatText("%d observations used in trajectory model.\n", ctx.nSubjects).c_str());
-  host.display(" \n");
+  reportSubjectsUsed(ctx, ctx.nNotExcluded);
   return 0;
 }
 

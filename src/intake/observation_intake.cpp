@@ -76,6 +76,20 @@ class Reader {
 
 }  // namespace
 
+void reportSubjectsUsed(const ModelContext& ctx, int remaining) {
+  Host& host = *ctx.host;
+  if (remaining != ctx.nSubjects) {
+    if (ctx.nExcluded == 0)
+      host.display(formatText("%d had no trajectory data.\n", remaining - ctx.nSubjects).c_str());
+    else
+      host.display(formatText("Of the remaining %d observations, %d had no trajectory data.\n", remaining,
+                              remaining - ctx.nSubjects)
+                       .c_str());
+  }
+  host.display(formatText("%d observations used in trajectory model.\n", ctx.nSubjects).c_str());
+  host.display(" \n");
+}
+
 int readObservations(ModelContext& ctx) {
   Host& host = *ctx.host;
   Reader reader(ctx);
@@ -242,17 +256,7 @@ int readObservations(ModelContext& ctx) {
                              : "%d excluded by if condition.\n";
     host.display(formatText(format, ctx.nExcluded).c_str());
   }
-  const int remaining = ctx.nObs - ctx.nExcluded;
-  if (remaining != ctx.nSubjects) {
-    if (ctx.nExcluded == 0)
-      host.display(formatText("%d had no trajectory data.\n", remaining - ctx.nSubjects).c_str());
-    else
-      host.display(formatText("Of the remaining %d observations, %d had no trajectory data.\n", remaining,
-                              remaining - ctx.nSubjects)
-                       .c_str());
-  }
-  host.display(formatText("%d observations used in trajectory model.\n", ctx.nSubjects).c_str());
-  host.display(" \n");
+  reportSubjectsUsed(ctx, ctx.nObs - ctx.nExcluded);
   if (ctx.nDropoutOrder > 0) {
     host.display(formatText("Complete data length is %d for dropout model.", ctx.completeLength).c_str());
     host.display(" \n");

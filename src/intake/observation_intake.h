@@ -26,4 +26,8 @@ DataLayout singleRunLayout(const ModelContext& ctx);
 // ranges and normalised weights, and shows the report lines. Returns 0.
 int readObservations(ModelContext& ctx);
 
+// The closing report lines of an intake: how many of the `remaining`
+// (not excluded) observations had no trajectory data, and how many are used.
+void reportSubjectsUsed(const ModelContext& ctx, int remaining);
+
 }  // namespace kurv

@@ -31,6 +31,7 @@
 #include <cmath>
 
 #include "models/gradient_sink.h"
+#include "models/subject_chunks.h"
 #include "models/joint_kernel.h"
 #include "models/joint_likelihood.h"
 #include "models/parameter_trace.h"

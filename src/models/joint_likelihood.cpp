@@ -33,15 +33,11 @@
 #include "models/measurement_tables.h"
 #include "models/membership.h"
 #include "models/parameter_trace.h"
+#include "models/subject_chunks.h"
 
 namespace kurv {
 
 namespace {
-
-template <typename T>
-void ensureSize(std::vector<T>& v, std::size_t size) {
-  if (v.size() != size) v.resize(size);
-}
 
 // Multinomial-logit log probabilities in place: eta holds the linear
 // predictors (the reference group's entry is ignored and taken as 0); each
@@ -60,11 +56,6 @@ void logSoftmax(const ExpClamp& clamp, double* eta, int nGroups, int ref) {
   const double logSum = std::log(sum);
   for (int g = 0; g < nGroups; ++g) eta[g] -= logSum;
 }
-
-struct ChunkResult {
-  double sum = 0.0;
-  bool failed = false;
-};
 
 ChunkResult evaluateChunk(const JointPlan& P, ModelContext& c, const double* x, int first, int last) {
   const int G1 = c.nGroups[0];
@@ -235,24 +226,8 @@ int jointModelLogLikelihood(int n, const double* x, double* f, ModelContext* ctx
     for (int j = 0; j < c.nGroups[0]; ++j) c.membershipProb[0][j] = std::exp(P.logPi1[j]);
 
   const SinglePlan& chunks = P.model1;
-  std::vector<ChunkResult> results(static_cast<std::size_t>(chunks.nChunks));
-  const auto task = [&](int chunk) {
-    const int first = static_cast<int>(static_cast<std::size_t>(chunk) * chunks.chunk);
-    const int last =
-        static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(c.nObs), (chunk + 1) * chunks.chunk));
-    results[chunk] = evaluateChunk(P, c, x, first, last);
-  };
-  singlePool(c).run(chunks.nChunks, task);
-
-  // Partial sums in chunk order: the same bits for any number of threads.
-  double sum = 0.0;
-  for (const ChunkResult& r : results) {
-    if (r.failed) {
-      sum = DBL_MAX;
-      break;
-    }
-    sum += r.sum;
-  }
+  const double sum = sumSubjectChunks(c, singlePool(c), chunks.nChunks, chunks.chunk,
+                                      [&](int first, int last) { return evaluateChunk(P, c, x, first, last); });
   *f = sum;
   if (c.debugTrace) host.standardOutput(formatText("jointModelLogLikelihood nll=%f\n", sum).c_str());
   return 0;

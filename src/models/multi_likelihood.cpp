@@ -25,19 +25,11 @@
 #include "models/membership.h"
 #include "models/multi_kernel.h"
 #include "models/parameter_trace.h"
+#include "models/subject_chunks.h"
 
 namespace kurv {
 
 namespace {
-
-void ensureSize(std::vector<double>& v, std::size_t size) {
-  if (v.size() < size) v.assign(size, 0.0);
-}
-
-struct ChunkResult {
-  double sum = 0.0;
-  bool failed = false;
-};
 
 ChunkResult evaluateChunk(const MultiPlan& P, ModelContext& c, const double* x, int first, int last) {
   const int G = c.nGroups[0];
@@ -139,24 +131,8 @@ int multModelLogLikelihood(int n, const double* x, double* f, ModelContext* ctx)
   }
 
   const SinglePlan& chunks = P.components[0];
-  std::vector<ChunkResult> results(static_cast<std::size_t>(chunks.nChunks));
-  const auto task = [&](int chunk) {
-    const int first = static_cast<int>(static_cast<std::size_t>(chunk) * chunks.chunk);
-    const int last =
-        static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(c.nObs), (chunk + 1) * chunks.chunk));
-    results[chunk] = evaluateChunk(P, c, x, first, last);
-  };
-  singlePool(c).run(chunks.nChunks, task);
-
-  // Partial sums in chunk order: the same bits for any number of threads.
-  double sum = 0.0;
-  for (const ChunkResult& r : results) {
-    if (r.failed) {
-      sum = kFailedLikelihood;
-      break;
-    }
-    sum += r.sum;
-  }
+  const double sum = sumSubjectChunks(c, singlePool(c), chunks.nChunks, chunks.chunk,
+                                      [&](int first, int last) { return evaluateChunk(P, c, x, first, last); });
   *f = sum;
   if (c.debugTrace) host.standardOutput(formatText("nll=%14.5f\n", sum).c_str());
   return 0;

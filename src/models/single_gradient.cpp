@@ -33,6 +33,7 @@
 #include "core/logistic.h"
 #include "models/censored_normal.h"
 #include "models/gradient_sink.h"
+#include "models/subject_chunks.h"
 #include "models/densities.h"
 #include "models/parameter_trace.h"
 #include "models/single_kernel.h"

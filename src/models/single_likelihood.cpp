@@ -29,21 +29,35 @@
 #include "models/parameter_layout.h"
 #include "models/parameter_trace.h"
 #include "models/single_kernel.h"
+#include "models/subject_chunks.h"
 
 namespace kurv {
 
 namespace {
-
-template <typename T>
-void ensureSize(std::vector<T>& v, std::size_t size) {
-  if (v.size() != size) v.resize(size);
-}
 
 // Chunks hold at least 64 subjects (a chunk's bookkeeping is then a small
 // part of its work) and there are at most 512 of them (the gradient keeps one
 // partial vector, and with weights one n x n sum, per chunk).
 constexpr std::size_t kSmallestChunk = 64;
 constexpr std::size_t kMostChunks = 512;
+
+// Subject rows of model P.model's cell tables, from row `base`: the cells'
+// kinds and outcomes, time powers and covariates of group g (null when the
+// group has none).
+struct CellRows {
+  const unsigned char* kinds;
+  const double* ys;
+  const double* powers;
+  const double* covs;
+};
+
+CellRows cellRows(const SinglePlan& P, const MeasurementTables& tab, const SingleGroupPlan& g, std::size_t base) {
+  const std::size_t nPowers = static_cast<std::size_t>(P.nPowers);
+  const std::size_t nCov = static_cast<std::size_t>(g.nCovariates);
+  return {tab.cellKind[P.model].data() + base, tab.y[P.model].data() + base,
+          nPowers > 0 ? tab.timePower[P.model].data() + base * nPowers : nullptr,
+          nCov > 0 ? tab.covariate[P.model].data() + base * nCov : nullptr};
+}
 
 // The common CNORM case, a subject none of whose cells lies at a censoring
 // bound: with z_j = (y_j - mu_j)/sigma over its n usable cells,
@@ -57,27 +71,28 @@ double interiorCells(const SinglePlan& P, const MeasurementTables& tab, const do
   const int T = P.nPeriods;
   const int nPowers = P.nPowers;
   const int nCov = g.nCovariates;
-  const unsigned char* kinds = tab.cellKind[P.model].data() + base;
-  const double* ys = tab.y[P.model].data() + base;
-  const double* powers = nPowers > 0 ? tab.timePower[P.model].data() + (base * nPowers) : nullptr;
-  const double* covs = nCov > 0 ? tab.covariate[P.model].data() + (base * nCov) : nullptr;
+  const CellRows rows = cellRows(P, tab, g, base);
+  const unsigned char* kinds = rows.kinds;
+  const double* ys = rows.ys;
+  const double* powers = rows.powers;
+  const double* covs = rows.covs;
   const double* b = x + g.trajectory;
   double zz = 0.0;
   double sum[Order + 1] = {};
   double count = 0.0;
   for (int j = 0; j < T; ++j) {
     if (kinds[j] == kCellUnusable) continue;
-    // tp[p] = t^p for p = 1..Order (the table starts at the first power).
-    const double* tp = Order > 0 ? powers + static_cast<std::size_t>(j) * nPowers - 1 : nullptr;
+    // tp[p - 1] = t^p for p = 1..Order (the table starts at the first power).
+    const double* tp = Order > 0 ? powers + static_cast<std::size_t>(j) * nPowers : nullptr;
     double mu = b[0];
-    for (int p = 1; p <= Order; ++p) mu += tp[p] * b[p];
+    for (int p = 1; p <= Order; ++p) mu += tp[p - 1] * b[p];
     const double* cv = covs ? covs + static_cast<std::size_t>(j) * nCov : nullptr;
     for (int q = 0; q < nCov; ++q) mu += cv[q] * b[Order + 1 + q];
     const double z = (ys[j] - mu) * P.invSigma;
     zz += z * z;
     count += 1.0;
     sum[0] += z;
-    for (int p = 1; p <= Order; ++p) sum[p] += z * tp[p];
+    for (int p = 1; p <= Order; ++p) sum[p] += z * tp[p - 1];
     for (int q = 0; q < nCov; ++q) s[Order + 1 + q] += z * P.invSigma * cv[q];
   }
   for (int p = 0; p <= Order; ++p) s[p] += sum[p] * P.invSigma;
@@ -108,10 +123,11 @@ double addCells(const SinglePlan& P, const ModelContext& c, const double* x, con
   const int nPowers = P.nPowers;
   const int nCov = g.nCovariates;
   const int order = g.order;
-  const unsigned char* kinds = tab.cellKind[P.model].data() + base;
-  const double* ys = tab.y[P.model].data() + base;
-  const double* powers = nPowers > 0 ? tab.timePower[P.model].data() + (base * nPowers) : nullptr;
-  const double* covs = nCov > 0 ? tab.covariate[P.model].data() + (base * nCov) : nullptr;
+  const CellRows rows = cellRows(P, tab, g, base);
+  const unsigned char* kinds = rows.kinds;
+  const double* ys = rows.ys;
+  const double* powers = rows.powers;
+  const double* covs = rows.covs;
   const double* b = x + g.trajectory;
   double logTerm = 0.0;
   if (g.zeroOnly) {
@@ -208,13 +224,6 @@ double addDropout(const SinglePlan& P, const ModelContext& c, const double* x, c
   }
   return logTerm;
 }
-
-// Work of one chunk: its partial sum of -w ln L and whether some subject's
-// ln L was not finite.
-struct ChunkResult {
-  double sum = 0.0;
-  bool failed = false;
-};
 
 template <int Kind>
 ChunkResult evaluateChunk(const SinglePlan& P, ModelContext& c, const double* x, int first, int last,
@@ -448,27 +457,13 @@ int singleModelLogLikelihood(int n, const double* x, double* f, ModelContext* ct
   if (P.kind == kCnorm) std::fill(c.periodSigma.begin(), c.periodSigma.end(), P.sigma);
   if (P.nRisk == 0) std::copy(P.pi.begin(), P.pi.end(), c.membershipProb[0].begin());
 
-  std::vector<ChunkResult> chunks(static_cast<std::size_t>(P.nChunks));
-  const auto task = [&](int chunk) {
-    const int first = static_cast<int>(static_cast<std::size_t>(chunk) * P.chunk);
-    const int last = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(c.nObs), (chunk + 1) * P.chunk));
+  const double sum = sumSubjectChunks(c, singlePool(c), P.nChunks, P.chunk, [&](int first, int last) {
     switch (P.kind) {
-      case kCnorm: chunks[chunk] = evaluateChunk<kCnorm>(P, c, x, first, last, missing); break;
-      case kLogit: chunks[chunk] = evaluateChunk<kLogit>(P, c, x, first, last, missing); break;
-      default: chunks[chunk] = evaluateChunk<kZip>(P, c, x, first, last, missing); break;
+      case kCnorm: return evaluateChunk<kCnorm>(P, c, x, first, last, missing);
+      case kLogit: return evaluateChunk<kLogit>(P, c, x, first, last, missing);
+      default: return evaluateChunk<kZip>(P, c, x, first, last, missing);
     }
-  };
-  singlePool(c).run(P.nChunks, task);
-
-  // Partial sums in chunk order: the same bits for any number of threads.
-  double sum = 0.0;
-  for (const ChunkResult& r : chunks) {
-    if (r.failed) {
-      sum = DBL_MAX;
-      break;
-    }
-    sum += r.sum;
-  }
+  });
   *f = sum;
   if (c.debugTrace) {
     const std::string line = formatText("nll=%f\n", sum);
