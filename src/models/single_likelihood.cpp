@@ -71,11 +71,7 @@ double interiorCells(const SinglePlan& P, const MeasurementTables& tab, const do
   const int T = P.nPeriods;
   const int nPowers = P.nPowers;
   const int nCov = g.nCovariates;
-  const CellRows rows = cellRows(P, tab, g, base);
-  const unsigned char* kinds = rows.kinds;
-  const double* ys = rows.ys;
-  const double* powers = rows.powers;
-  const double* covs = rows.covs;
+  const auto [kinds, ys, powers, covs] = cellRows(P, tab, g, base);
   const double* b = x + g.trajectory;
   double zz = 0.0;
   double sum[Order + 1] = {};
@@ -123,11 +119,7 @@ double addCells(const SinglePlan& P, const ModelContext& c, const double* x, con
   const int nPowers = P.nPowers;
   const int nCov = g.nCovariates;
   const int order = g.order;
-  const CellRows rows = cellRows(P, tab, g, base);
-  const unsigned char* kinds = rows.kinds;
-  const double* ys = rows.ys;
-  const double* powers = rows.powers;
-  const double* covs = rows.covs;
+  const auto [kinds, ys, powers, covs] = cellRows(P, tab, g, base);
   const double* b = x + g.trajectory;
   double logTerm = 0.0;
   if (g.zeroOnly) {
