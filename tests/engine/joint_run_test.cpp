@@ -58,12 +58,10 @@ TEST(JointRun, FitWritesBothModelsResultsByTheirDefinitions) {
       continue;
     }
     ++taking;
-    const std::vector<double> terms = ref.pairTerms(x, i);
-    double lik = 0.0;
-    for (double t : terms) lik += t;
+    const std::vector<double> post = ref.pairPosteriors(x, i);
     std::vector<double> p1(G1, 0.0), p2(G2, 0.0);
     for (int j = 0; j < G1; ++j)
-      for (int k = 0; k < G2; ++k) p1[j] += terms[j * G2 + k] / lik, p2[k] += terms[j * G2 + k] / lik;
+      for (int k = 0; k < G2; ++k) p1[j] += post[j * G2 + k], p2[k] += post[j * G2 + k];
     EXPECT_EQ(value(1), p1[1] > p1[0] ? 2.0 : 1.0) << i;
     EXPECT_EQ(value(2 + G1), p2[1] > p2[0] ? 2.0 : 1.0) << i;
     for (int j = 0; j < G1; ++j) EXPECT_NEAR(value(2 + j), p1[j], 1e-9) << i;

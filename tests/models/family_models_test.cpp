@@ -1,6 +1,8 @@
 // The joint and multi-trajectory likelihoods and gradients over tables of
-// option sets, against the independent evaluations of joint_scenario.h and
-// multi_scenario.h, Bayes' rule on their terms and central differences; a
+// option sets (long series of 300 periods among them, where only a
+// log-domain evaluation can work), against the independent evaluations of
+// joint_scenario.h and multi_scenario.h, Bayes' rule on their terms and
+// central differences; a
 // one-group model 2 as two single-model runs; one component as the single
 // model; the failure values.
 
@@ -36,6 +38,9 @@ TEST(JointModel, LikelihoodPosteriorsAndGradientOverOptionSets) {
                                                {.T = 3, .orders = {1, 1, 0}}, 1, false, 44, 20)},
       {"cnorm x zip, one model-2 group", twoModels({.T = 4, .orders = {1, 0}}, {.kind = "zip", .T = 3, .orders = {1}, .inflOrders = {0}},
                                                    1, false, 45, 20)},
+      // 300 periods: every pair's term lies far below the smallest double.
+      {"long series, risks, weights", twoModels({.T = 300, .nRisk = 1, .orders = {1, 2}},
+                                                {.T = 300, .nRisk = 1, .orders = {1, 0}}, 1, true, 61, 200)},
   };
   for (const auto& [name, s] : cases) {
     SCOPED_TRACE(name);
@@ -57,20 +62,18 @@ TEST(JointModel, LikelihoodPosteriorsAndGradientOverOptionSets) {
         EXPECT_TRUE(missing(post1[ctx.gi(0, i)]) && missing(post2[ctx.gi(0, i)]));
         continue;
       }
-      const std::vector<double> terms = ref.pairTerms(x, i);
-      double lik = 0.0;
-      for (double t : terms) lik += t;
+      const std::vector<double> post = ref.pairPosteriors(x, i);
       std::vector<double> m1(G1, 0.0), m2(G2, 0.0);
       for (int j = 0; j < G1; ++j)
         for (int k = 0; k < G2; ++k) {
-          const double p = terms[j * G2 + k] / lik;
+          const double p = post[j * G2 + k];
           EXPECT_NEAR(ctx.jointPosterior[jointCell(ctx, j, k, i)], p, 1e-12);
           m1[j] += p, m2[k] += p;
         }
       for (int j = 0; j < G1; ++j) EXPECT_NEAR(post1[ctx.gi(j, i)], m1[j], 1e-12);
       for (int k = 0; k < G2; ++k) EXPECT_NEAR(post2[ctx.gi(k, i)], m2[k], 1e-12);
     }
-    expectGradientMatchesDifferences(run, x, &ModelContext::subjectLik, s.weights);
+    expectGradientMatchesDifferences(run, x, s.weights);
   }
 }
 
@@ -145,6 +148,9 @@ TEST(MultiModel, LikelihoodAndGradientOverComponentSets) {
        comps({{.T = 4, .orders = {1, 0, -1}}, {.kind = "logit", .T = 3, .orders = {-1, 0, 1}},
               {.kind = "poisson", .T = 4, .orders = {0, -1, 1}}}, 44, 30)},
       {"one group", comps({{.T = 3, .orders = {2}}, {.kind = "logit", .T = 3, .orders = {1}}}, 45, 12)},
+      // 300 periods: every group's term lies far below the smallest double.
+      {"long series", comps({{.T = 300, .orders = {1, 2, 0}},
+                             {.kind = "logit", .T = 300, .orders = {0, -1, 1}}}, 62, 200)},
   };
   for (const auto& [name, s] : cases) {
     SCOPED_TRACE(name);
@@ -152,9 +158,17 @@ TEST(MultiModel, LikelihoodAndGradientOverComponentSets) {
     ASSERT_TRUE(run.ctx) << run.host->errors;
     const std::vector<double> x = multiParametersOf(s, 9);
     ASSERT_EQ(run.ctx->nParams, static_cast<int>(x.size()));
-    const double reference = multiReferenceNll(s, x);
+    const MultiReference ref(s);
+    const double reference = ref.nll(x);
     EXPECT_NEAR(run.nll(x), reference, 1e-10 * std::fabs(reference));
-    expectGradientMatchesDifferences(run, x, &ModelContext::multSubjectLik, s[0].weights);
+    const std::vector<double> post = multiModelPosteriors(*run.ctx);
+    for (int i = 0; i < run.ctx->nObs; ++i) {
+      if (ref.refs[0].excluded[i]) continue;
+      std::vector<double> terms = ref.logTerms(x, i);
+      const double logL = logSumExp(terms);
+      for (int g = 0; g < s[0].G(); ++g) EXPECT_NEAR(post[run.ctx->gi(g, i)], std::exp(terms[g] - logL), 1e-11);
+    }
+    expectGradientMatchesDifferences(run, x, s[0].weights);
   }
 }
 

@@ -11,7 +11,7 @@
 
 #include "models/joint_gradient.h"
 #include "models/joint_likelihood.h"
-#include "family_check.h"
+#include "scenario.h"
 
 namespace kurv::modeltest {
 
@@ -151,31 +151,35 @@ struct JointReference {
     return softmax(eta);
   }
 
-  // The terms pi_j pi_{k|j} prod f1 prod f2 of subject i, [j * G2 + k].
-  std::vector<double> pairTerms(const std::vector<double>& x, int i) const {
+  // ln(pi_j pi_{k|j} prod f1 prod f2) of subject i, [j * G2 + k].
+  std::vector<double> logPairTerms(const std::vector<double>& x, int i) const {
     const int G1 = s.model[0].G(), G2 = s.model[1].G();
     const std::vector<double> pi = model1Membership(x, i), x2(x.begin() + offset2, x.end());
     std::vector<double> terms;
     for (int j = 0; j < G1; ++j) {
       const std::vector<double> cond2 = model2Membership(x, i, j);
       for (int k = 0; k < G2; ++k) {
-        double term = pi[j] * cond2[k];
-        for (int t = 0; t < s.model[0].T; ++t) term *= model[0].density(x, j, i, t);
-        for (int t = 0; t < s.model[1].T; ++t) term *= model[1].density(x2, k, i, t);
+        double term = std::log(pi[j] * cond2[k]);
+        for (int t = 0; t < s.model[0].T; ++t) term += std::log(model[0].density(x, j, i, t));
+        for (int t = 0; t < s.model[1].T; ++t) term += std::log(model[1].density(x2, k, i, t));
         terms.push_back(term);
       }
     }
     return terms;
   }
 
+  // The pairs' posteriors of subject i by Bayes' rule, [j * G2 + k].
+  std::vector<double> pairPosteriors(const std::vector<double>& x, int i) const {
+    std::vector<double> terms = logPairTerms(x, i);
+    const double logL = logSumExp(terms);
+    for (double& t : terms) t = std::exp(t - logL);
+    return terms;
+  }
+
   double nll(const std::vector<double>& x) const {
     double total = 0.0;
-    for (std::size_t i = 0; i < s.subjects.size(); ++i) {
-      if (excluded[i]) continue;
-      double lik = 0.0;
-      for (double term : pairTerms(x, static_cast<int>(i))) lik += term;
-      total -= weight[i] * std::log(lik);
-    }
+    for (std::size_t i = 0; i < s.subjects.size(); ++i)
+      if (!excluded[i]) total -= weight[i] * logSumExp(logPairTerms(x, static_cast<int>(i)));
     return total;
   }
 };

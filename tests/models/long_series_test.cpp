@@ -1,11 +1,11 @@
 // Long series and threads. 200 subjects x 300 periods of a two-group normal
 // mixture: each group term is about exp(-850), far below the smallest
 // double, so only a log-domain evaluation can fit it. Against R's flexmix fit
-// of the same data (tests/fixtures/models/long_series_flexmix.R) and an
-// independent log-sum-exp evaluation written here; the gradient against
-// differences of the subjects' log-likelihoods; the whole run from the
-// default start values to R's maximum. Then the same bits for 1, 2 and 7
-// threads over the option sets.
+// of the same data (tests/fixtures/models/long_series_flexmix.R) and the
+// independent evaluation; the gradient against differences of the subjects'
+// log-likelihoods; the whole run from the default start values to R's
+// maximum. Then the same bits for 1, 2 and 7 threads over the option sets of
+// every family with an analytic gradient.
 
 #include <gtest/gtest.h>
 
@@ -13,6 +13,8 @@
 
 #include "core/run_summary.h"
 #include "engine/run_driver.h"
+#include "joint_scenario.h"
+#include "multi_scenario.h"
 #include "scenario.h"
 #include "support/csv_data.h"
 
@@ -37,36 +39,13 @@ struct LongSeries {
   }
 };
 
-// ln L_i = ln sum_k pi_k exp(sum_j ln phi((y_j - mu_kj)/sigma) - T ln sigma),
-// by log-sum-exp with the largest term taken out.
-double logDomainNll(const Scenario& s, const std::vector<double>& x) {
-  const double sigma = std::exp(x[4]), logPi2 = x[5] - std::log1p(std::exp(x[5]));
-  const double logPi[2] = {logPi2 - x[5], logPi2};
-  double total = 0.0;
-  for (const Subject& a : s.subjects) {
-    double term[2];
-    for (int k = 0; k < 2; ++k) {
-      term[k] = logPi[k];
-      for (int j = 0; j < s.T; ++j) {
-        const double z = (a.y[j] - x[2 * k] - x[2 * k + 1] * a.t[j]) / sigma;
-        term[k] += -0.5 * z * z - 0.5 * std::log(2.0 * M_PI) - x[4];
-      }
-    }
-    const double top = std::max(term[0], term[1]);
-    total -= top + std::log(std::exp(term[0] - top) + std::exp(term[1] - top));
-  }
-  return total;
-}
-
 TEST(LongSeries, LikelihoodAtRFitEqualsRAndTheLogDomainReference) {
   const LongSeries data;
-  // The product form underflows: the case cannot be computed without logs.
-  EXPECT_FALSE(std::isfinite(Reference(data.s).nll(data.est)));
   Prepared run = prepare(data.s);
   ASSERT_TRUE(run.ctx) << run.host->errors;
   const double nll = run.nll(data.est);
   EXPECT_NEAR(nll, -data.loglik, 1e-9 * std::fabs(data.loglik));
-  EXPECT_NEAR(nll, logDomainNll(data.s, data.est), 1e-11 * std::fabs(data.loglik));
+  EXPECT_NEAR(nll, Reference(data.s).nll(data.est), 1e-11 * std::fabs(data.loglik));
   // Posteriors are proper even though every group term underflows.
   for (int i = 0; i < run.ctx->nObs; ++i) {
     const double p0 = run.ctx->groupTerm[run.ctx->gi(0, i)], p1 = run.ctx->groupTerm[run.ctx->gi(1, i)];
@@ -82,10 +61,7 @@ TEST(LongSeries, GradientAgainstDifferencesOfSubjectLogLikelihoods) {
   // Away from R's optimum, where every component of the gradient is large.
   std::vector<double> x = data.est;
   x[0] += 0.3, x[3] -= 0.02, x[4] += 0.05, x[5] -= 0.2;
-  // Differences of each ln L_i (about -850 each), step 1e-5: the rounding is
-  // about 1e-16 * 850 / 1e-5 = 1e-8 per subject.
-  const std::vector<double> g = run.gradient(x), fd = columnSums(run.differenceScores(x));
-  for (std::size_t p = 0; p < x.size(); ++p) EXPECT_NEAR(g[p], fd[p], 1e-6 * std::max(1.0, std::fabs(fd[p]))) << p;
+  expectGradientMatchesDifferences(run, x, false);
 }
 
 TEST(LongSeries, FitsFromTheDefaultStartToRsMaximum) {
@@ -101,11 +77,30 @@ TEST(LongSeries, FitsFromTheDefaultStartToRsMaximum) {
   for (int k = 0; k < 4; ++k) EXPECT_NEAR(summary.estimates[k], data.est[k], 1e-3) << k;
 }
 
-// Evaluations over fixed chunks of subjects, combined in chunk order: the
-// likelihood, posteriors, gradient and score outer products have the same
-// bits for any number of threads. 400 subjects make 7 chunks.
+// Likelihood, gradient, posteriors, subjects' ln L and weighted score outer
+// products with 1, 2 and 7 threads: evaluations run over fixed chunks of
+// subjects, combined in chunk order, so they have the same bits.
+template <class Prepare>
+void expectSameBitsForAnyThreads(Prepare prepare, const std::vector<double>& x,
+                                 const std::vector<double> ModelContext::*posteriors) {
+  std::vector<double> first;
+  for (int threads : {1, 2, 7}) {
+    auto run = prepare();
+    ASSERT_TRUE(run.ctx) << run.host->errors;
+    run.ctx->nThreads = threads;
+    std::vector<double> bits = {run.nll(x)};
+    for (double v : run.gradient(x)) bits.push_back(v);
+    const ModelContext& c = *run.ctx;
+    for (const auto* v : {&(c.*posteriors), &c.scoreOuterSum, &c.subjectLogLik}) bits.insert(bits.end(), v->begin(), v->end());
+    if (first.empty()) first = bits;
+    ASSERT_EQ(bits.size(), first.size());
+    EXPECT_EQ(std::memcmp(bits.data(), first.data(), bits.size() * sizeof(double)), 0) << threads << " threads";
+  }
+}
+
+// 400 subjects make 7 chunks.
 TEST(Threads, OneTwoAndSevenThreadsGiveTheSameBits) {
-  const std::pair<const char*, Scenario> cases[] = {
+  const std::pair<const char*, Scenario> single[] = {
       {"cnorm censored, covariate, weights",
        withData({.T = 6, .tcov = 1, .orders = {1, 2}, .censorMin = 0, .censorMax = 5, .weights = true}, 41, 400)},
       {"logit risks", withData({.kind = "logit", .T = 5, .nRisk = 2, .refGroup = 2, .orders = {0, 1, 2}}, 42, 400)},
@@ -114,23 +109,32 @@ TEST(Threads, OneTwoAndSevenThreadsGiveTheSameBits) {
       {"dropout, weights", withData({.T = 6, .dcov = 1, .orders = {1, 0}, .dropoutOrders = {1, 2}, .weights = true,
                                      .exempt = true}, 44, 400)},
   };
-  for (const auto& [name, s] : cases) {
+  for (const auto& [name, s] : single) {
     SCOPED_TRACE(name);
-    const std::vector<double> x = parametersOf(s, 7);
-    std::vector<double> first;
-    for (int threads : {1, 2, 7}) {
-      Prepared run = prepare(s);
-      ASSERT_TRUE(run.ctx) << run.host->errors;
-      run.ctx->nThreads = threads;
-      std::vector<double> bits = {run.nll(x)};
-      for (double v : run.gradient(x)) bits.push_back(v);
-      bits.insert(bits.end(), run.ctx->groupTerm.begin(), run.ctx->groupTerm.end());
-      bits.insert(bits.end(), run.ctx->scoreOuterSum.begin(), run.ctx->scoreOuterSum.end());
-      if (first.empty()) first = bits;
-      ASSERT_EQ(bits.size(), first.size());
-      EXPECT_EQ(std::memcmp(bits.data(), first.data(), bits.size() * sizeof(double)), 0) << threads << " threads";
-    }
+    expectSameBitsForAnyThreads([&s = s] { return prepare(s); }, parametersOf(s, 7), &ModelContext::groupTerm);
   }
+  const std::pair<const char*, JointScenario> joint[] = {
+      {"joint cnorm risks + zip, weights",
+       withJointData({.model = {ModelSpec{.T = 6, .nRisk = 2, .tcov = 1, .orders = {1, 2}, .censorMin = 0, .censorMax = 5},
+                                ModelSpec{.kind = "zip", .T = 5, .nRisk = 1, .orders = {0, 1, 1}, .inflOrders = {1, 0, -1}}},
+                      .refGroup = 2, .weights = true},
+                     71, 400)},
+      {"joint logit + cnorm",
+       withJointData({.model = {ModelSpec{.kind = "logit", .T = 5, .orders = {0, 1, 2}}, ModelSpec{.T = 4, .orders = {1, 0}}}},
+                     72, 400)},
+  };
+  for (const auto& [name, s] : joint) {
+    SCOPED_TRACE(name);
+    expectSameBitsForAnyThreads([&s = s] { return prepareJoint(s); }, jointParametersOf(s, 7),
+                                &ModelContext::jointPosterior);
+  }
+  const std::vector<Scenario> multi = {
+      withData({.T = 5, .tcov = 1, .orders = {1, 2}, .censorMin = 0, .censorMax = 5, .weights = true}, 73, 400),
+      withData({.kind = "zip", .T = 4, .orders = {0, 1}, .inflOrders = {1, 0}}, 74, 400),
+      withData({.kind = "logit", .T = 3, .orders = {-1, 1}}, 75, 400)};
+  SCOPED_TRACE("multi cnorm censored, weights + zip + logit");
+  expectSameBitsForAnyThreads([&multi] { return prepareMulti(multi); }, multiParametersOf(multi, 7),
+                              &ModelContext::groupTerm);
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 
 #include "models/multi_gradient.h"
 #include "models/multi_likelihood.h"
-#include "family_check.h"
+#include "scenario.h"
 
 namespace kurv::modeltest {
 
@@ -64,37 +64,47 @@ inline std::vector<double> multiParametersOf(const std::vector<Scenario>& comps,
   return x;
 }
 
-// -sum_i w_i ln sum_k pi_k prod_m prod_j f_mkij; pi a softmax with the first
-// group's predictor 0; a group of order -1 in a component has density 1
-// there; weights average 1 over the subjects not excluded.
-inline double multiReferenceNll(const std::vector<Scenario>& comps, const std::vector<double>& x) {
+// The independent evaluation of a multi-trajectory scenario: pi a softmax
+// with the first group's predictor 0; a group of order -1 in a component has
+// density 1 there; weights average 1 over the subjects not excluded.
+struct MultiReference {
+  const std::vector<Scenario>& comps;
   std::vector<Reference> refs;
-  std::vector<std::vector<double>> blocks;
-  std::size_t at = 0;
-  for (const Scenario& c : comps) {
-    refs.emplace_back(c);
-    blocks.emplace_back(x.begin() + at, x.begin() + at + refs.back().theta);
-    at += refs.back().theta;
+  std::vector<double> weight;
+  std::size_t membership = 0;  // where the membership constants start
+
+  explicit MultiReference(const std::vector<Scenario>& components) : comps(components) {
+    for (const Scenario& c : comps) refs.emplace_back(c), membership += refs.back().theta;
+    double weightSum = 0.0, kept = 0.0;
+    for (std::size_t i = 0; i < comps[0].subjects.size(); ++i)
+      if (!refs[0].excluded[i]) weightSum += comps[0].subjects[i].weight, kept += 1.0;
+    for (const Subject& a : comps[0].subjects) weight.push_back(comps[0].weights ? a.weight * kept / weightSum : 1.0);
   }
-  const int G = comps[0].G();
-  std::vector<double> pi(G, 1.0);
-  double sum = 1.0, weightSum = 0.0, kept = 0.0, total = 0.0;
-  for (int k = 1; k < G; ++k) sum += pi[k] = std::exp(x[at + k - 1]);
-  const std::size_t n = comps[0].subjects.size();
-  for (std::size_t i = 0; i < n; ++i)
-    if (!refs[0].excluded[i]) weightSum += comps[0].weights ? comps[0].subjects[i].weight : 1.0, kept += 1.0;
-  for (std::size_t i = 0; i < n; ++i) {
-    if (refs[0].excluded[i]) continue;
-    double lik = 0.0;
-    for (int k = 0; k < G; ++k) {
-      double term = pi[k] / sum;
-      for (std::size_t m = 0; m < comps.size(); ++m)
-        for (int j = 0; j < comps[m].T && comps[m].orders[k] >= 0; ++j) term *= refs[m].density(blocks[m], k, i, j);
-      lik += term;
+
+  // ln(pi_g prod_m prod_j f_mgij) of subject i, [g].
+  std::vector<double> logTerms(const std::vector<double>& x, int i) const {
+    const int G = comps[0].G();
+    std::vector<double> eta(G, 0.0);
+    for (int g = 1; g < G; ++g) eta[g] = x[membership + g - 1];
+    const double norm = logSumExp(eta);
+    std::size_t at = 0;
+    for (std::size_t m = 0; m < comps.size(); ++m) {
+      const std::vector<double> block(x.begin() + at, x.begin() + at + refs[m].theta);
+      at += refs[m].theta;
+      for (int g = 0; g < G; ++g)
+        for (int j = 0; j < comps[m].T && comps[m].orders[g] >= 0; ++j) eta[g] += std::log(refs[m].density(block, g, i, j));
     }
-    total -= (comps[0].weights ? comps[0].subjects[i].weight * kept / weightSum : 1.0) * std::log(lik);
+    for (double& e : eta) e -= norm;
+    return eta;
   }
-  return total;
-}
+
+  // -sum_i w_i ln sum_g exp(logTerms_g) over the subjects not excluded.
+  double nll(const std::vector<double>& x) const {
+    double total = 0.0;
+    for (std::size_t i = 0; i < comps[0].subjects.size(); ++i)
+      if (!refs[0].excluded[i]) total -= weight[i] * logSumExp(logTerms(x, static_cast<int>(i)));
+    return total;
+  }
+};
 
 }  // namespace kurv::modeltest

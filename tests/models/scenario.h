@@ -9,6 +9,9 @@
 #include <cmath>
 #include <random>
 
+#include <gtest/gtest.h>
+
+#include "core/evaluation.h"
 #include "models/single_gradient.h"
 #include "models/single_likelihood.h"
 #include "support/run_builder.h"
@@ -43,45 +46,64 @@ struct Scenario {
   int G() const { return static_cast<int>(orders.size()); }
 };
 
-// A prepared run; the host outlives the record that points at it.
-struct Prepared {
+// ln sum_k exp(v_k), the largest term taken out.
+inline double logSumExp(const std::vector<double>& v) {
+  const double top = *std::max_element(v.begin(), v.end());
+  double sum = 0.0;
+  for (double e : v) sum += std::exp(e - top);
+  return top + std::log(sum);
+}
+
+// A run prepared for one family's likelihood and gradient; the host outlives
+// the record that points at it.
+template <LikelihoodCallback likelihood, GradientCallback derivative>
+struct FamilyRun {
   std::unique_ptr<testing::MemoryHost> host = std::make_unique<testing::MemoryHost>();
   std::unique_ptr<ModelContext> ctx;
   double nll(const std::vector<double>& x) {
     double f = 0.0;
-    singleModelLogLikelihood(static_cast<int>(x.size()), x.data(), &f, ctx.get());
+    likelihood(static_cast<int>(x.size()), x.data(), &f, ctx.get());
     return f;
   }
   std::vector<double> gradient(const std::vector<double>& x) {
     std::vector<double> g(x.size());
     nll(x);
-    singleModelDerivative(static_cast<int>(x.size()), x.data(), nullptr, g.data(), ctx.get());
+    derivative(static_cast<int>(x.size()), x.data(), nullptr, g.data(), ctx.get());
     return g;
   }
-  // -w_i d ln L_i / dx_p by central differences of the subjects' log
-  // likelihoods, step 1e-5 max(1, |x_p|): the truncation error (about 1e-10
-  // times a third derivative) and the rounding (about 1e-16 |ln L_i| / 1e-5)
-  // stay well below a 1e-6 relative tolerance.
-  std::vector<std::vector<double>> differenceScores(std::vector<double> x) {
-    const ModelContext& c = *ctx;
-    std::vector<std::vector<double>> score(c.nObs, std::vector<double>(x.size()));
-    for (std::size_t p = 0; p < x.size(); ++p) {
-      const double saved = x[p], h = 1e-5 * std::max(1.0, std::fabs(saved));
-      auto at = [&](double v) { x[p] = v; nll(x); return c.subjectLogLik; };
-      const std::vector<double> up = at(saved + h), down = at(saved - h);
-      x[p] = saved;
-      for (int i = 0; i < c.nObs; ++i) score[i][p] = -c.weight[i] * (up[i] - down[i]) / (2 * h);
-    }
-    return score;
-  }
 };
+using Prepared = FamilyRun<singleModelLogLikelihood, singleModelDerivative>;
 
-// The gradient by differences: the sum of the subjects' difference scores.
-inline std::vector<double> columnSums(const std::vector<std::vector<double>>& scores) {
-  std::vector<double> g(scores.empty() ? 0 : scores[0].size(), 0.0);
-  for (const auto& score : scores)
-    for (std::size_t p = 0; p < g.size(); ++p) g[p] += score[p];
-  return g;
+// The gradient at x against the sum over subjects of -w_i d ln L_i / dx_p,
+// each subject's ln L_i differenced centrally with step h = 1e-5 max(1, |x_p|):
+// the truncation error (about h^2 times a third derivative) and the rounding
+// (about 1e-16 |ln L_i| / h, 1e-8 for a ln L_i of -1000) stay well below the
+// 1e-6 relative tolerance. With weights, the score outer-product sum against
+// the difference scores'.
+template <class Run>
+void expectGradientMatchesDifferences(Run& run, std::vector<double> x, bool weights) {
+  const ModelContext& c = *run.ctx;
+  const int n = static_cast<int>(x.size());
+  std::vector<std::vector<double>> score(c.nObs, std::vector<double>(n));
+  for (int p = 0; p < n; ++p) {
+    const double saved = x[p], h = 1e-5 * std::max(1.0, std::fabs(saved));
+    auto at = [&](double v) { x[p] = v; run.nll(x); return c.subjectLogLik; };
+    const std::vector<double> up = at(saved + h), down = at(saved - h);
+    x[p] = saved;
+    for (int i = 0; i < c.nObs; ++i) score[i][p] = c.excluded[i] ? 0.0 : -c.weight[i] * (up[i] - down[i]) / (2 * h);
+  }
+  const std::vector<double> g = run.gradient(x);
+  for (int a = 0; a < n; ++a) {
+    double fd = 0.0;
+    for (const auto& s : score) fd += s[a];
+    EXPECT_NEAR(g[a], fd, 1e-6 * std::max(1.0, std::fabs(fd))) << "parameter " << a;
+    for (int b = 0; b < n && weights; ++b) {
+      // Relative to the sum of the terms' sizes: the terms may cancel.
+      double outer = 0.0, size = 0.0;
+      for (const auto& s : score) outer += s[a] * s[b], size += std::fabs(s[a] * s[b]);
+      EXPECT_NEAR(c.scoreOuterSum[a * n + b], outer, 1e-6 * std::max(1.0, size)) << a << "," << b;
+    }
+  }
 }
 
 // Puts the scenario's data and order matrices on the host and returns the
@@ -220,31 +242,38 @@ struct Reference {
     return j < last[i] ? 1.0 - logistic(eta) : logistic(eta);
   }
 
+  // ln(pi_k prod_j f_kj D_kj) of subject i, [k]: pi a softmax with the
+  // reference group's predictor 0.
+  std::vector<double> logTerms(const std::vector<double>& x, int i) const {
+    const Subject& a = s.subjects[i];
+    std::vector<double> eta(s.G(), 0.0);
+    for (int k = 0, next = theta; k < s.G(); ++k) {
+      if (k == s.refGroup - 1) continue;
+      eta[k] = x[next++];
+      for (int r = 0; r < s.nRisk; ++r) eta[k] += x[next++] * a.risk[r];
+    }
+    const double norm = logSumExp(eta);
+    for (int k = 0; k < s.G(); ++k) {
+      eta[k] -= norm;
+      for (int j = 0; j < s.T; ++j) eta[k] += std::log(density(x, k, i, j) * dropout(x, k, i, j));
+    }
+    return eta;
+  }
+
   // -sum_i w_i ln L_i, L_i = O_i sum_k pi_k prod_j f_kj D_kj over the subjects
-  // that take part; pi a softmax with the reference group's predictor 0; O the
-  // outcome density at the posterior-weighted mix of the group constants.
+  // that take part, by log-sum-exp (no product underflows); O the outcome
+  // density at the posterior-weighted mix of the group constants.
   double nll(const std::vector<double>& x) const {
     const int G = s.G();
     double total = 0.0;
     for (std::size_t i = 0; i < s.subjects.size(); ++i) {
       const Subject& a = s.subjects[i];
       if (excluded[i]) continue;
-      std::vector<double> term(G, 1.0);
-      for (int k = 0, next = theta; k < G; ++k) {
-        if (k == s.refGroup - 1) continue;
-        double eta = x[next++];
-        for (int r = 0; r < s.nRisk; ++r) eta += x[next++] * a.risk[r];
-        term[k] = std::exp(eta);
-      }
-      double sum = 0.0, lik = 0.0, eta = 0.0;
-      for (double e : term) sum += e;
-      for (int k = 0; k < G; ++k) {
-        term[k] /= sum;
-        for (int j = 0; j < s.T; ++j) term[k] *= density(x, k, i, j) * dropout(x, k, i, j);
-        lik += term[k];
-      }
+      const std::vector<double> term = logTerms(x, static_cast<int>(i));
+      const double logL = logSumExp(term);
+      double lik = 1.0, eta = 0.0;
       if (s.omodel != "none" && !missing(a.outcome)) {
-        for (int k = 0; k < G; ++k) eta += term[k] / lik * x[outcome + k];
+        for (int k = 0; k < G; ++k) eta += std::exp(term[k] - logL) * x[outcome + k];
         // Only the normal and zip outcomes have a parameter after the constants.
         const bool extra = s.omodel == "normal" || s.omodel == "zip";
         const double y = a.outcome, sd = extra ? std::exp(x[outcome + G]) : 1.0, lambda = std::exp(eta);
@@ -254,7 +283,7 @@ struct Reference {
         else if (y <= s.outcomeMin) lik *= Phi((s.outcomeMin - eta) / sd);
         else lik *= y >= s.outcomeMax ? 1.0 - Phi((s.outcomeMax - eta) / sd) : pdf((y - eta) / sd) / sd;
       }
-      total -= weight[i] * std::log(lik);
+      total -= weight[i] * (logL + std::log(lik));
     }
     return total;
   }
