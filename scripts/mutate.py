@@ -16,6 +16,7 @@ on a later tree (--replay) as long as those lines still exist.
 
     python3 scripts/mutate.py --count 120 --seed 2026 --out build-mutation/report.tsv
     python3 scripts/mutate.py --replay build-mutation/report.tsv --out after.tsv
+    python3 scripts/mutate.py --only 'src/cli/' --count 40   # one part of the tree
 
 The report is a TSV: status (killed / survived / timeout / nobuild / gone),
 file, line, column, original and mutated line, and the first failing tests.
@@ -31,11 +32,11 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
-# Where mutants are drawn from: the numerical subsystems and the run driver.
+# Where mutants are drawn from: every folder of the engine and both hosts.
 SOURCES = [
-    ("src/models", None), ("src/optim", None), ("src/report", None), ("src/intake", None),
-    ("src/engine", None),
-    ("src/plugin", {"run_driver.cpp", "fit_phases.cpp"}),
+    ("src/core", None), ("src/models", None), ("src/randomeffects", None), ("src/optim", None),
+    ("src/report", None), ("src/intake", None), ("src/engine", None), ("src/plugin", None),
+    ("src/cli", None),
 ]
 
 # Binary operators are written with a space on each side in this code base,
@@ -80,7 +81,7 @@ def code_part(line):
     return "".join(out).ljust(len(line))[: len(line)]
 
 
-def candidates():
+def candidates(pattern=None):
     found = []
     for folder, only in SOURCES:
         path = os.path.join(ROOT, folder)
@@ -90,6 +91,8 @@ def candidates():
             if not name.endswith(".cpp") or (only and name not in only):
                 continue
             rel = os.path.join(folder, name)
+            if pattern and not re.search(pattern, rel):
+                continue
             with open(os.path.join(ROOT, rel)) as f:
                 lines = f.read().split("\n")
             for number, line in enumerate(lines, 1):
@@ -154,7 +157,7 @@ def main():
                     help="seconds per test (the whole suite takes about a second)")
     ap.add_argument("--replay", help="a report of an earlier measurement: the same mutants again")
     ap.add_argument("--out", default=None, help="report file (default BUILD_DIR/mutants.tsv)")
-    ap.add_argument("--only", default=None, help="with --replay: only mutants whose file matches this regex")
+    ap.add_argument("--only", default=None, help="only mutants whose file matches this regex (also with --replay)")
     args = ap.parse_args()
     build_dir = os.path.join(ROOT, args.build_dir)
     out_path = args.out or os.path.join(build_dir, "mutants.tsv")
@@ -182,7 +185,7 @@ def main():
                 plan.append((parts[1], int(parts[2]), int(parts[3]), parts[4], parts[5]))
         wanted = len(plan)
     else:
-        plan = candidates()
+        plan = candidates(args.only)
         random.Random(args.seed).shuffle(plan)
         wanted = args.count
 
