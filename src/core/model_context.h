@@ -209,14 +209,7 @@ struct ModelContext {
   std::vector<double> dropoutTerm;         // [g*nObs+i]
   std::vector<double> groupTerm;           // [g*nObs+i]
   std::vector<double> outcomeTerm;         // [i]
-  std::vector<double> subjectLik;          // [i]
-  // Multi-trajectory evaluation (models/multi_likelihood.h), per component m:
-  // the product of a group's densities over the component's periods and the sum of the products over the groups; then
-  // the shared terms pi_g prod_m componentTerm and their sum per subject.
-  std::array<std::vector<double>, kMaxModels> componentTerm;           // [m][g*nObs+i]
-  std::array<std::vector<double>, kMaxModels> componentLik;            // [m][i]
-  std::vector<double> multGroupTerm;   // [g*nObs+i]
-  std::vector<double> multSubjectLik;  // [i]
+  std::vector<double> subjectLik;          // [i], random-effects model (the others keep subjectLogLik)
 
   // Gradient work.
   std::vector<double> derivativeWork;  // n

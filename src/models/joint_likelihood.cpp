@@ -94,7 +94,6 @@ ChunkResult evaluateChunk(const JointPlan& P, ModelContext& c, const double* x, 
           c.jointPosterior[jointCell(c, j, k, i)] = term[static_cast<std::size_t>(j) * G2 + k] / sum;
     }
     c.subjectLogLik[i] = logL;
-    c.subjectLik[i] = std::exp(logL);
     if (!std::isfinite(logL)) {
       for (int j = 0; j < G1; ++j)
         for (int k = 0; k < G2; ++k) c.jointPosterior[jointCell(c, j, k, i)] = 0.0;
@@ -201,7 +200,6 @@ void ensureJointModelArrays(ModelContext& c) {
   ensureSize(c.groupTerm, G1 * nObs);
   ensureSize(c.groupTerm2, G2 * nObs);
   ensureSize(c.jointPosterior, G1 * G2 * nObs);
-  ensureSize(c.subjectLik, nObs);
   ensureSize(c.subjectLogLik, nObs);
   for (int m = 0; m < 2; ++m)
     if (c.membershipProb[m].size() < static_cast<std::size_t>(c.nGroups[m])) c.membershipProb[m].resize(c.nGroups[m]);

@@ -39,21 +39,16 @@ ChunkResult evaluateChunk(const MultiPlan& P, ModelContext& c, const double* x, 
   for (int i = first; i < last; ++i) {
     double* score = c.groupScore.data() + static_cast<std::size_t>(i) * P.nScores;
     std::fill(score, score + P.nScores, 0.0);
-    for (int m = 0; m < nModels; ++m) c.componentLik[m][i] = 0.0;
     double top = -HUGE_VAL;
     bool nan = false;
     for (int g = 0; g < G; ++g) {
-      const std::size_t gi = c.gi(g, i);
       double lt = P.logPi[g];
       for (int m = 0; m < nModels; ++m) {
         const SinglePlan& comp = P.components[m];
         // A group without a trajectory in this component has density 1.
         const double lc = comp.groups[g].order >= 0 ? addGroupCells(comp, c, x, g, i, score + P.offset[m]) : 0.0;
-        c.componentTerm[m][gi] = std::exp(lc);
-        c.componentLik[m][i] += c.componentTerm[m][gi];
         lt += lc;
       }
-      c.multGroupTerm[gi] = std::exp(lt);
       logTerm[g] = lt;
       if (std::isnan(lt)) nan = true;
       top = std::max(top, lt);
@@ -67,7 +62,6 @@ ChunkResult evaluateChunk(const MultiPlan& P, ModelContext& c, const double* x, 
       for (int g = 0; g < G; ++g) c.groupTerm[c.gi(g, i)] = logTerm[g] / sum;
     }
     c.subjectLogLik[i] = logL;
-    c.multSubjectLik[i] = std::exp(logL);
     if (!std::isfinite(logL)) {
       for (int g = 0; g < G; ++g) c.groupTerm[c.gi(g, i)] = 0.0;
       r.failed = true;
@@ -97,12 +91,6 @@ MultiPlan multiPlan(ModelContext& c, const double* x) {
 void ensureMultiModelArrays(ModelContext& c) {
   const std::size_t G = static_cast<std::size_t>(c.nGroups[0]);
   const std::size_t nObs = static_cast<std::size_t>(c.nObs);
-  for (int m = 0; m < c.nModels; ++m) {
-    ensureSize(c.componentTerm[m], G * nObs);
-    ensureSize(c.componentLik[m], nObs);
-  }
-  ensureSize(c.multGroupTerm, G * nObs);
-  ensureSize(c.multSubjectLik, nObs);
   ensureSize(c.groupTerm, G * nObs);
   ensureSize(c.subjectLogLik, nObs);
   if (c.multMembershipProb.size() < G) c.multMembershipProb.resize(G);

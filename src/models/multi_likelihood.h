@@ -24,11 +24,9 @@ namespace kurv {
 // ones included: theirs is 0) is not a finite number. Leaves
 // multMembershipProb; groupTerm, the posterior probabilities (0 for a
 // subject whose ln L_i is not finite); subjectLogLik, ln L_i; groupScore, the
-// slopes of each component's log product per group; and, as plain numbers
-// that are 0 where they underflow, every component's componentTerm (the
-// product of its densities) and componentLik (their sum over the groups),
-// multGroupTerm (pi_g times the product of the component terms) and
-// multSubjectLik (L_i). Returns 0.
+// slopes of each component's log product per group. The products themselves
+// are not kept: they underflow on long series, and each would cost an exp
+// per subject, group and component. Returns 0.
 int multModelLogLikelihood(int n, const double* x, double* f, ModelContext* ctx);
 
 // Sizes the multi-trajectory evaluation arrays (a no-op once sized).

@@ -64,15 +64,20 @@ CellRows cellRows(const SinglePlan& P, const MeasurementTables& tab, const Singl
 //   ln G = -sum z_j^2 / 2 + n (ln(1/sqrt(2 pi)) - ln sigma),
 //   d ln G/d beta_p = sum z_j r_jp / sigma,  d ln G/d ln sigma = sum z_j^2 - n,
 // sums of products without a single exp. Order is the trajectory's order
-// (fixed at compile time, so the polynomial is unrolled).
-template <int Order>
+// (fixed at compile time, so the polynomial is unrolled); without covariates
+// the loop writes no memory, so the coefficients and 1/sigma stay in
+// registers (a store through `s` could otherwise alias them).
+template <int Order, bool HasCovariates>
 double interiorCells(const SinglePlan& P, const MeasurementTables& tab, const double* x, const SingleGroupPlan& g,
                      std::size_t base, double* s) {
   const int T = P.nPeriods;
-  const int nPowers = P.nPowers;
+  const std::size_t nPowers = static_cast<std::size_t>(P.nPowers);
   const int nCov = g.nCovariates;
   const auto [kinds, ys, powers, covs] = cellRows(P, tab, g, base);
   const double* b = x + g.trajectory;
+  const double invSigma = P.invSigma;
+  double coef[Order + 1];
+  for (int p = 0; p <= Order; ++p) coef[p] = b[p];
   double zz = 0.0;
   double sum[Order + 1] = {};
   double count = 0.0;
@@ -80,31 +85,40 @@ double interiorCells(const SinglePlan& P, const MeasurementTables& tab, const do
     if (kinds[j] == kCellUnusable) continue;
     // tp[p - 1] = t^p for p = 1..Order (the table starts at the first power).
     const double* tp = Order > 0 ? powers + static_cast<std::size_t>(j) * nPowers : nullptr;
-    double mu = b[0];
-    for (int p = 1; p <= Order; ++p) mu += tp[p - 1] * b[p];
-    const double* cv = covs ? covs + static_cast<std::size_t>(j) * nCov : nullptr;
-    for (int q = 0; q < nCov; ++q) mu += cv[q] * b[Order + 1 + q];
-    const double z = (ys[j] - mu) * P.invSigma;
+    double mu = coef[0];
+    for (int p = 1; p <= Order; ++p) mu += tp[p - 1] * coef[p];
+    const double* cv = HasCovariates ? covs + static_cast<std::size_t>(j) * nCov : nullptr;
+    if constexpr (HasCovariates)
+      for (int q = 0; q < nCov; ++q) mu += cv[q] * b[Order + 1 + q];
+    const double z = (ys[j] - mu) * invSigma;
     zz += z * z;
     count += 1.0;
     sum[0] += z;
     for (int p = 1; p <= Order; ++p) sum[p] += z * tp[p - 1];
-    for (int q = 0; q < nCov; ++q) s[Order + 1 + q] += z * P.invSigma * cv[q];
+    if constexpr (HasCovariates)
+      for (int q = 0; q < nCov; ++q) s[Order + 1 + q] += z * invSigma * cv[q];
   }
-  for (int p = 0; p <= Order; ++p) s[p] += sum[p] * P.invSigma;
+  for (int p = 0; p <= Order; ++p) s[p] += sum[p] * invSigma;
   s[g.sigmaSlot] += zz - count;
   return -0.5 * zz + count * (kLogInvSqrt2Pi - P.logSigma);
+}
+
+template <int Order>
+double interiorCellsWith(const SinglePlan& P, const MeasurementTables& tab, const double* x,
+                         const SingleGroupPlan& g, std::size_t base, double* s) {
+  return g.nCovariates > 0 ? interiorCells<Order, true>(P, tab, x, g, base, s)
+                           : interiorCells<Order, false>(P, tab, x, g, base, s);
 }
 
 double interiorCellsOfOrder(const SinglePlan& P, const MeasurementTables& tab, const double* x,
                             const SingleGroupPlan& g, std::size_t base, double* s) {
   switch (g.order) {
-    case 0: return interiorCells<0>(P, tab, x, g, base, s);
-    case 1: return interiorCells<1>(P, tab, x, g, base, s);
-    case 2: return interiorCells<2>(P, tab, x, g, base, s);
-    case 3: return interiorCells<3>(P, tab, x, g, base, s);
-    case 4: return interiorCells<4>(P, tab, x, g, base, s);
-    default: return interiorCells<5>(P, tab, x, g, base, s);
+    case 0: return interiorCellsWith<0>(P, tab, x, g, base, s);
+    case 1: return interiorCellsWith<1>(P, tab, x, g, base, s);
+    case 2: return interiorCellsWith<2>(P, tab, x, g, base, s);
+    case 3: return interiorCellsWith<3>(P, tab, x, g, base, s);
+    case 4: return interiorCellsWith<4>(P, tab, x, g, base, s);
+    default: return interiorCellsWith<5>(P, tab, x, g, base, s);
   }
 }
 
@@ -238,7 +252,6 @@ ChunkResult evaluateChunk(const SinglePlan& P, ModelContext& c, const double* x,
       // and the subject's likelihood is 1.
       for (int k = 0; k < G; ++k) c.groupTerm[c.gi(k, i)] = std::exp(logPi[k]);
       c.subjectLogLik[i] = 0.0;
-      c.subjectLik[i] = 1.0;
       continue;
     }
     double top = -HUGE_VAL;
@@ -277,7 +290,6 @@ ChunkResult evaluateChunk(const SinglePlan& P, ModelContext& c, const double* x,
       logL += std::log(c.outcomeTerm[i]);
     }
     c.subjectLogLik[i] = logL;
-    c.subjectLik[i] = std::exp(logL);
     if (!std::isfinite(logL)) {
       r.failed = true;
       continue;
@@ -428,7 +440,6 @@ void ensureSingleModelArrays(ModelContext& c) {
   if (c.nDropoutOrder > 0) ensureSize(c.dropoutFactorStore, cells);
   ensureSize(c.groupTerm, nGroups * nObs);
   ensureSize(c.outcomeTerm, nObs);
-  ensureSize(c.subjectLik, nObs);
   ensureSize(c.subjectLogLik, nObs);
   if (c.membershipProb[0].size() < nGroups) c.membershipProb[0].resize(nGroups);
 }
