@@ -13,29 +13,22 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
-#include <map>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "bench_host.h"
-#include "core/model_context.h"
 #include "models/multi_gradient.h"
 #include "models/multi_likelihood.h"
 #include "engine/run_driver.h"
 
 namespace {
 
-struct MultiFixture {
-  kurv::bench::BenchHost host;
-  kurv::ModelContext ctx;
-  std::vector<double> x;
-  bool ok = false;
-};
+using kurv::bench::BenchRun;
 
 const char* const kKinds[] = {"cnorm", "logit", "poisson"};
 
-void build(MultiFixture& f, int T, int C, int subjects) {
+void build(BenchRun& f, int T, int C, int subjects) {
   std::mt19937 gen(2468);
   std::uniform_real_distribution<double> unit(0.0, 1.0);
   std::normal_distribution<double> noise(0.0, 1.0);
@@ -78,22 +71,10 @@ void build(MultiFixture& f, int T, int C, int subjects) {
 
 void BM_MultiModelGradient(benchmark::State& state) {
   const int T = static_cast<int>(state.range(0)), C = static_cast<int>(state.range(1));
-  MultiFixture f;
+  BenchRun f;
   build(f, T, C, 500);
-  if (!f.ok) {
-    state.SkipWithError("run preparation failed");
-    return;
-  }
-  const int n = f.ctx.nParams;
-  double nll = 0.0;
-  kurv::multModelLogLikelihood(n, f.x.data(), &nll, &f.ctx);
-  std::vector<double> g(static_cast<std::size_t>(n));
-  for (auto _ : state) {
-    kurv::multModelDerivative(n, f.x.data(), nullptr, g.data(), &f.ctx);
-    benchmark::DoNotOptimize(g.data());
-  }
-  state.counters["per_measurement"] = benchmark::Counter(
-      static_cast<double>(state.iterations()) * T * C, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  kurv::bench::timeGradient(state, f, kurv::multModelLogLikelihood, kurv::multModelDerivative, "per_measurement",
+                            T * C);
 }
 BENCHMARK(BM_MultiModelGradient)
     ->ArgsProduct({{5, 10, 20, 40}, {2, 3}})
@@ -101,19 +82,9 @@ BENCHMARK(BM_MultiModelGradient)
 
 void BM_MultiModelLikelihood(benchmark::State& state) {
   const int T = static_cast<int>(state.range(0)), C = static_cast<int>(state.range(1));
-  MultiFixture f;
+  BenchRun f;
   build(f, T, C, 500);
-  if (!f.ok) {
-    state.SkipWithError("run preparation failed");
-    return;
-  }
-  double nll = 0.0;
-  for (auto _ : state) {
-    kurv::multModelLogLikelihood(f.ctx.nParams, f.x.data(), &nll, &f.ctx);
-    benchmark::DoNotOptimize(nll);
-  }
-  state.counters["per_measurement"] = benchmark::Counter(
-      static_cast<double>(state.iterations()) * T * C, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  kurv::bench::timeLikelihood(state, f, kurv::multModelLogLikelihood, "per_measurement", T * C);
 }
 BENCHMARK(BM_MultiModelLikelihood)
     ->ArgsProduct({{5, 10, 20, 40}, {2, 3}})
