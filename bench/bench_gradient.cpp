@@ -10,7 +10,6 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -20,20 +19,16 @@
 
 namespace {
 
-using kurv::bench::BenchRun;
-
-void build(BenchRun& f, int T, int subjects) {
-  std::mt19937 gen(12345);
-  std::uniform_real_distribution<double> unit(0.0, 1.0);
-  std::normal_distribution<double> noise(0.0, 1.5);
+void build(kurv::bench::BenchRun& f, int T, int subjects) {
+  kurv::bench::Draws draw(12345, 1.5);
   for (int i = 0; i < subjects; ++i) {
     const int g = i % 3;
     std::vector<double> y(T), t(T), tcov(T);
     for (int j = 0; j < T; ++j) {
       t[j] = -1.0 + 2.0 * j / (T - 1);
-      tcov[j] = unit(gen);
-      const double v = 1.5 + 2.0 * g + 1.2 * t[j] + 0.3 * tcov[j] + noise(gen);
-      y[j] = unit(gen) < 0.1 ? kurv::bench::BenchHost::kMissing : std::fmin(std::fmax(v, 0.0), 6.0);
+      tcov[j] = draw.unit();
+      const double v = 1.5 + 2.0 * g + 1.2 * t[j] + 0.3 * tcov[j] + draw.noise();
+      y[j] = draw.unit() < 0.1 ? kurv::bench::BenchHost::kMissing : std::fmin(std::fmax(v, 0.0), 6.0);
     }
     std::vector<double> row = y;
     row.insert(row.end(), t.begin(), t.end());
@@ -54,14 +49,14 @@ void build(BenchRun& f, int T, int subjects) {
 
 void BM_SingleModelGradient(benchmark::State& state) {
   const int T = static_cast<int>(state.range(0));
-  BenchRun f;
+  kurv::bench::BenchRun f;
   build(f, T, 500);
   kurv::bench::timeGradient(state, f, kurv::singleModelLogLikelihood, kurv::singleModelDerivative, "per_period", T);
 }
 BENCHMARK(BM_SingleModelGradient)->Arg(5)->Arg(10)->Arg(20)->Arg(40)->Unit(benchmark::kMicrosecond);
 
 void BM_SingleModelLikelihood(benchmark::State& state) {
-  BenchRun f;
+  kurv::bench::BenchRun f;
   build(f, static_cast<int>(state.range(0)), 500);
   kurv::bench::timeLikelihood(state, f, kurv::singleModelLogLikelihood);
 }

@@ -8,6 +8,7 @@
 #include <benchmark/benchmark.h>
 
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,18 @@ class BenchHost : public Host {
     return 0;
   }
   int storeMatrixElement(const char*, int, int, double) override { return 0; }
+};
+
+// The random draws of a benchmark's synthetic data set: a generator with a
+// fixed seed, so that every run times the same data, feeding a uniform on
+// [0, 1) and a normal with mean 0 and standard deviation `sd`.
+struct Draws {
+  std::mt19937 gen;
+  std::uniform_real_distribution<double> unitDistribution{0.0, 1.0};
+  std::normal_distribution<double> noiseDistribution;
+  Draws(unsigned seed, double sd) : gen(seed), noiseDistribution(0.0, sd) {}
+  double unit() { return unitDistribution(gen); }
+  double noise() { return noiseDistribution(gen); }
 };
 
 // A run prepared for a benchmark: its host and run record, the point `x` at

@@ -12,7 +12,6 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -23,21 +22,17 @@
 
 namespace {
 
-using kurv::bench::BenchRun;
-
 // Evaluated at the default start values.
-void build(BenchRun& f, int T, int subjects) {
-  std::mt19937 gen(12345);
-  std::uniform_real_distribution<double> unit(0.0, 1.0);
-  std::normal_distribution<double> noise(0.0, 1.5);
+void build(kurv::bench::BenchRun& f, int T, int subjects) {
+  kurv::bench::Draws draw(12345, 1.5);
   for (int i = 0; i < subjects; ++i) {
-    const int g = i % 3, k = (i % 3 + (unit(gen) < 0.3)) % 2;
+    const int g = i % 3, k = (i % 3 + (draw.unit() < 0.3)) % 2;
     std::vector<double> y(T), t(T), z(T);
     for (int j = 0; j < T; ++j) {
       t[j] = -1.0 + 2.0 * j / (T - 1);
-      const double v = 1.5 + 2.0 * g + 1.2 * t[j] + noise(gen);
-      y[j] = unit(gen) < 0.1 ? kurv::bench::BenchHost::kMissing : std::fmin(std::fmax(v, 0.0), 6.0);
-      z[j] = unit(gen) < 0.25 + 0.5 * k ? 1.0 : 0.0;
+      const double v = 1.5 + 2.0 * g + 1.2 * t[j] + draw.noise();
+      y[j] = draw.unit() < 0.1 ? kurv::bench::BenchHost::kMissing : std::fmin(std::fmax(v, 0.0), 6.0);
+      z[j] = draw.unit() < 0.25 + 0.5 * k ? 1.0 : 0.0;
     }
     std::vector<double> row = y;
     row.insert(row.end(), t.begin(), t.end());
@@ -61,7 +56,7 @@ void build(BenchRun& f, int T, int subjects) {
 
 void BM_JointModelLikelihood(benchmark::State& state) {
   const int T = static_cast<int>(state.range(0));
-  BenchRun f;
+  kurv::bench::BenchRun f;
   build(f, T, 500);
   kurv::bench::timeLikelihood(state, f, kurv::jointModelLogLikelihood, "per_period", T);
 }
@@ -69,7 +64,7 @@ BENCHMARK(BM_JointModelLikelihood)->Arg(5)->Arg(10)->Arg(20)->Arg(40)->Unit(benc
 
 void BM_JointModelGradient(benchmark::State& state) {
   const int T = static_cast<int>(state.range(0));
-  BenchRun f;
+  kurv::bench::BenchRun f;
   build(f, T, 500);
   kurv::bench::timeGradient(state, f, kurv::jointModelLogLikelihood, kurv::jointModelDerivative, "per_period", T);
 }

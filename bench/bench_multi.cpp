@@ -13,7 +13,6 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -24,14 +23,10 @@
 
 namespace {
 
-using kurv::bench::BenchRun;
-
 const char* const kKinds[] = {"cnorm", "logit", "poisson"};
 
-void build(BenchRun& f, int T, int C, int subjects) {
-  std::mt19937 gen(2468);
-  std::uniform_real_distribution<double> unit(0.0, 1.0);
-  std::normal_distribution<double> noise(0.0, 1.0);
+void build(kurv::bench::BenchRun& f, int T, int C, int subjects) {
+  kurv::bench::Draws draw(2468, 1.0);
   for (int i = 0; i < subjects; ++i) {
     const int g = i % 3;
     std::vector<double> row;
@@ -40,10 +35,10 @@ void build(BenchRun& f, int T, int C, int subjects) {
       for (int j = 0; j < T; ++j) {
         t[j] = -1.0 + 2.0 * j / (T - 1);
         const double mu = 0.5 * g + 0.4 * t[j];
-        y[j] = m == 0 ? 1.5 + 2.0 * g + t[j] + noise(gen)
-               : m == 1 ? (unit(gen) < 1.0 / (1.0 + std::exp(-mu)) ? 1.0 : 0.0)
-                        : std::floor(3.0 * unit(gen) * std::exp(mu));
-        if (unit(gen) < 0.1) y[j] = kurv::bench::BenchHost::kMissing;
+        y[j] = m == 0 ? 1.5 + 2.0 * g + t[j] + draw.noise()
+               : m == 1 ? (draw.unit() < 1.0 / (1.0 + std::exp(-mu)) ? 1.0 : 0.0)
+                        : std::floor(3.0 * draw.unit() * std::exp(mu));
+        if (draw.unit() < 0.1) y[j] = kurv::bench::BenchHost::kMissing;
       }
       row.insert(row.end(), y.begin(), y.end());
       row.insert(row.end(), t.begin(), t.end());
@@ -71,7 +66,7 @@ void build(BenchRun& f, int T, int C, int subjects) {
 
 void BM_MultiModelGradient(benchmark::State& state) {
   const int T = static_cast<int>(state.range(0)), C = static_cast<int>(state.range(1));
-  BenchRun f;
+  kurv::bench::BenchRun f;
   build(f, T, C, 500);
   kurv::bench::timeGradient(state, f, kurv::multModelLogLikelihood, kurv::multModelDerivative, "per_measurement",
                             T * C);
@@ -82,7 +77,7 @@ BENCHMARK(BM_MultiModelGradient)
 
 void BM_MultiModelLikelihood(benchmark::State& state) {
   const int T = static_cast<int>(state.range(0)), C = static_cast<int>(state.range(1));
-  BenchRun f;
+  kurv::bench::BenchRun f;
   build(f, T, C, 500);
   kurv::bench::timeLikelihood(state, f, kurv::multModelLogLikelihood, "per_measurement", T * C);
 }

@@ -12,7 +12,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -28,17 +27,16 @@ void BM_RandomEffectsLikelihood(benchmark::State& state) {
   const int level = static_cast<int>(state.range(0));
   const double lo = level > 0 ? 0.0 : -1e300, hi = level == 0 ? 1e300 : (level == 1 ? 7.5 : 6.0);
   kurv::bench::BenchRun run;
-  std::mt19937 gen(2026);
-  std::normal_distribution<double> noise(0.0, 1.0);
+  kurv::bench::Draws draw(2026, 1.0);
   int many = 0;
   for (int i = 0; i < kSubjects; ++i) {
     const int g = i % 3;
-    const double b0 = 0.8 * noise(gen), b1 = 0.15 * noise(gen);
+    const double b0 = 0.8 * draw.noise(), b1 = 0.15 * draw.noise();
     std::vector<double> y(kPeriods), t(kPeriods);
     int nCensored = 0;
     for (int j = 0; j < kPeriods; ++j) {
       t[j] = j * 0.5;
-      y[j] = std::fmin(std::fmax(1.0 + 2.0 * g + (0.3 + b1) * t[j] + b0 + 0.6 * noise(gen), lo), hi);
+      y[j] = std::fmin(std::fmax(1.0 + 2.0 * g + (0.3 + b1) * t[j] + b0 + 0.6 * draw.noise(), lo), hi);
       nCensored += y[j] <= lo || y[j] >= hi;
     }
     many += nCensored >= 3;
