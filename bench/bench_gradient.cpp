@@ -10,39 +10,25 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
-#include <cstdint>
-#include <map>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "bench_host.h"
 #include "models/single_gradient.h"
 #include "models/single_likelihood.h"
-#include "bench_host.h"
-#include "core/model_context.h"
-#include "plugin/run_command.h"
 
 namespace {
 
-struct Fixture {
-  kurv::bench::BenchHost host;
-  kurv::ModelContext ctx;
-  std::vector<double> x;
-  bool ok = false;
-};
-
-void build(Fixture& f, int T, int subjects) {
-  std::mt19937 gen(12345);
-  std::uniform_real_distribution<double> unit(0.0, 1.0);
-  std::normal_distribution<double> noise(0.0, 1.5);
+void build(kurv::bench::BenchRun& f, int T, int subjects) {
+  kurv::bench::Draws draw(12345, 1.5);
   for (int i = 0; i < subjects; ++i) {
     const int g = i % 3;
     std::vector<double> y(T), t(T), tcov(T);
     for (int j = 0; j < T; ++j) {
       t[j] = -1.0 + 2.0 * j / (T - 1);
-      tcov[j] = unit(gen);
-      const double v = 1.5 + 2.0 * g + 1.2 * t[j] + 0.3 * tcov[j] + noise(gen);
-      y[j] = unit(gen) < 0.1 ? kurv::bench::BenchHost::kMissing : std::fmin(std::fmax(v, 0.0), 6.0);
+      tcov[j] = draw.unit();
+      const double v = 1.5 + 2.0 * g + 1.2 * t[j] + 0.3 * tcov[j] + draw.noise();
+      y[j] = draw.unit() < 0.1 ? kurv::bench::BenchHost::kMissing : std::fmin(std::fmax(v, 0.0), 6.0);
     }
     std::vector<double> row = y;
     row.insert(row.end(), t.begin(), t.end());
@@ -50,54 +36,29 @@ void build(Fixture& f, int T, int subjects) {
     f.host.data.push_back(row);
   }
   f.host.rowMatrices["kurv_mat_order1"] = {1, 2, 1};
-  std::vector<std::string> args = {"cnorm", std::to_string(T), "0", "0", "0", std::to_string(T), "0", "3",
-                                   "0", "6", "0", "0", "0", "0", "0", "none", "0", "none", "0", "0",
-                                   "0", "0", "0", "0", "0", "0", "0", "none", "0", "0",
-                                   "0", "0", "0", "0", "0", "0", "0", "0", "0"};
-  std::vector<const char*> argv;
-  for (const auto& a : args) argv.push_back(a.c_str());
-  f.ctx.host = &f.host;
-  f.ok = kurv::prepareRunRecord(f.ctx, static_cast<int>(argv.size()), argv.data()) == 0;
   // Trajectories (2 + 1, 3 + 1, 2 + 1 coefficients with the covariate),
   // ln sigma, two membership constants.
   f.x = {1.5, 1.2, 0.3, 3.5, 1.2, 0.1, 0.3, 5.5, 1.2, 0.3, std::log(1.5), 0.1, -0.2};
+  f.ok = kurv::bench::prepareFromArguments(
+             f, {"cnorm", std::to_string(T), "0", "0", "0", std::to_string(T), "0", "3",
+                 "0", "6", "0", "0", "0", "0", "0", "none", "0", "none", "0", "0",
+                 "0", "0", "0", "0", "0", "0", "0", "none", "0", "0",
+                 "0", "0", "0", "0", "0", "0", "0", "0", "0"}) &&
+         f.ctx.nParams == static_cast<int>(f.x.size());
 }
 
 void BM_SingleModelGradient(benchmark::State& state) {
   const int T = static_cast<int>(state.range(0));
-  Fixture f;
+  kurv::bench::BenchRun f;
   build(f, T, 500);
-  if (!f.ok || f.ctx.nParams != static_cast<int>(f.x.size())) {
-    state.SkipWithError("run preparation failed");
-    return;
-  }
-  const int n = f.ctx.nParams;
-  double nll = 0.0;
-  kurv::singleModelLogLikelihood(n, f.x.data(), &nll, &f.ctx);
-  std::vector<double> g(static_cast<std::size_t>(n));
-  int unused = 0;
-  for (auto _ : state) {
-    kurv::singleModelDerivative(n, f.x.data(), &unused, g.data(), &f.ctx);
-    benchmark::DoNotOptimize(g.data());
-  }
-  state.counters["per_period"] = benchmark::Counter(
-      static_cast<double>(state.iterations()) * T, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  kurv::bench::timeGradient(state, f, kurv::singleModelLogLikelihood, kurv::singleModelDerivative, "per_period", T);
 }
 BENCHMARK(BM_SingleModelGradient)->Arg(5)->Arg(10)->Arg(20)->Arg(40)->Unit(benchmark::kMicrosecond);
 
 void BM_SingleModelLikelihood(benchmark::State& state) {
-  const int T = static_cast<int>(state.range(0));
-  Fixture f;
-  build(f, T, 500);
-  if (!f.ok || f.ctx.nParams != static_cast<int>(f.x.size())) {
-    state.SkipWithError("run preparation failed");
-    return;
-  }
-  double nll = 0.0;
-  for (auto _ : state) {
-    kurv::singleModelLogLikelihood(f.ctx.nParams, f.x.data(), &nll, &f.ctx);
-    benchmark::DoNotOptimize(nll);
-  }
+  kurv::bench::BenchRun f;
+  build(f, static_cast<int>(state.range(0)), 500);
+  kurv::bench::timeLikelihood(state, f, kurv::singleModelLogLikelihood);
 }
 BENCHMARK(BM_SingleModelLikelihood)->Arg(5)->Arg(10)->Arg(20)->Arg(40)->Unit(benchmark::kMicrosecond);
 

@@ -12,38 +12,27 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
-#include <map>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "bench_host.h"
-#include "core/model_context.h"
 #include "engine/start_values.h"
 #include "models/joint_gradient.h"
 #include "models/joint_likelihood.h"
-#include "plugin/run_command.h"
 
 namespace {
 
-struct JointFixture {
-  kurv::bench::BenchHost host;
-  kurv::ModelContext ctx;
-  bool ok = false;
-};
-
-void build(JointFixture& f, int T, int subjects) {
-  std::mt19937 gen(12345);
-  std::uniform_real_distribution<double> unit(0.0, 1.0);
-  std::normal_distribution<double> noise(0.0, 1.5);
+// Evaluated at the default start values.
+void build(kurv::bench::BenchRun& f, int T, int subjects) {
+  kurv::bench::Draws draw(12345, 1.5);
   for (int i = 0; i < subjects; ++i) {
-    const int g = i % 3, k = (i % 3 + (unit(gen) < 0.3)) % 2;
+    const int g = i % 3, k = (i % 3 + (draw.unit() < 0.3)) % 2;
     std::vector<double> y(T), t(T), z(T);
     for (int j = 0; j < T; ++j) {
       t[j] = -1.0 + 2.0 * j / (T - 1);
-      const double v = 1.5 + 2.0 * g + 1.2 * t[j] + noise(gen);
-      y[j] = unit(gen) < 0.1 ? kurv::bench::BenchHost::kMissing : std::fmin(std::fmax(v, 0.0), 6.0);
-      z[j] = unit(gen) < 0.25 + 0.5 * k ? 1.0 : 0.0;
+      const double v = 1.5 + 2.0 * g + 1.2 * t[j] + draw.noise();
+      y[j] = draw.unit() < 0.1 ? kurv::bench::BenchHost::kMissing : std::fmin(std::fmax(v, 0.0), 6.0);
+      z[j] = draw.unit() < 0.25 + 0.5 * k ? 1.0 : 0.0;
     }
     std::vector<double> row = y;
     row.insert(row.end(), t.begin(), t.end());
@@ -54,55 +43,30 @@ void build(JointFixture& f, int T, int subjects) {
   f.host.rowMatrices["kurv_mat_order1"] = {1, 2, 1};
   f.host.rowMatrices["kurv_mat_order2"] = {1, 1};
   const std::string periods = std::to_string(T);
-  std::vector<std::string> args = {"cnorm", periods, "0", "0", "0", "0", "0", "3", "0", "6",
-                                   "0", "0", "0", "0", "0", "none", "0", "logit", periods, "0",
-                                   "0", "0", "2", "0", "0", "0", "0", "none", "0", "0",
-                                   "0", "0", "0", "0", "0", "0", "0", "0", "0"};
-  std::vector<const char*> argv;
-  for (const auto& a : args) argv.push_back(a.c_str());
-  f.ctx.host = &f.host;
-  f.ok = kurv::prepareRunRecord(f.ctx, static_cast<int>(argv.size()), argv.data()) == 0 && f.ctx.isJointModel();
-  if (f.ok) kurv::buildDefaultStartValues(f.ctx);
+  f.ok = kurv::bench::prepareFromArguments(
+             f, {"cnorm", periods, "0", "0", "0", "0", "0", "3", "0", "6",
+                 "0", "0", "0", "0", "0", "none", "0", "logit", periods, "0",
+                 "0", "0", "2", "0", "0", "0", "0", "none", "0", "0",
+                 "0", "0", "0", "0", "0", "0", "0", "0", "0"}) &&
+         f.ctx.isJointModel();
+  if (!f.ok) return;
+  kurv::buildDefaultStartValues(f.ctx);
+  f.x = f.ctx.params;
 }
 
 void BM_JointModelLikelihood(benchmark::State& state) {
   const int T = static_cast<int>(state.range(0));
-  JointFixture f;
+  kurv::bench::BenchRun f;
   build(f, T, 500);
-  if (!f.ok) {
-    state.SkipWithError("run preparation failed");
-    return;
-  }
-  const int n = f.ctx.nParams;
-  double nll = 0.0;
-  for (auto _ : state) {
-    kurv::jointModelLogLikelihood(n, f.ctx.params.data(), &nll, &f.ctx);
-    benchmark::DoNotOptimize(nll);
-  }
-  state.counters["per_period"] = benchmark::Counter(
-      static_cast<double>(state.iterations()) * T, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  kurv::bench::timeLikelihood(state, f, kurv::jointModelLogLikelihood, "per_period", T);
 }
 BENCHMARK(BM_JointModelLikelihood)->Arg(5)->Arg(10)->Arg(20)->Arg(40)->Unit(benchmark::kMicrosecond);
 
 void BM_JointModelGradient(benchmark::State& state) {
   const int T = static_cast<int>(state.range(0));
-  JointFixture f;
+  kurv::bench::BenchRun f;
   build(f, T, 500);
-  if (!f.ok) {
-    state.SkipWithError("run preparation failed");
-    return;
-  }
-  const int n = f.ctx.nParams;
-  double nll = 0.0;
-  kurv::jointModelLogLikelihood(n, f.ctx.params.data(), &nll, &f.ctx);
-  std::vector<double> g(static_cast<std::size_t>(n));
-  int unused = 0;
-  for (auto _ : state) {
-    kurv::jointModelDerivative(n, f.ctx.params.data(), &unused, g.data(), &f.ctx);
-    benchmark::DoNotOptimize(g.data());
-  }
-  state.counters["per_period"] = benchmark::Counter(
-      static_cast<double>(state.iterations()) * T, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  kurv::bench::timeGradient(state, f, kurv::jointModelLogLikelihood, kurv::jointModelDerivative, "per_period", T);
 }
 BENCHMARK(BM_JointModelGradient)->Arg(5)->Arg(10)->Arg(20)->Arg(40)->Unit(benchmark::kMicrosecond);
 

@@ -46,7 +46,12 @@ MinimizerState freshState(int n) {
   return st;
 }
 
-void BM_IterationGradientMode(benchmark::State& bench) {
+using Minimize = void (*)(MinimizerState&, std::span<const double>, std::span<double>, kurv::Objective&, int, int);
+
+// Runs `minimize` from a fresh state on the n-dimensional quadratic (n the
+// benchmark argument) once per benchmark iteration and reports the CPU
+// seconds per minimizer iteration as "per_iteration".
+void timeMinimizerIterations(benchmark::State& bench, Minimize minimize) {
   const int n = static_cast<int>(bench.range(0));
   std::vector<double> d(n, 1.0);
   long iterations = 0;
@@ -54,30 +59,21 @@ void BM_IterationGradientMode(benchmark::State& bench) {
     MinimizerState st = freshState(n);
     std::vector<double> x(n, 0.0);
     Quadratic quadratic;
-    kurv::minimizeWithGradient(st, d, x, quadratic, kurv::kIntWorkLength, kurv::realWorkLength(n));
+    minimize(st, d, x, quadratic, kurv::kIntWorkLength, kurv::realWorkLength(n));
     iterations += st.iterationCount;
     benchmark::DoNotOptimize(x.data());
   }
-  // Seconds of CPU per minimizer iteration.
   bench.counters["per_iteration"] = benchmark::Counter(
       static_cast<double>(iterations), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+void BM_IterationGradientMode(benchmark::State& bench) {
+  timeMinimizerIterations(bench, kurv::minimizeWithGradient);
 }
 BENCHMARK(BM_IterationGradientMode)->Arg(10)->Arg(50)->Arg(100)->Arg(200)->Unit(benchmark::kMillisecond);
 
 void BM_IterationDifferenceMode(benchmark::State& bench) {
-  const int n = static_cast<int>(bench.range(0));
-  std::vector<double> d(n, 1.0);
-  long iterations = 0;
-  for (auto _ : bench) {
-    MinimizerState st = freshState(n);
-    std::vector<double> x(n, 0.0);
-    Quadratic quadratic;
-    kurv::minimizeWithDifferences(st, d, x, quadratic, kurv::kIntWorkLength, kurv::realWorkLength(n));
-    iterations += st.iterationCount;
-    benchmark::DoNotOptimize(x.data());
-  }
-  bench.counters["per_iteration"] = benchmark::Counter(
-      static_cast<double>(iterations), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  timeMinimizerIterations(bench, kurv::minimizeWithDifferences);
 }
 BENCHMARK(BM_IterationDifferenceMode)->Arg(10)->Arg(50)->Arg(100)->Arg(200)->Unit(benchmark::kMillisecond);
 

@@ -13,32 +13,20 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
-#include <map>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "bench_host.h"
-#include "core/model_context.h"
 #include "models/multi_gradient.h"
 #include "models/multi_likelihood.h"
 #include "engine/run_driver.h"
 
 namespace {
 
-struct MultiFixture {
-  kurv::bench::BenchHost host;
-  kurv::ModelContext ctx;
-  std::vector<double> x;
-  bool ok = false;
-};
-
 const char* const kKinds[] = {"cnorm", "logit", "poisson"};
 
-void build(MultiFixture& f, int T, int C, int subjects) {
-  std::mt19937 gen(2468);
-  std::uniform_real_distribution<double> unit(0.0, 1.0);
-  std::normal_distribution<double> noise(0.0, 1.0);
+void build(kurv::bench::BenchRun& f, int T, int C, int subjects) {
+  kurv::bench::Draws draw(2468, 1.0);
   for (int i = 0; i < subjects; ++i) {
     const int g = i % 3;
     std::vector<double> row;
@@ -47,10 +35,10 @@ void build(MultiFixture& f, int T, int C, int subjects) {
       for (int j = 0; j < T; ++j) {
         t[j] = -1.0 + 2.0 * j / (T - 1);
         const double mu = 0.5 * g + 0.4 * t[j];
-        y[j] = m == 0 ? 1.5 + 2.0 * g + t[j] + noise(gen)
-               : m == 1 ? (unit(gen) < 1.0 / (1.0 + std::exp(-mu)) ? 1.0 : 0.0)
-                        : std::floor(3.0 * unit(gen) * std::exp(mu));
-        if (unit(gen) < 0.1) y[j] = kurv::bench::BenchHost::kMissing;
+        y[j] = m == 0 ? 1.5 + 2.0 * g + t[j] + draw.noise()
+               : m == 1 ? (draw.unit() < 1.0 / (1.0 + std::exp(-mu)) ? 1.0 : 0.0)
+                        : std::floor(3.0 * draw.unit() * std::exp(mu));
+        if (draw.unit() < 0.1) y[j] = kurv::bench::BenchHost::kMissing;
       }
       row.insert(row.end(), y.begin(), y.end());
       row.insert(row.end(), t.begin(), t.end());
@@ -78,22 +66,10 @@ void build(MultiFixture& f, int T, int C, int subjects) {
 
 void BM_MultiModelGradient(benchmark::State& state) {
   const int T = static_cast<int>(state.range(0)), C = static_cast<int>(state.range(1));
-  MultiFixture f;
+  kurv::bench::BenchRun f;
   build(f, T, C, 500);
-  if (!f.ok) {
-    state.SkipWithError("run preparation failed");
-    return;
-  }
-  const int n = f.ctx.nParams;
-  double nll = 0.0;
-  kurv::multModelLogLikelihood(n, f.x.data(), &nll, &f.ctx);
-  std::vector<double> g(static_cast<std::size_t>(n));
-  for (auto _ : state) {
-    kurv::multModelDerivative(n, f.x.data(), nullptr, g.data(), &f.ctx);
-    benchmark::DoNotOptimize(g.data());
-  }
-  state.counters["per_measurement"] = benchmark::Counter(
-      static_cast<double>(state.iterations()) * T * C, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  kurv::bench::timeGradient(state, f, kurv::multModelLogLikelihood, kurv::multModelDerivative, "per_measurement",
+                            T * C);
 }
 BENCHMARK(BM_MultiModelGradient)
     ->ArgsProduct({{5, 10, 20, 40}, {2, 3}})
@@ -101,19 +77,9 @@ BENCHMARK(BM_MultiModelGradient)
 
 void BM_MultiModelLikelihood(benchmark::State& state) {
   const int T = static_cast<int>(state.range(0)), C = static_cast<int>(state.range(1));
-  MultiFixture f;
+  kurv::bench::BenchRun f;
   build(f, T, C, 500);
-  if (!f.ok) {
-    state.SkipWithError("run preparation failed");
-    return;
-  }
-  double nll = 0.0;
-  for (auto _ : state) {
-    kurv::multModelLogLikelihood(f.ctx.nParams, f.x.data(), &nll, &f.ctx);
-    benchmark::DoNotOptimize(nll);
-  }
-  state.counters["per_measurement"] = benchmark::Counter(
-      static_cast<double>(state.iterations()) * T * C, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  kurv::bench::timeLikelihood(state, f, kurv::multModelLogLikelihood, "per_measurement", T * C);
 }
 BENCHMARK(BM_MultiModelLikelihood)
     ->ArgsProduct({{5, 10, 20, 40}, {2, 3}})

@@ -11,14 +11,11 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
-#include <map>
-#include <random>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "bench_host.h"
-#include "core/model_context.h"
-#include "plugin/run_command.h"
 #include "randomeffects/random_effects_likelihood.h"
 
 namespace {
@@ -29,50 +26,39 @@ constexpr int kPeriods = 10;
 void BM_RandomEffectsLikelihood(benchmark::State& state) {
   const int level = static_cast<int>(state.range(0));
   const double lo = level > 0 ? 0.0 : -1e300, hi = level == 0 ? 1e300 : (level == 1 ? 7.5 : 6.0);
-  kurv::bench::BenchHost host;
-  kurv::ModelContext ctx;
-  std::mt19937 gen(2026);
-  std::normal_distribution<double> noise(0.0, 1.0);
+  kurv::bench::BenchRun run;
+  kurv::bench::Draws draw(2026, 1.0);
   int many = 0;
   for (int i = 0; i < kSubjects; ++i) {
     const int g = i % 3;
-    const double b0 = 0.8 * noise(gen), b1 = 0.15 * noise(gen);
+    const double b0 = 0.8 * draw.noise(), b1 = 0.15 * draw.noise();
     std::vector<double> y(kPeriods), t(kPeriods);
     int nCensored = 0;
     for (int j = 0; j < kPeriods; ++j) {
       t[j] = j * 0.5;
-      y[j] = std::fmin(std::fmax(1.0 + 2.0 * g + (0.3 + b1) * t[j] + b0 + 0.6 * noise(gen), lo), hi);
+      y[j] = std::fmin(std::fmax(1.0 + 2.0 * g + (0.3 + b1) * t[j] + b0 + 0.6 * draw.noise(), lo), hi);
       nCensored += y[j] <= lo || y[j] >= hi;
     }
     many += nCensored >= 3;
     std::vector<double> row = y;
     row.insert(row.end(), t.begin(), t.end());
-    host.data.push_back(row);
+    run.host.data.push_back(row);
   }
-  host.rowMatrices["kurv_mat_order1"] = {1, 1, 1};
-  host.rowMatrices["kurv_mat_rorder1"] = {1};
+  run.host.rowMatrices["kurv_mat_order1"] = {1, 1, 1};
+  run.host.rowMatrices["kurv_mat_rorder1"] = {1};
   char bounds[2][32];
   std::snprintf(bounds[0], sizeof bounds[0], "%g", lo);
   std::snprintf(bounds[1], sizeof bounds[1], "%g", hi);
-  std::vector<std::string> args = {"cnorm", std::to_string(kPeriods), "0", "0", "0", "0", "0", "3",
-                                   bounds[0], bounds[1], "0", "1", "0", "0", "0", "none", "0", "none", "0", "0",
-                                   "0", "0", "0", "0", "0", "0", "0", "none", "0", "0",
-                                   "0", "0", "0", "0", "0", "0", "0", "0", "0"};
-  std::vector<const char*> argv;
-  for (const auto& a : args) argv.push_back(a.c_str());
-  ctx.host = &host;
   // Trajectories, ln sigma, ln sd of intercept and slope, two membership constants.
-  const std::vector<double> x = {1.0, 0.3, 3.0, 0.3, 5.0, 0.3, std::log(0.6), std::log(0.8), std::log(0.15), 0.0, 0.0};
-  if (kurv::prepareRunRecord(ctx, static_cast<int>(argv.size()), argv.data()) != 0 ||
-      ctx.nParams != static_cast<int>(x.size())) {
-    state.SkipWithError("run preparation failed");
-    return;
-  }
-  double nll = 0.0;
-  for (auto _ : state) {
-    kurv::randomEffectsCnormLogLikelihood(ctx.nParams, x.data(), &nll, &ctx);
-    benchmark::DoNotOptimize(nll);
-  }
+  run.x = {1.0, 0.3, 3.0, 0.3, 5.0, 0.3, std::log(0.6), std::log(0.8), std::log(0.15), 0.0, 0.0};
+  run.ok = kurv::bench::prepareFromArguments(
+               run, {"cnorm", std::to_string(kPeriods), "0", "0", "0", "0", "0", "3",
+                     bounds[0], bounds[1], "0", "1", "0", "0", "0", "none", "0", "none", "0", "0",
+                     "0", "0", "0", "0", "0", "0", "0", "none", "0", "0",
+                     "0", "0", "0", "0", "0", "0", "0", "0", "0"}) &&
+           run.ctx.nParams == static_cast<int>(run.x.size());
+  kurv::bench::timeLikelihood(state, run, kurv::randomEffectsCnormLogLikelihood);
+  if (!run.ok) return;
   state.counters["censored3"] = static_cast<double>(many) / kSubjects;
 }
 BENCHMARK(BM_RandomEffectsLikelihood)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(1);

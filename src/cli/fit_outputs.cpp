@@ -18,6 +18,17 @@ json number(double value) { return isMissing(value) || !std::isfinite(value) ? j
 
 json words(const std::vector<std::string>& values) { return splitWords(values); }
 
+// One array per model of the group percentages `shares` gives for it.
+json perModelPercentages(const FitRecord& fit, std::vector<double> (*shares)(const FitRecord&, int)) {
+  json all = json::array();
+  for (int m = 0; m < fit.call.nModels; ++m) {
+    json model = json::array();
+    for (double p : shares(fit, m)) model.push_back(number(p));
+    all.push_back(model);
+  }
+  return all;
+}
+
 json optionsJson(const FitOptions& o) {
   json j;
   j["data"] = o.data;
@@ -125,20 +136,8 @@ std::string fitJson(const FitRecord& fit) {
     covariance.push_back(row);
   }
   j["covariance"] = covariance;
-  json pct = json::array();
-  for (int m = 0; m < fit.call.nModels; ++m) {
-    json model = json::array();
-    for (double p : groupPercentages(fit, m)) model.push_back(number(p));
-    pct.push_back(model);
-  }
-  j["group_pct"] = pct;
-  json posterior = json::array();
-  for (int m = 0; m < fit.call.nModels; ++m) {
-    json model = json::array();
-    for (double p : posteriorGroupPercentages(fit, m)) model.push_back(number(p));
-    posterior.push_back(model);
-  }
-  j["group_pct_posterior"] = posterior;
+  j["group_pct"] = perModelPercentages(fit, groupPercentages);
+  j["group_pct_posterior"] = perModelPercentages(fit, posteriorGroupPercentages);
   if (fit.call.isJoint && !s.conditionalPct.empty()) {
     // Model 2's shares given each model-1 group, and the shares of the pairs
     // of groups P(j) P(k | j); model 2's marginal shares are group_pct[1].

@@ -69,4 +69,14 @@ void printEstimateRow(Host& host, int group, int noTests, int degreesOfFreedom, 
   host.display(line.c_str());
 }
 
+void printColumnHeadings(Host& host, const ModelContext& ctx) {
+  if (ctx.noStdErrors)
+    host.display("Standard error calculations omitted by NOVAR option.\n");
+  else if (ctx.covFailCode)
+    host.display("Unable to calculate standard errors.  Check model.\n");
+  host.display("\n\t\t\t       Standard       T for H0:\n");
+  host.display(" Group   Parameter        Estimate        Error     Parameter=0   Prob > |T|\n");
+  host.display(kBlank);
+}
+
 }  // namespace kurv

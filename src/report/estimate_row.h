@@ -35,4 +35,9 @@ double twoSidedTPValue(double t, int degreesOfFreedom);
 void printEstimateRow(Host& host, int group, int noTests, int degreesOfFreedom, double estimate,
                       double stdError, const std::string& label);
 
+// Displays what stands between a table's model line and its first row: why
+// standard errors are missing, if they are (NOVAR, or a covariance that
+// could not be computed), the two column-heading lines and a blank line.
+void printColumnHeadings(Host& host, const ModelContext& ctx);
+
 }  // namespace kurv

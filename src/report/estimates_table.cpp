@@ -83,13 +83,7 @@ void printHeading(TablePrinter& tp) {
     tp.show("\t\t\tModel: Censored Normal (CNORM)\n");
   else if (kind == kLogit)
     tp.show("\t\t\tModel: Logistic (LOGIT)\n");
-  if (ctx.noStdErrors)
-    tp.show("Standard error calculations omitted by NOVAR option.\n");
-  else if (ctx.covFailCode)
-    tp.show("Unable to calculate standard errors.  Check model.\n");
-  tp.show("\n\t\t\t       Standard       T for H0:\n");
-  tp.show(" Group   Parameter        Estimate        Error     Parameter=0   Prob > |T|\n");
-  tp.show(kBlank);
+  printColumnHeadings(tp.host, ctx);
 }
 
 // Polynomial coefficients and time-varying covariates of each group.

@@ -53,13 +53,7 @@ void printComponent(MultiTablePrinter& tp, int m) {
   if (kind == kZip) tp.show("\t\t\tModel: Zero Inflated Poisson (ZIP)\n");
   if (kind == kCnorm) tp.show("\t\t\tModel: Censored Normal (CNORM)\n");
   if (kind == kLogit) tp.show("\t\t\tModel: Logistic (LOGIT)\n");
-  if (ctx.noStdErrors)
-    tp.show("Standard error calculations omitted by NOVAR option.\n");
-  else if (ctx.covFailCode)
-    tp.show("Unable to calculate standard errors.  Check model.\n");
-  tp.show("\n\t\t\t       Standard       T for H0:\n");
-  tp.show(" Group   Parameter        Estimate        Error     Parameter=0   Prob > |T|\n");
-  tp.show(kBlank);
+  printColumnHeadings(tp.host(), ctx);
 
   for (int g = 0; g < ctx.nGroups[m]; ++g) {
     const int order = static_cast<int>(ctx.polyOrder[m][g]);
