@@ -4,10 +4,9 @@
 // A censored-normal model of three groups (orders 1, 2, 1) joined with a
 // logit model of two groups (orders 1, 1) over 500 subjects, prepared
 // through the real argument decoding and intake and evaluated at the default
-// start values, at T = 5, 10, 20 and 40 periods of each model. The gradient
-// forms its "all periods but t" products from prefix and suffix products,
-// so both times should grow linearly in T ("per_period" about constant) and
-// their ratio should stay about constant.
+// start values, at T = 5, 10, 20 and 40 periods of each model. The
+// likelihood's time grows linearly in T ("per_period" about constant); it
+// gathers the log-term slopes, so the gradient's time does not depend on T.
 
 #include <benchmark/benchmark.h>
 

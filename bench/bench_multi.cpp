@@ -4,11 +4,10 @@
 // Three shared groups over 500 subjects; components cycle through censored
 // normal, logit and Poisson, each with linear trajectories, prepared through
 // the real argument decoding and multi-trajectory intake. Arguments: periods
-// T (5, 10, 20, 40) and components C (2, 3). The gradient takes each
-// "all periods but j" product from prefix and suffix products and the
-// product over the other components once per subject, group and component,
-// so its time should grow linearly in T and in C: "per_measurement" (time /
-// (T C), nanoseconds) should stay about constant.
+// T (5, 10, 20, 40) and components C (2, 3). The likelihood's time grows
+// linearly in T and C ("per_measurement", time / (T C) in nanoseconds, about
+// constant); it gathers each component's log-term slopes, so the gradient's
+// time grows with the number of parameters only, not with T.
 
 #include <benchmark/benchmark.h>
 
