@@ -44,13 +44,10 @@ TEST(Starts, PerturbationsStayWithinTheirWidthsAroundTheDefaultStart) {
   TempDir dir;
   simulateTwoGroups(dir);
   const DataTable table = readDataFile(dir.file("d.csv"));
-  FitOptions options;
-  std::string error;
   // The engine's default start (not the one guessed from the data) as its
   // trace shows it: intercepts spaced w apart, slopes 0, sigma, percentages.
   // Times 1..6 give R = 5.
-  ASSERT_TRUE(parseFitWords(words("d.csv" + kModel + " --start default"), options, error)) << error;
-  const EngineCall call = buildEngineCall(options, table);
+  const EngineCall call = buildEngineCall(fitOptions("d.csv" + kModel + " --start default"), table);
   const CliRun trace = runKurv("fit @d.csv" + kModel + " --start default --trace", &dir);
   std::istringstream shown(trace.out.substr(trace.out.find("Starting Values") + 15));
   std::vector<double> defaults;
@@ -116,8 +113,7 @@ TEST(Starts, SameCommandSameFilesAndAnotherSeedChangesOnlyTheStartCounts) {
     runs.push_back(runKurv(command + tail, &dir));
   for (const auto& run : runs) ASSERT_EQ(run.code, 0) << run.err;
   EXPECT_EQ(runs[0].out, runs[1].out);
-  for (const char* file : {"fit.json", "posteriors.csv", "plot1.csv", "trajectories.svg"})
-    EXPECT_EQ(readFile(dir.file("a/") + file), readFile(dir.file("b/") + file)) << file;
+  EXPECT_EQ(differingFiles(dir.file("a"), dir.file("b"), {"fit.json", "posteriors.csv", "plot1.csv", "trajectories.svg"}), "");
   // Start 1 reaches the best maximum here, so it is kept whatever the seed,
   // and the fit is the one without --starts.
   const json a = json::parse(readFile(dir.file("a/fit.json"))), c = json::parse(readFile(dir.file("c/fit.json")));
@@ -126,6 +122,5 @@ TEST(Starts, SameCommandSameFilesAndAnotherSeedChangesOnlyTheStartCounts) {
   EXPECT_NE(a["starts"]["seed"], c["starts"]["seed"]);
   ASSERT_EQ(runKurv("fit @d.csv" + kModel + " --id id --out @plain", &dir).code, 0);
   EXPECT_EQ(withoutStarts(a), json::parse(readFile(dir.file("plain/fit.json"))));
-  for (const char* file : {"posteriors.csv", "plot1.csv", "trajectories.svg"})
-    EXPECT_EQ(readFile(dir.file("a/") + file), readFile(dir.file("plain/") + file)) << file;
+  EXPECT_EQ(differingFiles(dir.file("a"), dir.file("plain"), {"posteriors.csv", "plot1.csv", "trajectories.svg"}), "");
 }
