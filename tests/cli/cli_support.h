@@ -1,6 +1,7 @@
 #pragma once
 // Helpers of the command-line tests: the program run in-process, a temporary
 // folder, fixture files, and a strict check that the SVG output is XML.
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include <sstream>
 
 #include "cli/cli_app.h"
+#include "cli/fit_options.h"
 
 namespace kurv::cli::testing {
 
@@ -18,6 +20,14 @@ inline std::vector<std::string> words(const std::string& text) {
   std::vector<std::string> out;
   for (std::string w; in >> w;) out.push_back(w);
   return out;
+}
+
+// The options of `kurv fit WORDS` as the program parses them; a refusal fails the test.
+inline FitOptions fitOptions(const std::string& command) {
+  FitOptions options;
+  std::string error;
+  EXPECT_TRUE(parseFitWords(words(command), options, error)) << error;
+  return options;
 }
 
 inline std::string fixture(const std::string& name) { return std::string(KURV_FIXTURE_DIR) + "/cli/" + name; }
@@ -50,6 +60,14 @@ inline std::string readFile(const std::string& path) {
   std::ostringstream s;
   s << std::ifstream(path, std::ios::binary).rdbuf();
   return s.str();
+}
+
+// The names among `files` whose contents differ between folders `a` and `b` (blank-separated).
+inline std::string differingFiles(const std::string& a, const std::string& b, const std::vector<std::string>& files) {
+  std::string names;
+  for (const auto& f : files)
+    if (readFile(a + "/" + f) != readFile(b + "/" + f)) names += f + " ";
+  return names;
 }
 
 // How many times `pattern` matches in `text`.

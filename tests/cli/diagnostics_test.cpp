@@ -59,10 +59,9 @@ TEST(Diagnostics, DefinitionsWorkedByHand) {
     EXPECT_EQ(d.nSubjects, static_cast<int>(c.posteriors.size()));
     expectValue(c.entropy, d.relativeEntropy, "relative entropy");
     for (std::size_t g = 0; g < c.groups.size(); ++g) {
-      expectValue(c.groups[g][0], d.groups[g].estimatedPct, "estimated %");
-      expectValue(c.groups[g][1], d.groups[g].assignedPct, "assigned %");
-      expectValue(c.groups[g][2], d.groups[g].avePP, "AvePP");
-      expectValue(c.groups[g][3], d.groups[g].occ, "OCC");
+      const auto& r = d.groups[g];
+      const std::array<double, 4> got = {r.estimatedPct, r.assignedPct, r.avePP, r.occ};
+      for (int k = 0; k < 4; ++k) expectValue(c.groups[g][k], got[k], std::array{"estimated %", "assigned %", "AvePP", "OCC"}[k]);
     }
   }
   // As written: an infinite OCC is "inf" in the JSON and the table, a missing

@@ -82,9 +82,10 @@ TEST(FitEndToEnd, SameFitAsTheEngineRunByHandThroughTheTestHost) {
 TEST(FitEndToEnd, CsvAndDtaGiveTheSameResultsAndFilesHoldTheListedFields) {
   // cnorm from the committed pair of files, the others simulated into both
   // formats with one seed. Within a format the files are checked for
-  // identities of a fit: shares summing to 100, AIC and BIC from L, t = estimate / se,
-  // posterior probabilities summing to 1 with the group their argmax,
-  // predictions inside their bands.
+  // identities of a fit: AIC and BIC from L, posterior probabilities summing
+  // to 1 with the group their argmax. (The values the engine hands over are
+  // checked against it above; t and p, shares and plot series from a run
+  // record made by hand in outputs_test.cpp.)
   const std::vector<std::tuple<std::string, std::string, int>> cases = {
       {"", " --model cnorm --order 1 2 --min 0 --max 30", 7},
       {" --model logit --groups 60:-2,0.3 40:1,-0.2", " --model logit --order 1 1", 5},
@@ -115,15 +116,6 @@ TEST(FitEndToEnd, CsvAndDtaGiveTheSameResultsAndFilesHoldTheListedFields) {
     const json fit = json::parse(readFile(dir.file("csv/fit.json")));
     ASSERT_EQ(fit["n_params"], n);
     ASSERT_EQ(fit["estimates"].size() + fit["covariance"].size(), 2u * n);
-    for (int k = 0; k < n; ++k) {
-      const json& row = fit["estimates"][k];
-      EXPECT_NEAR(row["t"].get<double>(), row["estimate"].get<double>() / row["se"].get<double>(), 1e-12);
-      // Every standard error refers to the estimate as written (a scale's too).
-      EXPECT_NEAR(std::pow(row["se"].get<double>(), 2), fit["covariance"][k][k].get<double>(),
-                  1e-12 * fit["covariance"][k][k].get<double>()) << row;
-    }
-    for (const char* key : {"group_pct", "group_pct_posterior"})
-      EXPECT_NEAR(fit[key][0][0].get<double>() + fit[key][0][1].get<double>(), 100.0, 1e-9) << key;
     const double L = fit["loglik"];
     EXPECT_DOUBLE_EQ(fit["aic"], L - n);
     EXPECT_DOUBLE_EQ(fit["bic_subjects"], L - 0.5 * n * std::log(fit["n_subjects"].get<double>()));
@@ -147,14 +139,6 @@ TEST(FitEndToEnd, CsvAndDtaGiveTheSameResultsAndFilesHoldTheListedFields) {
       EXPECT_NEAR(row["avepp"].get<double>(), avepp, 1e-12);
       EXPECT_NEAR(row["occ"].get<double>(), avepp / (1 - avepp) / (pi / (1 - pi)), 1e-9 * row["occ"].get<double>());
     }
-    const DataTable plot = readCsvFile(dir.file("csv/plot1.csv"));
-    EXPECT_EQ(plot.names, words("time observed1 observed2 predicted1 predicted2 lower1 upper1 lower2 upper2"));
-    ASSERT_EQ(plot.rowCount(), 5u);
-    for (std::size_t t = 0; t < 5; ++t)
-      for (std::size_t g = 0; g < 2; ++g) {
-        const double predicted = plot.values[3 + g][t], lower = plot.values[5 + 2 * g][t], upper = plot.values[6 + 2 * g][t];
-        EXPECT_TRUE(plot.values[0][t] == t + 1.0 && (isMissing(lower) || (lower <= predicted && predicted <= upper)));
-      }
     EXPECT_EQ(xmlError(readFile(dir.file("csv/trajectories.svg"))), "");
   }
 }

@@ -68,11 +68,8 @@ TEST(LongFormat, ReshapesRaggedSubjects) {
                                    "b,1,10,1,6\n"
                                    "a,,9,0,8\n",
                                    "l.csv");
-  FitOptions options;
-  std::string error;
-  ASSERT_TRUE(parseFitWords(words("l.csv --long id --var y --indep t --risk f --model cnorm --order 1 --min 0 --max 9"),
-                            options, error)) << error;
-  const FitData data = reshapeLong(table, options);
+  const FitData data =
+      reshapeLong(table, fitOptions("l.csv --long id --var y --indep t --risk f --model cnorm --order 1 --min 0 --max 9"));
   EXPECT_EQ(data.table.names, words("id f y y_2 y_3 t t_2 t_3"));
   // Subjects in order of first appearance; periods by time, a missing time last.
   EXPECT_EQ(data.table.text[0], words("b a"));

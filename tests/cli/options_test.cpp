@@ -29,10 +29,8 @@ std::vector<std::string> tableLines(const std::string& name) {
 // engine's order.
 std::string callText(const std::string& options) {
   static const DataTable table = readCsvFile(fixture("options.csv"));
-  FitOptions parsed;
-  std::string error, text;
-  EXPECT_TRUE(parseFitWords(words("d.csv" + kBase + options), parsed, error)) << error;
-  const EngineCall call = buildEngineCall(parsed, table);
+  const EngineCall call = buildEngineCall(fitOptions("d.csv" + kBase + options), table);
+  std::string text;
   for (int p = 1; p <= kurv::kPluginArgCount; ++p)
     if (call.args[p - 1] != "0") text += std::to_string(p) + "=" + call.args[p - 1] + " ";
   text += "|";

@@ -31,10 +31,8 @@ struct Finished {
                            .groupPct = {}, .missingValue = kMissing};
   std::ostringstream results, messages;
   std::unique_ptr<CliHost> host;
-  explicit Finished(const std::string& extra) {
-    std::string error;
-    EXPECT_TRUE(parseFitWords(words("d --var y1-y2 --indep t1-t2 --model cnorm --min 0 --max 9 --order 0 1 --if sel "
-                                    "--id id " + extra), options, error)) << error;
+  explicit Finished(const std::string& extra)
+      : options(fitOptions("d --var y1-y2 --indep t1-t2 --model cnorm --min 0 --max 9 --order 0 1 --if sel --id id " + extra)) {
     call = buildEngineCall(options, kTable);
     host = std::make_unique<CliHost>(kTable, call, results, messages);
   }
@@ -74,14 +72,6 @@ TEST(FitOutputs, JsonPosteriorsAndPlotSeries) {
   EXPECT_EQ(plotCsv(run.record(), 0),
             "time,observed1,observed2,predicted1,predicted2,lower1,upper1,lower2,upper2,dropout1,dropout2\n"
             "0.5,1,2,1.1,2.1,1,1.2,2,2.2,,\n1.5,3,,3.1,,3,3.2,,,0.1,0.2\n");
-  // A joint run adds model 2's columns; a multi-trajectory run is handed
-  // every row like the others (the engine excludes the deselected one).
-  EXPECT_EQ(posteriorsCsv(Finished("--var2 c1-c2 --indep2 t1-t2 --model2 logit --order2 0 0 0").record()),
-            "id,group,prob1,prob2,group_model2,prob1_model2,prob2_model2,prob3_model2\n"
-            "\"a,1\",,,,,,,\nb,,,,,,,\nc,,,,,,,\n");
-  Finished mult("--multgroups 2 --var2 c1-c2 --indep2 t1-t2 --model2 logit --order2 0 0");
-  mult.store(1, 3, 2.0);
-  EXPECT_EQ(posteriorsCsv(mult.record()), "id,group,prob1,prob2\n\"a,1\",,,\nb,,,\nc,2,,\n");
 }
 
 TEST(TrajectoryPicture, WellFormedWithEscapedLabelsBandsSplitAtGapsAndPoints) {
