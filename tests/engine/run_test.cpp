@@ -62,7 +62,7 @@ const ReferenceFit kFits[] = {
     // (fits/make_multi_fits.R, flexmix with one latent class per subject).
     {"fits/multi_mixed",
      {{2, "4"}, {8, "2"}, {9, "-1e6"}, {10, "1e6"}, {18, "logit"}, {19, "4"}, {23, "2"}, {28, "poisson"}, {29, "4"},
-      {30, "2"}, {34, "2"}, {35, "14"}},
+      {30, "2"}, {34, "2"}, {35, "15"}},
      {{"kurv_mat_order1", {1, 1}}, {"kurv_mat_order2", {1, 1}}, {"kurv_mat_order3", {1, 1}}}, 4, true, true, 1e-6},
     // A censored normal model with a membership risk factor and a logit model
     // conditional on it (joint/make_joint_fit.R: R's nlminb maximum of the
