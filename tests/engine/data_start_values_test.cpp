@@ -34,21 +34,21 @@ struct Simulated {
   RunDescription description = testing::defaultDescription();
 };
 
-// n subjects in T periods (t = 1..T), subject i in group i % G, outcome drawn
-// by `draw(group, t, draws)`.
+// n subjects in T periods (t = 1..T), outcome drawn by `draw(subject, t,
+// draws)` from a generator seeded with `seed`.
 template <typename Draw>
-void simulate(Simulated& s, const char* kind, int n, int T, const std::vector<double>& orders, Draw draw) {
-  Draws d{std::mt19937(17)};
-  const int G = static_cast<int>(orders.size());
+void simulate(Simulated& s, const char* kind, int n, int T, const std::vector<double>& orders, Draw draw,
+              unsigned seed = 17) {
+  Draws d{std::mt19937(seed)};
   for (int i = 0; i < n; ++i) {
     std::vector<double> row;
-    for (int t = 1; t <= T; ++t) row.push_back(draw(i % G, t, d));
+    for (int t = 1; t <= T; ++t) row.push_back(draw(i, t, d));
     for (int t = 1; t <= T; ++t) row.push_back(t);
     s.host.data.push_back(row);
   }
   s.host.setRowVector("kurv_mat_order1", orders);
   ModelDescription& m = s.description.models[0];
-  m.name = kind, m.periods = T, m.groups = G;
+  m.name = kind, m.periods = T, m.groups = static_cast<int>(orders.size());
   if (std::string(kind) == "cnorm") m.censorMin = -1e6, m.censorMax = 1e6;
 }
 
@@ -57,16 +57,12 @@ void simulate(Simulated& s, const char* kind, int n, int T, const std::vector<do
 // noise of standard deviation 1.5.
 void growth(Simulated& s, unsigned seed) {
   const double b[3][3] = {{3, 1.5, 0.05}, {4, 3.0, 0.10}, {5, 4.5, 0.2}};
-  simulate(s, "cnorm", 0, 12, {2, 2, 2}, [](int, int, Draws&) { return 0.0; });
-  Draws d{std::mt19937(seed)};
-  for (int i = 0; i < 50; ++i) {
-    const int g = d.uniform() < 0.25 ? 0 : (d.uniform() < 0.67 ? 1 : 2);
-    const double level = 0.5 * d.normal();
-    std::vector<double> row;
-    for (int t = 1; t <= 12; ++t) row.push_back(b[g][0] + level + b[g][1] * t + b[g][2] * t * t + 1.5 * d.normal());
-    for (int t = 1; t <= 12; ++t) row.push_back(t);
-    s.host.data.push_back(row);
-  }
+  int g = 0;
+  double level = 0.0;
+  simulate(s, "cnorm", 50, 12, {2, 2, 2}, [&](int, int t, Draws& d) {
+    if (t == 1) g = d.uniform() < 0.25 ? 0 : (d.uniform() < 0.67 ? 1 : 2), level = 0.5 * d.normal();
+    return b[g][0] + level + b[g][1] * t + b[g][2] * t * t + 1.5 * d.normal();
+  }, seed);
 }
 
 TEST(DataStartValues, GrowthDataEveryGroupStartsAmongTheDataAndReachesTheBetterMaximum) {
@@ -115,7 +111,8 @@ TEST(DataStartValues, SeparatedGroupsOfEqualSizeStartNearTheirTrajectories) {
     SCOPED_TRACE(c.kind);
     Simulated s;
     const std::string kind = c.kind;
-    simulate(s, c.kind, 600, 8, {1, 1}, [&](int g, int t, Draws& d) {
+    simulate(s, c.kind, 600, 8, {1, 1}, [&](int i, int t, Draws& d) {  // subject i in group i % 2
+      const int g = i % 2;
       const double eta = c.truth[2 * g] + c.truth[2 * g + 1] * t;
       if (kind == "cnorm") return eta + 1.5 * d.normal();
       if (kind == "logit") return d.uniform() < 1.0 / (1.0 + std::exp(-eta)) ? 1.0 : 0.0;
@@ -136,7 +133,7 @@ TEST(DataStartValues, SeparatedGroupsOfEqualSizeStartNearTheirTrajectories) {
 
 TEST(DataStartValues, NotForJointRunsNorFewerSubjectsThanGroups) {
   Simulated few;
-  simulate(few, "cnorm", 2, 4, {0, 0, 0}, [](int g, int t, Draws&) { return g + 0.1 * t; });
+  simulate(few, "cnorm", 2, 4, {0, 0, 0}, [](int i, int t, Draws&) { return i + 0.1 * t; });
   auto ctx = testing::prepareTestRun(few.host, few.description);
   ASSERT_TRUE(ctx) << few.host.errors;
   const std::vector<double> before = ctx->params;

@@ -2,27 +2,20 @@
 // checked against their definitions (posteriors by Bayes' rule from the
 // independent evaluation, shares as mean posteriors, conditional and marginal
 // percentages from the estimates, plot series as posterior-weighted means);
-// R's maximum; risk factors of both models with weights.
+// risk factors of both models with weights. R's maximum: tests/engine/run_test.cpp.
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 #include "core/text_format.h"
 #include "models/joint_scenario.h"
-#include "plugin/run_command.h"
 #include "report/estimate_row.h"
-#include "support/csv_data.h"
+#include "support/run_builder.h"
 
 namespace kurv {
 namespace {
 
 using namespace modeltest;
-
-int runJoint(testing::MemoryHost& host, const std::vector<std::string>& args, RunSummary* summary = nullptr) {
-  std::vector<const char*> argv;
-  for (const auto& a : args) argv.push_back(a.c_str());
-  return runCommand(host, static_cast<int>(argv.size()), argv.data(), summary);
-}
 
 TEST(JointRun, FitWritesBothModelsResultsByTheirDefinitions) {
   const JointScenario s = withJointData(
@@ -33,12 +26,12 @@ TEST(JointRun, FitWritesBothModelsResultsByTheirDefinitions) {
   const int G1 = 2, G2 = 2, T2 = 4;
   host.createMatrix("parmData", 1, 12, -99);
   host.createMatrix("varData", 12, 12, -99);
-  host.createMatrix("groupPct1", 1, G1, -99);
-  host.createMatrix("groupPct2", 1, G2, -99);
-  host.createMatrix("outPlot1", 5, 1 + 4 * G1, -99);
-  host.createMatrix("outPlot2", T2, 1 + 4 * G2, -99);
+  for (int m = 1; m <= 2; ++m) {
+    host.createMatrix(formatText("groupPct%d", m), 1, 2, -99);
+    host.createMatrix(formatText("outPlot%d", m), m == 1 ? 5 : T2, 9, -99);
+  }
   RunSummary summary;
-  ASSERT_EQ(runJoint(host, jointArgs(s), &summary), 0) << host.errors;
+  ASSERT_EQ(testing::runWithArgs(host, jointArgs(s), &summary), 0) << host.errors;
   ASSERT_TRUE(summary.fitted) << host.stdoutText;
 
   EXPECT_EQ(host.macros["_outvars"],
@@ -49,28 +42,30 @@ TEST(JointRun, FitWritesBothModelsResultsByTheirDefinitions) {
   const JointReference ref(s);
   std::vector<double> x = summary.estimates;
   for (int m = 0; m < 2; ++m) x[ref.sigma(m)] = std::log(x[ref.sigma(m)]);
-  std::vector<double> share1(G1, 0.0), share2(G2, 0.0);
+  double share[2][2] = {};  // [model][group]
   int taking = 0;
   for (int i = 0; i < static_cast<int>(s.subjects.size()); ++i) {
     auto value = [&](int offset) { return host.value(nVars + offset, i + 1); };
     if (ref.excluded[i]) {
-      for (int v = 1; v <= 2 + G1 + G2; ++v) EXPECT_EQ(value(v), M) << i;
+      for (int v = 1; v <= 6; ++v) EXPECT_EQ(value(v), M) << i;
       continue;
     }
     ++taking;
     const std::vector<double> post = ref.pairPosteriors(x, i);
-    std::vector<double> p1(G1, 0.0), p2(G2, 0.0);
-    for (int j = 0; j < G1; ++j)
-      for (int k = 0; k < G2; ++k) p1[j] += post[j * G2 + k], p2[k] += post[j * G2 + k];
-    EXPECT_EQ(value(1), p1[1] > p1[0] ? 2.0 : 1.0) << i;
-    EXPECT_EQ(value(2 + G1), p2[1] > p2[0] ? 2.0 : 1.0) << i;
-    for (int j = 0; j < G1; ++j) EXPECT_NEAR(value(2 + j), p1[j], 1e-9) << i;
-    for (int k = 0; k < G2; ++k) EXPECT_NEAR(value(3 + G1 + k), p2[k], 1e-9) << i;
-    for (int j = 0; j < G1; ++j) share1[j] += p1[j];
-    for (int k = 0; k < G2; ++k) share2[k] += p2[k];
+    double p[2][2] = {};  // [model][group]: the margins of the pairs' posteriors
+    for (int j = 0; j < 2; ++j)
+      for (int k = 0; k < 2; ++k) p[0][j] += post[j * 2 + k], p[1][k] += post[j * 2 + k];
+    for (int m = 0; m < 2; ++m) {  // per model: the most likely group, then the posteriors
+      EXPECT_EQ(value(1 + 3 * m), p[m][1] > p[m][0] ? 2.0 : 1.0) << i;
+      for (int g = 0; g < 2; ++g) {
+        EXPECT_NEAR(value(2 + 3 * m + g), p[m][g], 1e-9) << i;
+        share[m][g] += p[m][g];
+      }
+    }
   }
-  for (int j = 0; j < G1; ++j) EXPECT_NEAR(host.matrices["groupPct1"][0][j], 100 * share1[j] / taking, 1e-7);
-  for (int k = 0; k < G2; ++k) EXPECT_NEAR(host.matrices["groupPct2"][0][k], 100 * share2[k] / taking, 1e-7);
+  for (int m = 0; m < 2; ++m)
+    for (int g = 0; g < 2; ++g)
+      EXPECT_NEAR(host.matrices[formatText("groupPct%d", m + 1)][0][g], 100 * share[m][g] / taking, 1e-7);
 
   // Model 2's part of the estimates table, line by line from the fit's
   // estimates and standard errors: its rows (sigma itself, its standard
@@ -143,34 +138,6 @@ TEST(JointRun, FitWritesBothModelsResultsByTheirDefinitions) {
   }
 }
 
-// A fit of simulated joint data (tests/fixtures/joint/make_joint_fit.R: a
-// censored normal model with a membership risk factor and a logit model
-// conditional on it) against R's nlminb maximum of the joint likelihood
-// written from its definition: the same maximum and estimates. Both start
-// at the simulation's truth.
-TEST(JointRun, FitReachesRsMaximum) {
-  const std::string base = std::string(KURV_FIXTURE_DIR) + "/joint/joint_fit";
-  const auto ref = testing::readReferenceFile(base + ".ref");
-  testing::MemoryHost host;
-  host.data = testing::readNumericCsv(base + ".csv").rows;
-  host.setRowVector("kurv_mat_order1", {1, 1});
-  host.setRowVector("kurv_mat_order2", {0, 1});
-  host.setRowVector("kurv_start", ref.at("start"));
-  auto args = testing::defaultArgs();
-  const std::pair<int, std::string> changes[] = {{2, "5"},  {3, "1"},      {8, "2"},  {9, "0"},
-                                                 {18, "logit"}, {19, "5"}, {23, "2"}, {35, "14"}};
-  for (const auto& [position, value] : changes) testing::setArg(args, position, value);
-  RunSummary summary;
-  ASSERT_EQ(runJoint(host, args, &summary), 0) << host.errors;
-  ASSERT_TRUE(summary.fitted) << host.stdoutText;
-  const double loglik = ref.at("loglik")[0];
-  EXPECT_NEAR(summary.logLikelihood, loglik, 1e-6 * std::fabs(loglik));
-  std::vector<double> est = ref.at("est");
-  est[4] = std::exp(est[4]);  // the estimates hold sigma itself
-  ASSERT_EQ(summary.estimates.size(), est.size());
-  for (std::size_t k = 0; k < est.size(); ++k) EXPECT_NEAR(summary.estimates[k], est[k], 1e-4) << summary.names[k];
-}
-
 // Risk factors in both models and weights: every parameter has its own
 // distinct name (model 2's conditional constants and risk coefficients
 // included), the conditional constants are shown as they are beside their
@@ -185,7 +152,7 @@ TEST(JointRun, RiskFactorsOfBothModelsAndWeights) {
   host.macros["_risk2"] = "female score";
   putJointData(s, host);
   RunSummary summary;
-  ASSERT_EQ(runJoint(host, jointArgs(s), &summary), 0) << host.errors;
+  ASSERT_EQ(testing::runWithArgs(host, jointArgs(s), &summary), 0) << host.errors;
   ASSERT_TRUE(summary.fitted) << host.stdoutText;
   const std::vector<std::string> expected = {"interc1", "linear1", "interc2", "sigma", "const2", "age2", "m2intr1",
                                              "m2intr2", "m2linr2", "m2sigma", "m2const2g1", "m2const2g2", "female2",

@@ -98,7 +98,7 @@ struct Fit : Objective {
   const TestProblem* problem;
   MinimizerState state;
   Point x, iterationF;  // the current point; f where each gradient was formed (0 = the start)
-  std::vector<Point> evalX, gradX;
+  std::vector<Point> evalX;
   explicit Fit(const TestProblem& p, Host* log = nullptr, int printLevel = 1) : problem(&p), x(p.start) {
     setMinimizerDefaults(kGeneralMinimization, realWorkLength(static_cast<int>(x.size())), state);
     setMinimizerIntegerSettings(state);
@@ -111,14 +111,13 @@ struct Fit : Objective {
   }
   bool gradient(std::span<const double> at, std::span<double> g) override {
     problem->fg(at.data(), g.data());
-    gradX.emplace_back(at.begin(), at.end());
     return !std::isnan(g[0]);
   }
   void atIterate(std::span<const double>, double f) override { iterationF.push_back(f); }
   Fit& run(bool gradientMode) {  // from x; after a fresh-start code, continues
     const int length = realWorkLength(static_cast<int>(x.size()));
     const Point scale(x.size(), 1.0);
-    evalX.clear(), gradX.clear(), iterationF.clear();
+    evalX.clear(), iterationF.clear();
     if (gradientMode) {
       minimizeWithGradient(state, scale, x, *this, kIntWorkLength, length);
     } else {

@@ -17,12 +17,14 @@
 #include "report/group_percentages.h"
 #include "report/multi_table.h"
 #include "report/outcome_means.h"
+#include "support/csv_data.h"
 #include "support/run_builder.h"
 
 namespace kurv {
 namespace {
 
 using testing::MemoryHost;
+const std::string kFixtures = std::string(KURV_FIXTURE_DIR) + "/report/";
 
 double logistic(double x) { return 1.0 / (1.0 + std::exp(-x)); }
 
@@ -67,7 +69,7 @@ std::vector<std::string> lines(const std::string& text) {
 TEST(StudentTCdf, MatchesRForDf1To200) {
   // tests/fixtures/report/student_t_reference.R: pt() on 23 values of t from
   // 0 to 50 for every df; the finite series is exact up to rounding.
-  std::ifstream in(std::string(KURV_FIXTURE_DIR) + "/report/student_t_reference.csv");
+  std::ifstream in(kFixtures + "student_t_reference.csv");
   std::string line;
   std::getline(in, line);  // header
   int count = 0, df;
@@ -82,31 +84,10 @@ TEST(EstimatesTable, TwoGroupCnormLineByLine) {
   ModelContext ctx = twoGroupCnorm(host);
   const std::vector<double> before = ctx.covariance;
   printEstimatesTable(ctx);
-  // p-values from R: 2 * (1 - pt(c(5, 2, 0, 10), 100)) = 2.5e-06, 0.0482, 1, 0.
-  // Sigma 2 with error 2 * 0.1 (delta method); shares 1/2 with error 100 * 0.2 / 4.
-  const std::vector<std::string> expected = {
-      " ",
-      "\t\t\tMaximum Likelihood Estimates",
-      "\t\t\tModel: Censored Normal (CNORM)",
-      "",
-      "\t\t\t       Standard       T for H0:",
-      " Group   Parameter        Estimate        Error     Parameter=0   Prob > |T|",
-      " ",
-      " 1       Intercept        10.00000      2.00000           5.000       0.0000",
-      "         Linear            0.50000      0.25000           2.000       0.0482",
-      " ",
-      " 2       Intercept        20.00000            .           0.000       1.0000",
-      "         Linear           -1.00000      0.50000          -2.000       0.0482",
-      "         Quadratic         0.05000      0.02500           2.000       0.0482",
-      " ",
-      "         Sigma             2.00000      0.20000          10.000       0.0000",
-      " ",
-      "  Group membership",
-      " ",
-      " 1       (%)              50.00000      5.00000          10.000       0.0000",
-      " 2       (%)              50.00000      5.00000          10.000       0.0000",
-      " "};
-  EXPECT_EQ(lines(host.displayed), expected);
+  // tests/fixtures/report/two_group_cnorm_table.txt: p-values from R,
+  // 2 * (1 - pt(c(5, 2, 0, 10), 100)) = 2.5e-06, 0.0482, 1, 0; sigma 2 with
+  // error 2 * 0.1 (delta method); shares 1/2 with error 100 * 0.2 / 4.
+  EXPECT_EQ(lines(host.displayed), lines(testing::readTextFile(kFixtures + "two_group_cnorm_table.txt")));
   EXPECT_EQ(host.macros["_outvars"], "interc1 linear1 interc2 linear2 quadra2 sigma theta2 ");
   // The covariance now refers to sigma: its row and column times 2.
   for (int r = 0; r < 7; ++r)
@@ -318,7 +299,8 @@ TEST(OutcomeGroupMeans, MeansAndLimitsOfEveryOutcomeModel) {
   }
 }
 
-// The estimates table of a multi-trajectory run, line by line: a censored
+// The estimates table of a multi-trajectory run, line by line
+// (tests/fixtures/report/multi_table.txt): a censored
 // normal component with a linear and a constant group, then a ZIP component
 // whose first group has a linear zero-inflation block and whose second has
 // none, then the shared membership.
@@ -328,11 +310,8 @@ TEST(MultiTable, RowsPerComponentThenSharedPercentages) {
   host.setRowVector("kurv_mat_order1", {1, 0});
   host.setRowVector("kurv_mat_order2", {0, 0});
   host.setRowVector("kurv_mat_iorder2", {1, -1});
-  auto args = testing::defaultArgs();
-  for (const auto& [position, value] : std::vector<std::pair<int, std::string>>{
-           {8, "2"}, {18, "zip"}, {19, "1"}, {23, "2"}, {26, "2"}, {34, "2"}})
-    testing::setArg(args, position, value);
-  auto ctx = testing::prepareTestRun(host, args);
+  auto ctx = testing::prepareTestRun(
+      host, testing::argsWith({{8, "2"}, {18, "zip"}, {19, "1"}, {23, "2"}, {26, "2"}, {34, "2"}}));
   ASSERT_TRUE(ctx) << host.errors;
   ASSERT_EQ(ctx->nParams, 9);
   ctx->params = {1, 2, 3, std::log(2.0), 0.5, 0.6, -1, 0.2, std::log(3.0)};
@@ -342,34 +321,7 @@ TEST(MultiTable, RowsPerComponentThenSharedPercentages) {
   host.displayed.clear();
   printMultiEstimatesTable(*ctx);
 
-  auto heading = [](const char* model) {
-    return std::string(" \n\t\t\tMaximum Likelihood Estimates\n") + model +
-           "Unable to calculate standard errors.  Check model.\n\n\t\t\t       Standard       T for H0:\n"
-           " Group   Parameter        Estimate        Error     Parameter=0   Prob > |T|\n \n";
-  };
-  const std::string expected =
-      heading("\t\t\tModel: Censored Normal (CNORM)\n") +
-      " 1       Intercept         1.00000      0.10000           \n"
-      "         Linear            2.00000      0.20000           \n"
-      " \n"
-      " 2       Intercept         3.00000      0.30000           \n"
-      " \n"
-      "         Sigma             2.00000      0.80000           \n" +
-      heading("\t\t\tModel: Zero Inflated Poisson (ZIP)\n") +
-      " 1       Intercept         0.50000      0.50000           \n"
-      " \n"
-      " 2       Intercept         0.60000      0.60000           \n"
-      " \n"
-      " 1       Alpha0           -1.00000      0.70000           \n"
-      "         Alpha1            0.20000      0.80000           \n"
-      " \n"
-      " \n"
-      "  Group membership\n"
-      " \n"
-      " 1       (%)              25.00000                        \n"
-      " 2       (%)              75.00000                        \n"
-      " \n";
-  EXPECT_EQ(host.displayed, expected);
+  EXPECT_EQ(host.displayed, testing::readTextFile(kFixtures + "multi_table.txt"));
   EXPECT_EQ(host.macros["_outvars"],
             "interc1 linear1 interc2 sigma1 m2interc1 m2interc2 m2alpha0g1 m2alpha1g1 mtheta2 ");
   // Sigma's row and column now refer to sigma = 2 itself.

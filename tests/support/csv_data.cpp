@@ -54,4 +54,11 @@ std::map<std::string, std::vector<double>> readReferenceFile(const std::string& 
   return ref;
 }
 
+std::string readTextFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
 }  // namespace kurv::testing

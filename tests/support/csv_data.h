@@ -16,5 +16,7 @@ struct CsvData {
 
 CsvData readNumericCsv(const std::string& path);
 std::map<std::string, std::vector<double>> readReferenceFile(const std::string& path);
+// A fixture's whole text, byte for byte (empty when it cannot be read).
+std::string readTextFile(const std::string& path);
 
 }  // namespace kurv::testing

@@ -56,4 +56,15 @@ int runWithArgs(MemoryHost& host, const std::vector<std::string>& args) {
   return runCommand(host, static_cast<int>(argv.size()), argv.data());
 }
 
+int runWithArgs(MemoryHost& host, const std::vector<std::string>& args, RunSummary* summary) {
+  const auto argv = pointers(args);
+  return runCommand(host, static_cast<int>(argv.size()), argv.data(), summary);
+}
+
+std::vector<std::string> argsWith(const ArgChanges& changes) {
+  auto args = defaultArgs();
+  for (const auto& [position, value] : changes) setArg(args, position, value);
+  return args;
+}
+
 }  // namespace kurv::testing

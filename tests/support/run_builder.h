@@ -4,9 +4,11 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/model_context.h"
+#include "core/run_summary.h"
 #include "core/run_description.h"
 #include "support/memory_host.h"
 
@@ -32,5 +34,11 @@ std::unique_ptr<ModelContext> prepareTestRun(MemoryHost& host, const std::vector
 
 // Calls the engine's run entry with the argument strings.
 int runWithArgs(MemoryHost& host, const std::vector<std::string>& args);
+// The same, with the run's summary (results, counts) written to *summary.
+int runWithArgs(MemoryHost& host, const std::vector<std::string>& args, RunSummary* summary);
+
+// The default arguments with some changed: {position (1-based), value} pairs, in order.
+using ArgChanges = std::vector<std::pair<int, std::string>>;
+std::vector<std::string> argsWith(const ArgChanges& changes);
 
 }  // namespace kurv::testing
