@@ -180,8 +180,12 @@ std::vector<RunCase> runCases() {
       std::istringstream list(word.substr(word.find('=') + 1));
       for (std::string v; std::getline(list, v, ',');) values.push_back(std::stod(v));
     }
-    r.message = line.substr(c + 3);
-    for (std::size_t at; (at = r.message.find("\\n")) != std::string::npos;) r.message.replace(at, 2, "\n");
+    // A backslash and an n in the file stand for a line break.
+    for (std::size_t k = c + 3; k < line.size(); ++k) {
+      const bool breakMark = line.compare(k, 2, "\\n") == 0;
+      r.message += breakMark ? '\n' : line[k];
+      k += breakMark ? 1 : 0;
+    }
     cases.push_back(r);
   }
   return cases;
