@@ -122,7 +122,8 @@ TEST(ReferenceFits, LikelihoodEstimatesAndOneGroupStandardErrors) {
 // The multi-trajectory fit reaches R's maximum from the default start values
 // too, and writes every component's results: one name per parameter; every
 // component's share matrix holds the shared shares; posteriors after the 24
-// data columns (the plot rows: tests/cli/multi_fit_test.cpp).
+// data columns; each component's plot series holds its observed averages
+// (the plot files: tests/cli/multi_fit_test.cpp).
 TEST(ReferenceFits, MultiTrajectoryFromTheDefaultStartWritesEveryComponent) {
   MemoryHost host;
   for (const char* m : {"1", "2", "3"}) {
@@ -139,6 +140,19 @@ TEST(ReferenceFits, MultiTrajectoryFromTheDefaultStartWritesEveryComponent) {
                                                                         "/fits/multi_mixed.ref").at("est").back()));
   for (const char* m : {"1", "2", "3"})
     EXPECT_NEAR(host.matrices.at(std::string("groupPct") + m)[0][0], share1, 1e-3 * share1) << m;
+  // Each component's observed averages: at every period the posterior-
+  // weighted mean of its outcome (these data miss nothing), in the columns
+  // after the time.
+  for (int m = 0; m < 3; ++m)
+    for (int t = 0; t < 4; ++t)
+      for (int g = 0; g < 2; ++g) {
+        double weight = 0.0, sum = 0.0;
+        for (int obs = 1; obs <= 150; ++obs) {
+          const double p = host.value(26 + g, obs);
+          weight += p, sum += p * host.data[obs - 1][8 * m + t];
+        }
+        EXPECT_NEAR(host.matrices.at("outPlot" + std::to_string(m + 1))[t][1 + g], sum / weight, 1e-9) << m << t << g;
+      }
 }
 
 // A joint run (model 2 of one period and two groups beside model 1's two
