@@ -331,5 +331,28 @@ TEST(MultiTable, RowsPerComponentThenSharedPercentages) {
   EXPECT_NEAR(ctx->groupPct[1], 75.0, 1e-12);
 }
 
+// A joint run whose model 2 is a ZIP model with one shared linear
+// zero-inflation block beside a censored normal model 1: model 2's section
+// carries the inflation rows after its trajectories, under their own names.
+TEST(JointTable, Model2ZeroInflationRowsFollowItsTrajectories) {
+  testing::MemoryHost host;
+  host.data = {{1, 0, 2, 0}, {2, 1, 0, 1}};
+  host.setRowVector("kurv_mat_order1", {1, 0});
+  host.setRowVector("kurv_mat_order2", {0, 0});
+  host.setRowVector("kurv_mat_iorder2", {1});
+  auto ctx = testing::prepareTestRun(host, testing::argsWith({{8, "2"}, {18, "zip"}, {19, "1"}, {23, "2"}, {26, "1"}}));
+  ASSERT_TRUE(ctx) << host.errors;
+  ctx->params.assign(static_cast<std::size_t>(ctx->nParams), 0.5);
+  ctx->stdErrors.assign(static_cast<std::size_t>(ctx->nParams), 0.1);
+  ctx->covariance.assign(static_cast<std::size_t>(ctx->nParams) * ctx->nParams, 0.0);
+  host.displayed.clear();
+  printEstimatesTable(*ctx);
+  const std::string& table = host.displayed;
+  const std::size_t model2 = table.find("Model 2:"), alpha = table.find("Alpha1", model2);
+  ASSERT_NE(alpha, std::string::npos) << table;
+  EXPECT_LT(table.rfind("Intercept", alpha), alpha);
+  EXPECT_NE(host.macros["_outvars"].find("m2alpha0 m2alpha1 "), std::string::npos) << host.macros["_outvars"];
+}
+
 }  // namespace
 }  // namespace kurv
