@@ -302,31 +302,32 @@ TEST(OutcomeGroupMeans, MeansAndLimitsOfEveryOutcomeModel) {
 // The estimates table of a multi-trajectory run, line by line
 // (tests/fixtures/report/multi_table.txt): a censored
 // normal component with a linear and a constant group, then a ZIP component
-// whose first group has a linear zero-inflation block and whose second has
-// none, then the shared membership.
+// of two constant groups with a time-varying covariate each, whose first
+// group has a linear zero-inflation block and whose second has none, then
+// the shared membership.
 TEST(MultiTable, RowsPerComponentThenSharedPercentages) {
   testing::MemoryHost host;
-  host.data = {{1, 0, 2, 0}, {2, 1, 0, 1}};
+  host.data = {{1, 0, 2, 0, 0.5}, {2, 1, 0, 1, -0.5}};
   host.setRowVector("kurv_mat_order1", {1, 0});
   host.setRowVector("kurv_mat_order2", {0, 0});
   host.setRowVector("kurv_mat_iorder2", {1, -1});
   auto ctx = testing::prepareTestRun(
-      host, testing::argsWith({{8, "2"}, {18, "zip"}, {19, "1"}, {23, "2"}, {26, "2"}, {34, "2"}}));
+      host, testing::argsWith({{8, "2"}, {18, "zip"}, {19, "1"}, {23, "2"}, {22, "1"}, {26, "2"}, {34, "2"}}));
   ASSERT_TRUE(ctx) << host.errors;
-  ASSERT_EQ(ctx->nParams, 9);
-  ctx->params = {1, 2, 3, std::log(2.0), 0.5, 0.6, -1, 0.2, std::log(3.0)};
-  ctx->stdErrors = {0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.7, 0.8, 0.9};
-  ctx->covariance.assign(81, 1.0);
+  ASSERT_EQ(ctx->nParams, 11);
+  ctx->params = {1, 2, 3, std::log(2.0), 0.5, 0.25, 0.6, 0.35, -1, 0.2, std::log(3.0)};
+  ctx->stdErrors = {0.1, 0.2, 0.3, 0.4, 0.5, 0.55, 0.6, 0.65, 0.7, 0.8, 0.9};
+  ctx->covariance.assign(121, 1.0);
   ctx->covFailCode = 1;
   host.displayed.clear();
   printMultiEstimatesTable(*ctx);
 
   EXPECT_EQ(host.displayed, testing::readTextFile(kFixtures + "multi_table.txt"));
   EXPECT_EQ(host.macros["_outvars"],
-            "interc1 linear1 interc2 sigma1 m2interc1 m2interc2 m2alpha0g1 m2alpha1g1 mtheta2 ");
+            "interc1 linear1 interc2 sigma1 m2interc1 m2tcov1_1 m2interc2 m2tcov1_2 m2alpha0g1 m2alpha1g1 mtheta2 ");
   // Sigma's row and column now refer to sigma = 2 itself.
-  EXPECT_EQ(ctx->covariance[3 * 9 + 3], 4.0);
-  EXPECT_EQ(ctx->covariance[3 * 9 + 8], 2.0);
+  EXPECT_EQ(ctx->covariance[3 * 11 + 3], 4.0);
+  EXPECT_EQ(ctx->covariance[3 * 11 + 10], 2.0);
   EXPECT_EQ(ctx->covariance[0], 1.0);
   EXPECT_NEAR(ctx->groupPct[1], 75.0, 1e-12);
 }
