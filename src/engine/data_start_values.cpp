@@ -74,7 +74,7 @@ bool weightedLeastSquares(const GroupCells& g, const std::vector<double>& w, con
   const int q = g.width;
   std::vector<double> a(static_cast<std::size_t>(q) * q, 0.0), r(static_cast<std::size_t>(q), 0.0);
   for (std::size_t c = 0; c < g.size(); ++c) {
-    const double* row = g.x.data() + (c * q);
+    const double* row = g.x.data() + c * q;
     for (int i = 0; i < q; ++i) {
       r[i] += w[c] * row[i] * z[c];
       for (int j = 0; j <= i; ++j) a[i * q + j] += w[c] * row[i] * row[j];

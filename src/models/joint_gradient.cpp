@@ -31,10 +31,10 @@
 #include <cmath>
 
 #include "models/gradient_sink.h"
-#include "models/subject_chunks.h"
 #include "models/joint_kernel.h"
 #include "models/joint_likelihood.h"
 #include "models/parameter_trace.h"
+#include "models/subject_chunks.h"
 
 namespace kurv {
 
@@ -79,7 +79,7 @@ void subjectGradient(const JointPlan& P, const double* x, const ModelContext& c,
 
   // Model 1's membership.
   jointLogMembership(P, c, x, i, w.pi.data());
-  const double* risk1 = P.nRisk1 > 0 ? c.measurementTables.riskValue.data() + (static_cast<std::size_t>(i) * P.nRisk1) : nullptr;
+  const double* risk1 = P.nRisk1 > 0 ? c.measurementTables.riskValue.data() + static_cast<std::size_t>(i) * P.nRisk1 : nullptr;
   for (int h = 0; h < G1; ++h) {
     const int b = P.membership1[h];
     if (b < 0) continue;  // the reference group

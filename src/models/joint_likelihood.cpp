@@ -168,7 +168,7 @@ void jointLogMembership(const JointPlan& P, const ModelContext& c, const double*
     std::copy(P.logPi1.begin(), P.logPi1.end(), logPi);
     return;
   }
-  const double* risk = c.measurementTables.riskValue.data() + (static_cast<std::size_t>(i) * P.nRisk1);
+  const double* risk = c.measurementTables.riskValue.data() + static_cast<std::size_t>(i) * P.nRisk1;
   for (int j = 0; j < G1; ++j) {
     const int b = P.membership1[j];
     if (b < 0) continue;

@@ -9,10 +9,10 @@
 #include <cmath>
 
 #include "models/gradient_sink.h"
-#include "models/subject_chunks.h"
 #include "models/multi_kernel.h"
 #include "models/multi_likelihood.h"
 #include "models/parameter_trace.h"
+#include "models/subject_chunks.h"
 
 namespace kurv {
 

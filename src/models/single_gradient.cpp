@@ -32,12 +32,12 @@
 
 #include "core/logistic.h"
 #include "models/censored_normal.h"
-#include "models/gradient_sink.h"
-#include "models/subject_chunks.h"
 #include "models/densities.h"
+#include "models/gradient_sink.h"
 #include "models/parameter_trace.h"
 #include "models/single_kernel.h"
 #include "models/single_likelihood.h"
+#include "models/subject_chunks.h"
 #include "models/zip_probability.h"
 
 namespace kurv {
@@ -137,7 +137,7 @@ void subjectGradient(const SinglePlan& P, const double* x, const ModelContext& c
   const double* pi = P.nRisk > 0 ? logPi : P.pi.data();
   double total = 0.0;
   for (int k = 0; k < G; ++k) total += a[k];
-  const double* risk = P.nRisk > 0 ? c.measurementTables.riskValue.data() + (static_cast<std::size_t>(i) * P.nRisk) : nullptr;
+  const double* risk = P.nRisk > 0 ? c.measurementTables.riskValue.data() + static_cast<std::size_t>(i) * P.nRisk : nullptr;
   for (int h = 0; h < G; ++h) {
     const int b = P.groups[h].membership;
     if (b < 0) continue;

@@ -212,7 +212,7 @@ double addDropout(const SinglePlan& P, const ModelContext& c, const double* x, c
     if (!present) continue;
     double eta = coef[0];
     for (int p = 1; p <= d; ++p) eta += c.outcomeY[0][j - p][i] * coef[p];
-    const double* dc = P.nDcov > 0 ? tab.dropoutCovariate.data() + ((base + j) * P.nDcov) : nullptr;
+    const double* dc = P.nDcov > 0 ? tab.dropoutCovariate.data() + (base + j) * P.nDcov : nullptr;
     for (int q = 0; q < P.nDcov; ++q) eta += dc[q] * coef[d + 1 + q];
     // Staying (j before the last observed period) has factor 1 - p, ln(1 -
     // p) = -softplus(eta) and slope -p; dropping out factor p, ln p =

@@ -25,7 +25,7 @@ double mvnIntegrand(int d, const double* w, MvnPrepared& p) {
   bool hasLower = false, hasUpper = false;
   double lower = 0.0, upper = 0.0;
   for (int i = 0; i < r; ++i) {
-    const double* row = p.factor.data() + (static_cast<std::size_t>(i) * m);
+    const double* row = p.factor.data() + static_cast<std::size_t>(i) * m;
     double s = 0.0;
     for (int k = 0; k < runStart; ++k) s += row[k] * p.y[k];
     const int code = p.codes[i];

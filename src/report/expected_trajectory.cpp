@@ -31,7 +31,7 @@ double quadraticForm(const std::vector<double>& d, std::vector<double>& cd,
   if (covariance.size() < static_cast<std::size_t>(n) * n) return 0.0;
   for (int r = 0; r < n; ++r) {
     double acc = 0.0;
-    const double* row = covariance.data() + (static_cast<std::size_t>(r) * n);
+    const double* row = covariance.data() + static_cast<std::size_t>(r) * n;
     for (int c = 0; c < n; ++c) acc += row[c] * d[c];
     cd[r] = acc;
   }
