@@ -45,16 +45,18 @@ struct PlotSums {
   std::size_t at(int t, int g) const { return static_cast<std::size_t>(t) * nGroups + g; }
 };
 
-// Adds one subject's posterior-weighted measurements to the sums.
+// Adds one subject's posterior-weighted measurements to the sums, each also
+// weighted by the subject's weight when `weighted` (every subject of a
+// multi-trajectory run weighs 1).
 void addToPlotSums(const ModelContext& ctx, const std::vector<double>& post, int i,
-                   PlotSums& sums) {
+                   PlotSums& sums, bool weighted = true) {
   Host& host = *ctx.host;
   const int m = sums.model;
   const bool hasExposure = ctx.nExposure[m] > 0;
   for (int t = 0; t < sums.nPeriods; ++t) {
     if (!present(host, ctx.outcomeY[m], t, i) || !present(host, ctx.timeT[m], t, i)) continue;
     if (hasExposure && !present(host, ctx.exposure[m], t, i)) continue;
-    const double w = ctx.weight.empty() ? 1.0 : ctx.weight[i];
+    const double w = !weighted || ctx.weight.empty() ? 1.0 : ctx.weight[i];
     const double y = ctx.outcomeY[m][t][i];
     for (int g = 0; g < sums.nGroups; ++g) {
       const double p = post[ctx.gi(g, i)];
@@ -172,6 +174,13 @@ void writePlotSeries(ModelContext& ctx, const PlotSums& sums) {
 }
 
 }  // namespace
+
+void writeUnweightedPlotSeries(ModelContext& ctx, int m, const std::vector<double>& post) {
+  PlotSums sums(ctx.nPeriods[m], ctx.nGroups[0], m);
+  for (int i = 0; i < ctx.nObs; ++i)
+    if (!isExcluded(ctx, i) && !ctx.host->isMissing(post[ctx.gi(0, i)])) addToPlotSums(ctx, post, i, sums, false);
+  writePlotSeries(ctx, sums);
+}
 
 void writeEstimates(ModelContext& ctx) {
   Host& host = *ctx.host;

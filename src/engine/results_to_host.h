@@ -26,6 +26,12 @@ void writeCovariance(ModelContext& ctx);
 // missing when the posteriors are missing.
 double mostLikelyGroup(const ModelContext& ctx, const std::vector<double>& post, int i, int m = 0);
 
+// "outPlot%d" of model m of a run whose groups are model 1's (a
+// multi-trajectory component): each period's mean time, the observed
+// averages weighted by the posteriors `post` alone, the predicted
+// trajectories at the mean times and their 95% limits.
+void writeUnweightedPlotSeries(ModelContext& ctx, int m, const std::vector<double>& post);
+
 // Writes, in this order, "parmData" (1 x nParams, ctx.estimates), "varData"
 // (nParams x nParams, ctx.covariance with absolute diagonal; zeros when the
 // covariance was skipped, missing values when the Hessian was singular), the
