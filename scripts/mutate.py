@@ -95,11 +95,25 @@ def candidates(pattern=None):
                 continue
             with open(os.path.join(ROOT, rel)) as f:
                 lines = f.read().split("\n")
+            raw_end = None  # the closing delimiter of a raw string literal that spans lines
             for number, line in enumerate(lines, 1):
+                prefix = 0
+                if raw_end:
+                    if raw_end not in line:
+                        continue
+                    prefix = line.index(raw_end) + len(raw_end)
+                    raw_end = None
                 stripped = line.strip()
                 if not stripped or stripped.startswith(("#", "//", "*", "/*")):
                     continue
-                code = code_part(line)
+                code = " " * prefix + code_part(line[prefix:])
+                # A raw string literal R"delim( whose R is code (not inside a
+                # literal or comment) and that does not close on this line.
+                for opened in re.finditer(r'R"([^()\\ ]*)\(', line):
+                    if opened.start() >= prefix and code[opened.start()] == "R":
+                        if ")" + opened.group(1) + '"' not in line[opened.end():]:
+                            raw_end = ")" + opened.group(1) + '"'
+                        break
                 for old, new in OPERATORS:
                     for m in re.finditer(re.escape(old), code):
                         found.append((rel, number, m.start(), line, line[: m.start()] + new + line[m.end():]))

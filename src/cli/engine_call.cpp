@@ -217,8 +217,6 @@ void checkMultiTrajectory(const FitOptions& options, CheckedRun& run) {
       {"--ovar", !options.ovar.empty()},       {"--rorder", !options.rorder.empty()}};
   for (const auto& [name, given] : modelOneOnly)
     if (given) throw UserError(std::string(name) + " cannot be used with --multgroups");
-  if (!run.models[2].exposure.empty() || !run.models[2].tcov.empty())
-    throw UserError("the third model of a multi-trajectory run takes no --exposure3 or --tcov3");
 }
 
 std::vector<std::size_t> singleColumn(const DataTable& table, const std::string& name, const std::string& option) {

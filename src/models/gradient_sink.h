@@ -25,13 +25,4 @@ class GradientSink {
   double* score_;
 };
 
-// Adds score * score^T to the n x n row-major `outer`.
-inline void addScoreOuterProduct(const double* score, int n, std::vector<double>& outer) {
-  for (int a = 0; a < n; ++a) {
-    if (score[a] == 0.0) continue;  // a zero row adds nothing
-    double* row = outer.data() + static_cast<std::size_t>(a) * n;
-    for (int b = 0; b < n; ++b) row[b] += score[b] * score[a];
-  }
-}
-
 }  // namespace kurv

@@ -64,13 +64,6 @@ inline CellLog logNormalCensored(bool atLower, double bound, double mu, double s
   return {std::log(P), sign * ratio / sigma, sign * ratio * z};
 }
 
-// The censored normal in full, as censoredNormalDensity chooses its case.
-inline CellLog logCensoredNormal(double y, double mu, double sigma, double lower, double upper) {
-  if (y <= lower) return logNormalCensored(true, lower, mu, sigma);
-  if (y >= upper) return logNormalCensored(false, upper, mu, sigma);
-  return logNormalInterior(y, mu, 1.0 / sigma, std::log(sigma));
-}
-
 // LOGIT: p = logistic(clamped mu); ln p = -softplus(-mu), ln(1 - p) =
 // -softplus(mu); d ln f/dmu = 1 - p for y != 0 and -p for y = 0.
 inline CellLog logLogit(const ExpClamp& clamp, double y, double mu) {

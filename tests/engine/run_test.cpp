@@ -142,7 +142,10 @@ TEST(ReferenceFits, MultiTrajectoryFromTheDefaultStartWritesEveryComponent) {
     EXPECT_NEAR(host.matrices.at(std::string("groupPct") + m)[0][0], share1, 1e-3 * share1) << m;
   // Each component's observed averages: at every period the posterior-
   // weighted mean of its outcome (these data miss nothing), in the columns
-  // after the time.
+  // after the time. Then its predictions at the period's mean time from R's
+  // estimates (b0 + b1 t; the logistic of it; its exponential), inside a band
+  // of positive width that stays within the outcome's range.
+  const std::vector<double> est = testing::readReferenceFile(std::string(KURV_FIXTURE_DIR) + "/fits/multi_mixed.ref").at("est");
   for (int m = 0; m < 3; ++m)
     for (int t = 0; t < 4; ++t)
       for (int g = 0; g < 2; ++g) {
@@ -151,7 +154,15 @@ TEST(ReferenceFits, MultiTrajectoryFromTheDefaultStartWritesEveryComponent) {
           const double p = host.value(26 + g, obs);
           weight += p, sum += p * host.data[obs - 1][8 * m + t];
         }
-        EXPECT_NEAR(host.matrices.at("outPlot" + std::to_string(m + 1))[t][1 + g], sum / weight, 1e-9) << m << t << g;
+        const std::vector<double>& row = host.matrices.at("outPlot" + std::to_string(m + 1))[t];
+        EXPECT_NEAR(row[1 + g], sum / weight, 1e-9) << m << t << g;
+        const int b = (m == 0 ? 0 : m == 1 ? 5 : 9) + 2 * g;
+        const double eta = est[b] + est[b + 1] * row[0];
+        const double predicted = m == 0 ? eta : m == 1 ? 1.0 / (1.0 + std::exp(-eta)) : std::exp(eta);
+        EXPECT_NEAR(row[3 + g], predicted, 1e-3 * std::max(1.0, predicted)) << m << t << g;
+        const double lower = row[5 + 2 * g], upper = row[6 + 2 * g];
+        EXPECT_TRUE(lower < row[3 + g] && row[3 + g] < upper && (m == 0 || lower >= 0.0) && (m != 1 || upper <= 1.0))
+            << m << t << g << ": " << lower << " " << row[3 + g] << " " << upper;
       }
 }
 
@@ -406,6 +417,10 @@ TEST(ParameterLayout, BlocksFollowOneAnotherAndEachParameterHasOneName) {
       for (int b = 1; b < 7; ++b)
         if (starts[b] >= 0 && starts[b] <= k) block = b;
       EXPECT_EQ(blockOfName(names[k]), block) << "parameter " << k << " named " << names[k];
+      // A covariate's row in the table carries the covariate's own name.
+      const std::string covariate = names[k].substr(0, names[k].find_first_of("0123456789"));
+      if (covariate.size() == 3 && (covariate[0] == 't' || covariate[0] == 'd') && covariate[1] == 'c')
+        EXPECT_NE(host.displayed.find("  " + covariate + " "), std::string::npos) << covariate;
     }
     // The layout names every parameter as the table does, model 2's too;
     // within a model its blocks come in layout order (a group's covariates

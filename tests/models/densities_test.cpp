@@ -1,7 +1,8 @@
 // The pieces of the likelihoods against independent truth: normalCdf against
-// R's pnorm and erfc, logGamma against lgamma, every density and dropout factor
-// against scenario.h's textbook forms, the clamp's ends, model 2's derivative
-// pieces and log-domain kernel against differences, the membership clamp.
+// R's pnorm and erfc, logGamma against lgamma, every cell's log density and
+// every dropout factor against scenario.h's textbook forms, the clamp's ends,
+// model 2's log-domain kernel against the textbook and differences, the
+// membership clamp.
 // Hart's normal cdf is good to about one unit in the last place absolutely and
 // 1e-13 relative in the body; in the lower tail the relative error reaches
 // 3.6e-9 at the branch change a = 5 sqrt(2) and 8.9e-9 near a = 7.8 (measured
@@ -11,12 +12,12 @@
 
 #include <cfloat>
 
-#include "models/densities.h"
+#include "models/group_blocks.h"
 #include "core/log_gamma.h"
-#include "models/measurement_derivative.h"
 #include "models/measurement_tables.h"
 #include "models/membership.h"
 #include "models/single_kernel.h"
+#include "models/single_likelihood.h"
 #include "core/normal_cdf.h"
 #include "scenario.h"
 #include "support/csv_data.h"
@@ -83,6 +84,9 @@ TEST(Densities, EveryCellAgainstTheTextbookForms) {
       {"complete data length of 3 binds",
        {.T = 5, .orders = {0}, .dropoutOrders = {2},
         .subjects = {subject({M, 1, 2, 3, M}, {1, 2, 3, 4, 5}), subject({1, 2, 3, M, M}, {1, 2, 3, 4, 5})}}}};
+  // Each group's sum of log densities over a subject's cells (the kernel)
+  // and each stored dropout factor (missing where none) after an evaluation.
+  // logGamma's series error, 2.1e-11 in ln y!, bounds the Poisson cells.
   for (const auto& [name, s] : cases) {
     SCOPED_TRACE(name);
     Prepared run = prepare(s);
@@ -90,51 +94,59 @@ TEST(Densities, EveryCellAgainstTheTextbookForms) {
     ModelContext& c = *run.ctx;
     const Reference ref(s);
     const std::vector<double> x = parametersOf(s, 5);
-    const double sigma = ref.sigma >= 0 ? std::exp(x[ref.sigma]) : 0.0;
-    for (bool tables : {false, true}) {  // from the data, then from the cached tables
-      if (tables) prepareMeasurementTables(c);
-      for (int k = 0; k < s.G(); ++k)
-        for (int i = 0; i < c.nObs; ++i)
-          for (int j = 0; j < s.T; ++j) {
-            const GroupBlocks b = groupBlocks(c, 0, k);
-            // logGamma's series error, 2.1e-11 in ln y!, bounds the Poisson cells.
-            EXPECT_NEAR(measurementDensity(x.data(), c, {0, k, i, j}, b, sigma), ref.density(x, k, i, j),
-                        2.5e-11 * ref.density(x, k, i, j)) << k << "," << i << "," << j;
-            EXPECT_NEAR(dropoutProb(x.data(), c, k, i, j, b.dropout).value_or(1.0), ref.dropout(x, k, i, j), 1e-15)
-                << k << "," << i << "," << j;
-          }
-    }
+    double f = 0.0;
+    singleModelLogLikelihood(c.nParams, x.data(), &f, &c);
+    const SinglePlan plan = singlePlan(c, x.data());
+    std::vector<double> score(static_cast<std::size_t>(plan.nScores));
+    for (int k = 0; k < s.G(); ++k)
+      for (int i = 0; i < c.nObs; ++i) {
+        double expected = 0.0;
+        for (int j = 0; j < s.T; ++j) {
+          expected += std::log(ref.density(x, k, i, j));
+          if (c.nDropoutOrder == 0) continue;
+          const double stored = c.dropoutFactorStore[c.gij(k, i, j)];
+          EXPECT_NEAR(run.host->isMissing(stored) ? 1.0 : stored, ref.dropout(x, k, i, j), 1e-15) << k << "," << i << "," << j;
+        }
+        const double kernel = addGroupCells(plan, c, x.data(), k, i, score.data());
+        if (std::isinf(expected)) EXPECT_EQ(kernel, expected) << k << "," << i;
+        else EXPECT_NEAR(kernel, expected, 2.5e-11 * s.T) << k << "," << i;
+      }
   }
 }
 
 // The exponent clamp [-ln DBL_MAX - 10, ln DBL_MAX - 10] keeps probabilities
 // off exactly 0 and 1; a Poisson mean below DBL_MIN gives a nonzero count
-// density 0.
+// probability 0. One measurement per subject, so the kernel's sum is that
+// cell's ln f.
 TEST(Densities, ClampEnds) {
-  const double high = std::log(DBL_MAX) - 10.0, low = std::exp(-high - 20.0);
-  Prepared logit = prepare({.kind = "logit", .T = 2, .orders = {0}, .subjects = {subject({1, 0}, {1, 2})}});
-  Prepared poisson = prepare({.kind = "poisson", .T = 2, .orders = {0}, .subjects = {subject({3, 0}, {1, 2})}});
-  auto at = [](Prepared& run, double b, int j) {
-    return measurementDensity(&b, *run.ctx, {0, 0, 0, j}, groupBlocks(*run.ctx, 0, 0), 1.0);
+  const double high = std::log(DBL_MAX) - 10.0;
+  Prepared logit = prepare({.kind = "logit", .T = 2, .orders = {0}, .subjects = {subject({1, M}, {1, 2}), subject({M, 0}, {1, 2})}});
+  Prepared poisson = prepare({.kind = "poisson", .T = 2, .orders = {0}, .subjects = {subject({3, M}, {1, 2}), subject({M, 0}, {1, 2})}});
+  auto at = [](Prepared& run, double b, int i) {
+    ensureMeasurementTables(*run.ctx);
+    double score[8] = {};
+    return addGroupCells(singlePlan(*run.ctx, &b), *run.ctx, &b, 0, i, score);
   };
-  EXPECT_EQ(at(logit, -800, 0), low / (low + 1.0));
-  EXPECT_EQ(at(logit, 800, 1), 1.0 - std::exp(high) / (std::exp(high) + 1.0));
-  EXPECT_EQ(at(poisson, -800, 0), 0.0);
-  EXPECT_EQ(at(poisson, 800, 1), std::exp(-high));
+  // ln p = -softplus(-m) and ln(1 - p) = -softplus(m), m the clamped predictor.
+  EXPECT_NEAR(at(logit, -800, 0), -high - 20.0, 1e-13 * high);
+  EXPECT_NEAR(at(logit, 800, 1), -high, 1e-13 * high);
+  EXPECT_EQ(at(poisson, -800, 0), -HUGE_VAL);
+  EXPECT_EQ(at(poisson, 800, 1), -high);  // e^-lambda with lambda clamped to e^high
 }
 
 // Model 2 of a joint run (model 1: one normal group, 2 periods; model 2: 3
 // periods, groups of orders 1 and 2, normal censored at -1 and 2), one
-// subject. Each derivative piece against central differences of the density
-// it differentiates, at model 2's positions; the log-domain group kernel's sum
-// of log densities against the log of the product of measurementDensity, its
-// scores against differences of that sum. Step 1e-6, tolerance 1e-7.
-TEST(Densities, JointModelTwoPiecesAndGroupKernelAgainstDifferences) {
+// subject: the log-domain group kernel's sum of log densities against the
+// textbook densities, its scores against central differences of that sum
+// (step 1e-6, tolerance 1e-7).
+TEST(Densities, JointModelTwoGroupKernelAgainstTextbookAndDifferences) {
   for (const char* kind : {"cnorm", "logit", "poisson"}) {
     SCOPED_TRACE(kind);
     testing::MemoryHost host;
-    const bool cnorm = std::string(kind) == "cnorm";
-    host.data = {{0.5, 1.0, 1, 2, cnorm ? -1.5 : 0.0, cnorm ? 0.7 : 1.0, cnorm ? 2.0 : 3.0, 0.5, 1.0, 1.5}};
+    const std::string name = kind;
+    const double y[] = {name == "cnorm" ? -1.5 : 0.0, name == "cnorm" ? 0.7 : 1.0, name == "cnorm" ? 2.0 : 3.0},
+                 t[] = {0.5, 1.0, 1.5};
+    host.data = {{0.5, 1.0, 1, 2, y[0], y[1], y[2], t[0], t[1], t[2]}};
     host.setRowVector("kurv_mat_order1", {0});
     host.setRowVector("kurv_mat_order2", {1, 2});
     auto args = testing::defaultArgs();
@@ -143,42 +155,34 @@ TEST(Densities, JointModelTwoPiecesAndGroupKernelAgainstDifferences) {
     auto ctx = testing::prepareTestRun(host, args);
     ASSERT_TRUE(ctx && ctx->isJointModel()) << host.errors;
     ModelContext& c = *ctx;
-    const int n = c.nParams, sigmaAt = cnorm ? logSigmaIndex(c, 1) : -1;
-    std::vector<double> x(n, 0.2), work(n);
-    if (cnorm) x[sigmaAt] = std::log(0.9);
-    auto density = [&](const std::vector<double>& v, int k, int j) {
-      return measurementDensity(v.data(), c, {1, k, 0, j}, groupBlocks(c, 1, k), cnorm ? std::exp(v[sigmaAt]) : 0);
-    };
-    auto difference = [&](auto f, int p) {
-      std::vector<double> up = x, down = x;
-      up[p] += 1e-6, down[p] -= 1e-6;
-      return (f(up) - f(down)) / 2e-6;
-    };
-    c.currentModel = 1, c.cursorSubject = 0;
-    for (int k = 0; k < 2; ++k)
-      for (int j = 0; j < 3; ++j) {
-        c.cursorGroup = k, c.cursorPeriod = j;
-        std::fill(work.begin(), work.end(), 99.0);
-        measurementDerivative(n, x.data(), work.data(), &c);
-        const int start = groupBlocks(c, 1, k).trajectory, end = start + trajectoryBlockSize(c, 1, k);
-        for (int p = 0; p < n; ++p) {
-          // At the log-sigma position the piece gives d/dsigma = d/d ln sigma / sigma.
-          const double fd = difference([&](const auto& v) { return density(v, k, j); }, p) / (p == sigmaAt ? 0.9 : 1.0);
-          if ((p >= start && p < end) || p == sigmaAt) EXPECT_NEAR(work[p], fd, 1e-7 * std::max(1.0, std::fabs(fd))) << k << j << p;
-          else EXPECT_EQ(work[p], 99.0) << k << j << p;  // other blocks are not the piece's
-        }
-      }
+    const int n = c.nParams, sigmaAt = name == "cnorm" ? logSigmaIndex(c, 1) : -1;
+    std::vector<double> x(n, 0.2);
+    if (sigmaAt >= 0) x[sigmaAt] = std::log(0.9);
     ensureMeasurementTables(c);
     const SinglePlan plan = trajectoryPlan(c, x.data(), 1);
     for (int k = 0; k < 2; ++k) {
       auto logSum = [&](const std::vector<double>& v) {
-        return std::log(density(v, k, 0)) + std::log(density(v, k, 1)) + std::log(density(v, k, 2));
+        double sum = 0.0;
+        for (int j = 0; j < 3; ++j) {
+          double mu = 0.0;
+          for (int p = 0; p <= k + 1; ++p) mu += v[groupBlocks(c, 1, k).trajectory + p] * std::pow(t[j], p);
+          if (name == "logit") sum += std::log(y[j] != 0.0 ? logistic(mu) : 1.0 - logistic(mu));  // any nonzero value counts as 1
+          if (name == "poisson") sum += std::log(modeltest::poisson(y[j], std::exp(mu)));
+          if (name != "cnorm") continue;
+          const double sigma = std::exp(v[sigmaAt]);
+          sum += std::log(y[j] <= -1.0 ? Phi((-1.0 - mu) / sigma)
+                          : y[j] >= 2.0 ? 1.0 - Phi((2.0 - mu) / sigma) : pdf((y[j] - mu) / sigma) / sigma);
+        }
+        return sum;
       };
       std::vector<double> score(plan.nScores, 0.0);
-      EXPECT_NEAR(addGroupCells(plan, c, x.data(), k, 0, score.data()), logSum(x), 1e-13);
+      // logGamma of the count 3 is off by 4e-11 (its series truncation).
+      EXPECT_NEAR(addGroupCells(plan, c, x.data(), k, 0, score.data()), logSum(x), 1e-10);
       const SingleGroupPlan& g = plan.groups[k];
       for (int q = 0; q < g.nScores; ++q) {
-        const double fd = difference(logSum, plan.scoreSlot[g.scoreOffset + q]);
+        std::vector<double> up = x, down = x;
+        up[plan.scoreSlot[g.scoreOffset + q]] += 1e-6, down[plan.scoreSlot[g.scoreOffset + q]] -= 1e-6;
+        const double fd = (logSum(up) - logSum(down)) / 2e-6;
         EXPECT_NEAR(score[g.scoreOffset + q], fd, 1e-7 * std::max(1.0, std::fabs(fd))) << k << "," << q;
       }
     }

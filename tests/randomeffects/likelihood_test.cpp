@@ -171,6 +171,13 @@ TEST(RandomEffectsLikelihood, SingularCovarianceFailsTheEvaluation) {
   randomEffectsCnormExpectedTrajectory(times.data(), x.data(), out, *run.ctx);
   EXPECT_EQ(run.host->stdoutText, "Problem, chol: randomEffectsCnormExpectedTrajectory\n");
   for (int j = 0; j < 4; ++j) EXPECT_DOUBLE_EQ(out[0][j], 1.0 + 0.5 * j);
+  // The debug trace: the function's name, then the vector six values to a
+  // line, the last line filled up with -99.
+  run.ctx->debugTrace = 1;
+  run.host->displayed.clear();
+  run.nll(x);
+  EXPECT_EQ(run.host->displayed.rfind("randomEffectsCnormLogLikelihood\n    1.000000     0.500000  -400.000000  "
+                                      "-400.000000  -400.000000   -99.000000\n", 0), 0u) << run.host->displayed;
 }
 
 }  // namespace

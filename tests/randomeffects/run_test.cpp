@@ -10,6 +10,7 @@
 
 #include "core/run_summary.h"
 #include "engine/fit_phases.h"
+#include "engine/results_to_host.h"
 #include "plugin/run_command.h"
 #include "randomeffects/re_scenario.h"
 
@@ -50,6 +51,39 @@ TEST(RandomEffectsRun, OneGroupFitWithoutCensoringMatchesLme4) {
   EXPECT_NE(host.displayed.find("\t\tModel: Censored Normal (CNORM) Random Effects\n"), std::string::npos);
   for (const char* name : {"rSigma0", "rSigma1"}) EXPECT_NE(host.displayed.find(name), std::string::npos);
   EXPECT_EQ(host.matrices["groupPct1"][0][0], 100.0);
+}
+
+// The plot series of a censored random-effects run: each period's prediction
+// is the mean of the censored measurement with the random effects integrated
+// out. Its margin is N(mu_j, sigma^2 + d_0 + t_j^2 d_1), whose censored mean
+// on [a, b] is a Phi(alpha) + b (1 - Phi(beta)) + mu (Phi(beta) - Phi(alpha))
+// + s (phi(alpha) - phi(beta)); the simulation of 500,000 draws is within
+// 5 standard errors of it. Predictions without the random effects (s =
+// sigma) would be 0.1 to 0.4 away, except at mu = 3, midway between the
+// bounds, where both means are mu.
+TEST(RandomEffectsRun, PlotSeriesAreCensoredMeansOfTheMarginalDistribution) {
+  const std::vector<double> times{0, 1, 2, 3};
+  Scenario s{.reOrders = {1}, .censorMin = 0.0, .censorMax = 6.0};
+  for (double y0 : {1.0, 2.0, 3.0}) s.subjects.push_back({{y0, y0 + 1, y0 + 2, y0 + 3}, times, {}, {}});
+  Prepared run(s);
+  ASSERT_TRUE(run.ctx) << run.host->errors;
+  ModelContext& ctx = *run.ctx;
+  // interc1 linear1 sigma rSigma rSigma1
+  const std::vector<double> x{2.0, 1.0, 0.0, std::log(1.5), std::log(0.5)};
+  run.nll(x);
+  ctx.params = ctx.estimates = x;
+  ctx.stdErrors.assign(x.size(), 0.1);
+  ctx.covariance.assign(x.size() * x.size(), 0.0);
+  run.host->createMatrix("outPlot1", 4, 5);
+  writeResultsToHost(ctx);
+  const auto Phi = [](double z) { return 0.5 * std::erfc(-z / std::sqrt(2.0)); };
+  const auto phi = [](double z) { return std::exp(-0.5 * z * z) / std::sqrt(2.0 * M_PI); };
+  for (int j = 0; j < 4; ++j) {
+    const double mu = 2.0 + times[j], sd = std::sqrt(1.0 + 2.25 + 0.25 * times[j] * times[j]);
+    const double alpha = (0.0 - mu) / sd, beta = (6.0 - mu) / sd;
+    const double mean = 6.0 * (1.0 - Phi(beta)) + mu * (Phi(beta) - Phi(alpha)) + sd * (phi(alpha) - phi(beta));
+    EXPECT_NEAR(run.host->matrices["outPlot1"][j][2], mean, 5.0 * sd / std::sqrt(500000.0)) << j;
+  }
 }
 
 // Defaults: every random-effects scale starts at e^-2; given scales (sigma
