@@ -419,8 +419,9 @@ TEST(ParameterLayout, BlocksFollowOneAnotherAndEachParameterHasOneName) {
       EXPECT_EQ(blockOfName(names[k]), block) << "parameter " << k << " named " << names[k];
       // A covariate's row in the table carries the covariate's own name.
       const std::string covariate = names[k].substr(0, names[k].find_first_of("0123456789"));
-      if (covariate.size() == 3 && (covariate[0] == 't' || covariate[0] == 'd') && covariate[1] == 'c')
+      if (covariate.size() == 3 && (covariate[0] == 't' || covariate[0] == 'd') && covariate[1] == 'c') {
         EXPECT_NE(host.displayed.find("  " + covariate + " "), std::string::npos) << covariate;
+      }
     }
     // The layout names every parameter as the table does, model 2's too;
     // within a model its blocks come in layout order (a group's covariates
