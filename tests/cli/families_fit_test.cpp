@@ -1,12 +1,9 @@
-// The model families through `kurv fit` and `kurv simulate`. --multgroups: the
-// --if selection applied by the engine (every row handed over, the deselected
-// ones excluded and left without posteriors), one plot file and one picture
-// panel per component in the same group colours; simulated data with several
-// outcomes. Joint data: the fit recovers the conditional probabilities of the
-// simulation; its files carry model 2 (shares, conditional and joint
-// percentages, posteriors, plot series and a second picture panel). --rorder:
-// a random-effects fit written to its files. Their option errors are in
-// fixtures/cli/user_errors.txt.
+// The model families through `kurv fit` and `kurv simulate` (their option
+// errors are in fixtures/cli/user_errors.txt). --multgroups: the --if selection
+// applied by the engine, one plot file and one picture panel per component in
+// the same group colours; simulated data with several outcomes. Joint data: the
+// fit recovers the conditional probabilities of the simulation; its files carry
+// model 2. --rorder: a random-effects fit written to its files.
 #include <gtest/gtest.h>
 
 #include "cli/csv_reader.h"
@@ -68,13 +65,11 @@ TEST(MultiSimulate, OutcomesShareTheGroupAndLeaveTheFirstOutcomeAsItWas) {
   EXPECT_THROW(parseSimulation(o), UserError);
 }
 
-constexpr const char* kSimulation =
-    "simulate --model cnorm --groups 50:2,1 50:6,0.5 --times 0 1 2 3 4 --sigma 1.5 --model2 logit "
-    "--groups2 -2,0.3 1,-0.2 --cond 0.8,0.2 0.3,0.7 --n 400 --seed 5 --missing 0.05 --out @joint.csv";
-
 TEST(JointData, SecondOutcomeGroupsFollowTheConditionalProbabilitiesAndTheFitRecoversThem) {
   TempDir dir;
-  ASSERT_EQ(runKurv(kSimulation, &dir).code, 0);
+  ASSERT_EQ(runKurv("simulate --model cnorm --groups 50:2,1 50:6,0.5 --times 0 1 2 3 4 --sigma 1.5 --model2 logit "
+                    "--groups2 -2,0.3 1,-0.2 --cond 0.8,0.2 0.3,0.7 --n 400 --seed 5 --missing 0.05 --out @joint.csv",
+                    &dir).code, 0);
   const std::string csv = readFile(dir.file("joint.csv"));
   EXPECT_EQ(csv.substr(0, csv.find('\n')), "id,y1,y2,y3,y4,y5,t1,t2,t3,t4,t5,group,z1,z2,z3,z4,z5,group2");
 
