@@ -6,12 +6,14 @@
 
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <set>
 #include <sstream>
 
 #include "cli/cli_app.h"
 #include "cli/fit_options.h"
+#include "support/csv_data.h"
 
 namespace kurv::cli::testing {
 
@@ -56,11 +58,7 @@ inline CliRun runKurv(const std::string& command, const TempDir* dir = nullptr) 
   return {code, out.str(), err.str()};
 }
 
-inline std::string readFile(const std::string& path) {
-  std::ostringstream s;
-  s << std::ifstream(path, std::ios::binary).rdbuf();
-  return s.str();
-}
+inline std::string readFile(const std::string& path) { return kurv::testing::readTextFile(path); }
 
 // The names among `files` whose contents differ between folders `a` and `b` (blank-separated).
 inline std::string differingFiles(const std::string& a, const std::string& b, const std::vector<std::string>& files) {
@@ -110,3 +108,8 @@ inline std::string xmlError(const std::string& x) {
 }
 
 }  // namespace kurv::cli::testing
+
+// The program's names, these helpers and the JSON type, unqualified in every test file of the program.
+using namespace kurv::cli;
+using namespace kurv::cli::testing;
+using nlohmann::json;

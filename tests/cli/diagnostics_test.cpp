@@ -5,15 +5,10 @@
 
 #include <cmath>
 #include <limits>
-#include <nlohmann/json.hpp>
 
 #include "cli/csv_reader.h"
 #include "cli/diagnostics.h"
 #include "cli_support.h"
-
-using namespace kurv::cli;
-using namespace kurv::cli::testing;
-using nlohmann::json;
 
 namespace {
 

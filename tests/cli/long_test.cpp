@@ -3,15 +3,9 @@
 // and subject-level columns are in fixtures/cli/user_errors.txt.
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
-
 #include "cli/csv_reader.h"
 #include "cli/long_format.h"
 #include "cli_support.h"
-
-using namespace kurv::cli;
-using namespace kurv::cli::testing;
-using nlohmann::json;
 
 namespace {
 
@@ -61,13 +55,7 @@ TEST(LongFormat, GivesTheSameFitAsItsWideTwin) {
 }
 
 TEST(LongFormat, ReshapesRaggedSubjects) {
-  const DataTable table = parseCsv("id,t,y,f,x\n"
-                                   "b,2,20,1,.\n"
-                                   "a,3,3,0,7\n"
-                                   "a,1,1,0,5\n"
-                                   "b,1,10,1,6\n"
-                                   "a,,9,0,8\n",
-                                   "l.csv");
+  const DataTable table = parseCsv("id,t,y,f,x\nb,2,20,1,.\na,3,3,0,7\na,1,1,0,5\nb,1,10,1,6\na,,9,0,8\n", "l.csv");
   const FitData data =
       reshapeLong(table, fitOptions("l.csv --long id --var y --indep t --risk f --model cnorm --order 1 --min 0 --max 9"));
   EXPECT_EQ(data.table.names, words("id f y y_2 y_3 t t_2 t_3"));

@@ -8,9 +8,6 @@
 #include "cli/number_text.h"
 #include "cli_support.h"
 
-using namespace kurv::cli;
-using namespace kurv::cli::testing;
-
 namespace {
 
 const std::string kBase = " --var y1-y3 --indep t1-t3 --order 1 2";

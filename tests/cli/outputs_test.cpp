@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <nlohmann/json.hpp>
 
 #include "cli/atomic_files.h"
 #include "cli/csv_reader.h"
@@ -11,10 +10,6 @@
 #include "cli/svg_plot.h"
 #include "cli/user_error.h"
 #include "cli_support.h"
-
-using namespace kurv::cli;
-using namespace kurv::cli::testing;
-using nlohmann::json;
 
 namespace {
 

@@ -7,9 +7,6 @@
 #include "cli/dta_file.h"
 #include "cli_support.h"
 
-using namespace kurv::cli;
-using namespace kurv::cli::testing;
-
 TEST(CsvReader, QuotingMissingMarkersAndBlankLines) {
   const DataTable t = parseCsv("\xEF\xBB\xBF\n\nid,\"na,me\",y,z\r\n\"a \"\"quoted\"\" id\",\"x,1\",\"2.5\",.\r\n\n"
                                "\"two\nlines\",plain, 3 ,NA\n\"\",\" . \",-2e3,+4",  // byte-order mark, no final line break

@@ -10,9 +10,6 @@
 #include "cli/simulate.h"
 #include "cli_support.h"
 
-using namespace kurv::cli;
-using namespace kurv::cli::testing;
-
 namespace {
 
 DataTable draw(const std::string& model, const std::string& groups, const std::string& times, const std::string& n,

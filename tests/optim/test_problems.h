@@ -118,11 +118,7 @@ struct Fit : Objective {
     const int length = realWorkLength(static_cast<int>(x.size()));
     const Point scale(x.size(), 1.0);
     evalX.clear(), iterationF.clear();
-    if (gradientMode) {
-      minimizeWithGradient(state, scale, x, *this, kIntWorkLength, length);
-    } else {
-      minimizeWithDifferences(state, scale, x, *this, kIntWorkLength, length);
-    }
+    (gradientMode ? minimizeWithGradient : minimizeWithDifferences)(state, scale, x, *this, kIntWorkLength, length);
     return *this;
   }
 };

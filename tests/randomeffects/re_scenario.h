@@ -45,13 +45,15 @@ inline std::vector<std::vector<double>> readRows(const std::string& name) {
   return rows;
 }
 
-inline std::vector<std::string> scenarioArgs(const Scenario& s) {
+// The scenario's arguments, with some changed: {position (1-based), value} pairs.
+inline std::vector<std::string> scenarioArgs(const Scenario& s, const testing::ArgChanges& changes = {}) {
   auto args = testing::defaultArgs();
   testing::setArg(args, 1, "cnorm");
   const double numeric[][2] = {{2, 1.0 * s.T},         {3, 1.0 * s.nRisk},      {4, 1.0 * s.weights},
                                {6, 1.0 * s.tcov * s.T}, {8, 1.0 * s.G()},       {9, s.censorMin},
                                {10, s.censorMax},      {12, 1.0 * s.reOrders.size()}};
   for (const auto& [position, value] : numeric) testing::setArg(args, static_cast<int>(position), value);
+  for (const auto& [position, value] : changes) testing::setArg(args, position, value);
   return args;
 }
 
@@ -64,6 +66,15 @@ inline void loadData(testing::MemoryHost& host, const Scenario& s) {
   }
   host.setRowVector("kurv_mat_order1", s.orders);
   if (!s.reOrders.empty()) host.setRowVector("kurv_mat_rorder1", s.reOrders);
+}
+
+// The mean of N(mu, sd^2) censored to [a, b], alpha = (a - mu) / sd, beta = (b - mu) / sd:
+//   a Phi(alpha) + b (1 - Phi(beta)) + mu (Phi(beta) - Phi(alpha)) + sd (phi(alpha) - phi(beta)).
+inline double censoredMean(double mu, double sd, double a, double b) {
+  const auto Phi = [](double z) { return 0.5 * std::erfc(-z / std::sqrt(2.0)); };
+  const auto phi = [](double z) { return std::exp(-0.5 * z * z) / std::sqrt(2.0 * M_PI); };
+  const double alpha = (a - mu) / sd, beta = (b - mu) / sd;
+  return a * Phi(alpha) + b * (1.0 - Phi(beta)) + mu * (Phi(beta) - Phi(alpha)) + sd * (phi(alpha) - phi(beta));
 }
 
 // A run prepared through the real decoding, layout and intake.
