@@ -136,8 +136,8 @@ TEST(ReferenceFits, MultiTrajectoryFromTheDefaultStartWritesEveryComponent) {
   double posteriorSum = 0.0;
   for (int obs = 1; obs <= 150; ++obs) posteriorSum += host.value(26, obs) + host.value(27, obs);
   EXPECT_NEAR(posteriorSum, 150.0, 1e-9);
-  const double share1 = 100 / (1 + std::exp(testing::readReferenceFile(std::string(KURV_FIXTURE_DIR) +
-                                                                        "/fits/multi_mixed.ref").at("est").back()));
+  const std::vector<double> est = testing::readReferenceFile(std::string(KURV_FIXTURE_DIR) + "/fits/multi_mixed.ref").at("est");
+  const double share1 = 100 / (1 + std::exp(est.back()));
   for (const char* m : {"1", "2", "3"})
     EXPECT_NEAR(host.matrices.at(std::string("groupPct") + m)[0][0], share1, 1e-3 * share1) << m;
   // Each component's observed averages: at every period the posterior-
@@ -145,7 +145,6 @@ TEST(ReferenceFits, MultiTrajectoryFromTheDefaultStartWritesEveryComponent) {
   // after the time. Then its predictions at the period's mean time from R's
   // estimates (b0 + b1 t; the logistic of it; its exponential), inside a band
   // of positive width that stays within the outcome's range.
-  const std::vector<double> est = testing::readReferenceFile(std::string(KURV_FIXTURE_DIR) + "/fits/multi_mixed.ref").at("est");
   for (int m = 0; m < 3; ++m)
     for (int t = 0; t < 4; ++t)
       for (int g = 0; g < 2; ++g) {
@@ -206,11 +205,8 @@ std::vector<RunCase> runCases() {
       for (std::string v; std::getline(list, v, ',');) values.push_back(std::stod(v));
     }
     // A backslash and an n in the file stand for a line break.
-    for (std::size_t k = c + 3; k < line.size(); ++k) {
-      const bool breakMark = line.compare(k, 2, "\\n") == 0;
-      r.message += breakMark ? '\n' : line[k];
-      k += breakMark ? 1 : 0;
-    }
+    r.message = line.substr(c + 3);
+    for (std::size_t k; (k = r.message.find("\\n")) != std::string::npos;) r.message.replace(k, 2, "\n");
     cases.push_back(r);
   }
   return cases;
