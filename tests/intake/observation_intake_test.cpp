@@ -16,16 +16,19 @@ constexpr double M = testing::kHostMissing;
 
 // A run of `data` with the arguments `set` (position, value) over the defaults.
 std::unique_ptr<ModelContext> intake(testing::MemoryHost& host, std::vector<std::vector<double>> data,
-                                     std::vector<std::pair<int, std::string>> set, std::vector<bool> selected = {}) {
+                                     testing::ArgChanges set, std::vector<bool> selected = {}) {
   host.data = std::move(data);
   host.selected = std::move(selected);
   for (const char* name : {"kurv_mat_order1", "kurv_mat_order2", "kurv_mat_order3", "kurv_mat_dropoutorder1"})
     host.setRowVector(name, {0});
-  auto args = testing::defaultArgs();
-  for (const auto& [position, value] : set) testing::setArg(args, position, value);
-  auto ctx = testing::prepareTestRun(host, args);
+  auto ctx = testing::prepareTestRun(host, testing::argsWith(set));
   EXPECT_TRUE(ctx) << host.errors;
   return ctx;
+}
+
+// Excluded subjects, subjects used, usable measurements, first variable after the data.
+std::vector<int> counts(const ModelContext& ctx) {
+  return {ctx.nExcluded, ctx.nSubjects, ctx.nMeasurements, ctx.outVarBase};
 }
 
 TEST(Intake, ExclusionsUsablePeriodsCountsAndReport) {
@@ -41,10 +44,9 @@ TEST(Intake, ExclusionsUsablePeriodsCountsAndReport) {
                      {1, 2, 3, 1, 2, 3, 1, M}},  // missing weight: excluded
                     {{2, "3"}, {3, "1"}, {4, "1"}}, {true, true, true, true, true, false, true});
   ASSERT_TRUE(ctx);
-  // Excluded, not excluded, used (with trajectory data), usable measurements,
-  // complete data length, first variable after the data.
-  EXPECT_EQ((std::vector<int>{ctx->nExcluded, ctx->nNotExcluded, ctx->nSubjects, ctx->nMeasurements, ctx->completeLength,
-                              ctx->outVarBase}), (std::vector<int>{4, 3, 2, 4, 3, 9}));
+  EXPECT_EQ(counts(*ctx), (std::vector<int>{4, 2, 4, 9}));
+  EXPECT_EQ(ctx->nNotExcluded, 3);
+  EXPECT_EQ(ctx->completeLength, 3);
   EXPECT_EQ(std::vector<int>(ctx->excluded), (std::vector<int>{0, 1, 1, 0, 0, 1, 1}));
   EXPECT_EQ(std::vector<int>(ctx->included), (std::vector<int>{1, 0, 0, 1, 1, 0, 0}));
   // First and last observed periods of subjects 0, 3 and 4, and the counts per period.
@@ -121,7 +123,7 @@ TEST(Intake, JointModelReadsSecondModelColumns) {
                     {{3, "1"}, {18, "cnorm"}, {19, "2"}, {20, "1"}, {23, "1"}});
   ASSERT_TRUE(ctx);
   // Model 2's risk is missing for the third: excluded; 2 + 3 measurements.
-  EXPECT_EQ((std::vector<int>{ctx->nExcluded, ctx->nMeasurements, ctx->outVarBase}), (std::vector<int>{1, 5, 9}));
+  EXPECT_EQ(counts(*ctx), (std::vector<int>{1, 2, 5, 9}));
   EXPECT_EQ(ctx->outcomeY[1][1][0], 20.0);
   EXPECT_DOUBLE_EQ(ctx->ySd[1], std::sqrt((100 + 400 + 900) / 3.0 - 400));
   EXPECT_DOUBLE_EQ(ctx->yMin[1], 20 - 2 * ctx->ySd[1]);
@@ -147,8 +149,7 @@ TEST(MultiIntake, SelectionWeightsUsablePeriodsCountsAndReport) {
   ASSERT_TRUE(ctx);
   EXPECT_EQ(ctx->excluded, (std::vector<int>{0, 0, 1, 1, 0}));
   EXPECT_EQ(ctx->included, (std::vector<int>{1, 1, 0, 0, 1}));
-  EXPECT_EQ((std::vector<int>{ctx->nExcluded, ctx->nSubjects, ctx->nMeasurements, ctx->outVarBase}),
-            (std::vector<int>{2, 2, 6, 12}));
+  EXPECT_EQ(counts(*ctx), (std::vector<int>{2, 2, 6, 12}));
   // Component 1 outcomes 1, 3, 2; component 2 outcomes 0, 1, 1.
   EXPECT_NEAR(ctx->ySd[0], std::sqrt(2.0 / 3.0), 1e-15);
   EXPECT_NEAR(ctx->yMin[0], 2.0 - 2.0 * std::sqrt(2.0 / 3.0), 1e-15);
@@ -172,8 +173,7 @@ TEST(MultiIntake, ThreeComponentsConstantOutcomesEverySubjectUsed) {
                           {30, "1"}, {34, "1"}});
   ASSERT_TRUE(ctx);
   // The third subject's exposure is missing: 8 measurements.
-  EXPECT_EQ((std::vector<int>{ctx->nExcluded, ctx->nSubjects, ctx->nMeasurements, ctx->outVarBase}),
-            (std::vector<int>{0, 3, 8, 8}));
+  EXPECT_EQ(counts(*ctx), (std::vector<int>{0, 3, 8, 8}));
   // Equal outcomes: deviation 1 and the range mean -2 .. mean + 2, also for
   // a logit component (no clamp to [0, 1]).
   EXPECT_EQ(ctx->ySd[0], 1.0);

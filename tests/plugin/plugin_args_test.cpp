@@ -45,20 +45,16 @@ TEST(PluginArgs, TextsThatDoNotConvertOrAreOutOfRange) {
   a[0] = "  logit extra", a[1] = "12abc", a[2] = "abc", a[3] = "7", a[7] = "99999999999999999999";
   a[8] = "x", a[9] = "-2.5e3", a[15] = "none", a[17] = "nonesuch", a[16] = "-4", a[27] = "cnorm";
   a[35] = "3";
-  const RunDescription d = decode(a);
-  EXPECT_EQ(d.models[0].name, "logit");  // the first word of any length
-  EXPECT_TRUE(d.models[0].present);
-  EXPECT_EQ(d.models[0].periods, 12);  // the leading number, as %d reads it
-  EXPECT_EQ(d.models[0].risk, 0);      // unchanged: no number
-  EXPECT_TRUE(d.weights);              // any positive count switches it on
-  EXPECT_EQ(d.models[0].groups, INT_MAX);  // saturates instead of overflowing
-  EXPECT_EQ(d.models[0].censorMin, 0.0);
-  EXPECT_EQ(d.models[0].censorMax, -2500.0);
-  EXPECT_FALSE(d.outcome);
-  EXPECT_FALSE(d.models[1].present);  // "none" and every word that starts with it
-  EXPECT_EQ(d.models[0].refGroup, -4);  // kept for the engine's checks
-  EXPECT_TRUE(d.models[2].present);
-  EXPECT_TRUE(d.trace);
+  RunDescription want;  // from "0" at every other position: the defaults
+  // The first word of any length; the leading number, as %d reads it; risk
+  // unchanged by "abc"; the count of groups saturated instead of overflowed;
+  // censorMin unchanged by "x"; the reference group kept for the engine's checks.
+  want.models[0] = {true, "logit", 12, 0, 0, 0, INT_MAX, 0.0, -2500.0, 0, -4};
+  want.models[1].name = "nonesuch";  // absent: "none" and every word that starts with it
+  want.models[2] = {true, "cnorm"};
+  want.outcomeModel = "none";
+  want.weights = want.trace = true;  // any positive count switches an option on
+  EXPECT_TRUE(decode(a) == want);
   // Fewer strings than positions: the others keep their defaults.
   const char* one[] = {"cnorm", "5"};
   const RunDescription shortRun = decodePluginArgs(1, one);
