@@ -428,6 +428,23 @@ TEST(ParameterLayout, BlocksFollowOneAnotherAndEachParameterHasOneName) {
   }
 }
 
+// Default starts of a normal outcome analysis's group constants: the range
+// mean -+ 2 sd of the outcomes split evenly, v_g = min + (max - min) (g + 1) /
+// (G + 1). For three groups they are evenly spaced around the mean, the
+// middle one at the mean itself: 5/3 for the outcomes 0, 1 and 4.
+TEST(DefaultStartValues, OutcomeConstantsSplitTheOutcomesRangeEvenly) {
+  MemoryHost host;
+  host.data = {{1.0, 0.0, 0.0}, {2.0, 0.0, 1.0}, {3.0, 0.0, 4.0}};
+  auto ctx = testing::prepareTestRun(host, argsWith(host, {{8, "3"}, {16, "normal"}}, {}));
+  ASSERT_TRUE(ctx) << host.errors;
+  buildDefaultStartValues(*ctx);
+  double c[3];
+  for (int g = 0; g < 3; ++g) c[g] = ctx->params[ctx->layout.find(0, BlockKind::Outcome, g, 0)];
+  EXPECT_NEAR(c[1], 5.0 / 3.0, 1e-15);
+  EXPECT_NEAR(c[0] + c[2], 2.0 * c[1], 1e-14);
+  EXPECT_LT(c[0], c[1]);
+}
+
 // Given start values: sigma itself becomes its logarithm (when it has none,
 // 0, or -2 for model 2 of a joint run) and percentages log-odds against the
 // reference group, after checks of their range and sum; a failed check ends
