@@ -124,7 +124,7 @@ TEST(ReferenceFits, LikelihoodEstimatesAndOneGroupStandardErrors) {
 // component's share matrix holds the shared shares; each component's plot
 // series holds its observed averages weighted by the posteriors stored after
 // the 24 data columns (the posteriors themselves: tests/models; the plot
-// files: tests/cli/multi_fit_test.cpp).
+// files: tests/cli/families_fit_test.cpp).
 TEST(ReferenceFits, MultiTrajectoryFromTheDefaultStartWritesEveryComponent) {
   MemoryHost host;
   for (const char* m : {"1", "2", "3"}) {

@@ -192,7 +192,7 @@ TEST(Densities, JointModelTwoGroupKernelAgainstTextbookAndDifferences) {
 // Membership probabilities: model 1's predictors are clamped to
 // [-ln DBL_MAX - 10, ln DBL_MAX - 10], so every probability stays positive.
 // (The softmax of the joint and multi-trajectory forms is checked against
-// the independent likelihoods of joint_model_test and multi_likelihood_test.)
+// the independent likelihoods of family_models_test.cpp.)
 TEST(Membership, ClampKeepsEveryProbabilityPositive) {
   testing::MemoryHost host;
   ModelContext one;
